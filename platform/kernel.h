@@ -1,0 +1,43 @@
+// Kernel services of the platform: command line, folders, locale, heap and threads.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "platform/wintypes.h"
+
+namespace kestrel {
+
+// The whole command line: argv joined by single spaces. Recorded once from main().
+void SetCommandLine(int argc, char** argv);
+const std::string& GetCommandLineW();
+
+// Folder under which "KESTREL/" holds the images: KESTREL_SYSTEM_DIR when set (read with
+// secure_getenv, so it is ignored in set-id programs), else the build-time default.
+std::string GetSystemDirectoryW();
+
+// Nation id of the user's location, from the territory of the locale (LC_ALL, then LC_ADDRESS,
+// then LANG): United States 244, Canada 39, Mexico 166; any other territory gives 0.
+inline constexpr int GEOID_UNITED_STATES = 244;
+inline constexpr int GEOID_CANADA = 39;
+inline constexpr int GEOID_MEXICO = 166;
+int GetUserGeoID();
+
+// Converts `text` (as read from the command line) into the locale's character set
+// (nl_langinfo(CODESET)). Returns false when it cannot be represented there.
+bool WideCharToMultiByte(const std::string& text, std::string& out);
+
+// Process heap. HeapAlloc returns nullptr on failure; tests can make it fail on purpose.
+void* HeapAlloc(std::size_t bytes, bool zeroFill = false);
+void HeapFree(void* block);
+using HeapFailureHook = bool (*)(std::size_t bytes);  // true: fail this allocation
+void SetHeapFailureHook(HeapFailureHook hook);
+
+// Worker threads, started at once; CloseHandle detaches and releases the handle.
+struct ThreadObject;
+using HANDLE = ThreadObject*;
+using ThreadEntry = unsigned (*)(void* argument);
+HANDLE BeginThread(ThreadEntry entry, void* argument);
+BOOL CloseHandle(HANDLE handle);
+
+}  // namespace kestrel
