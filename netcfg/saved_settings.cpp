@@ -1,15 +1,63 @@
+// The two lists of removed settings: records go on the front, so each list runs newest first.
+#include <arpa/inet.h>
+
+#include <cstring>
+
 #include "netcfg/netcfg.h"
 
 namespace kestrel {
 
-void DiscardSavedSettings(WizardContext& dlg) {
-    while (SavedAddress* node = dlg.m_pSavedAddresses) {
-        dlg.m_pSavedAddresses = node->Next;
-        HeapFree(node);
+void InsetIPEntry(WizardContext& dlg, const char* ipAddress, const char* ipMask, ULONG ifIndex) {
+    auto* entry = static_cast<SavedAddress*>(HeapAlloc(sizeof(SavedAddress)));
+    if (!entry) {
+        if (dlg.m_bDebug)
+            dlg.MessageBox("InsetIPEntry failed, may be not enough memory", "Warning");
+        return;
     }
-    while (SavedRoute* node = dlg.m_pSavedRoutes) {
-        dlg.m_pSavedRoutes = node->Next;
-        HeapFree(node);
+    std::memset(entry, 0, sizeof *entry);
+    std::strncpy(entry->IpAddress, ipAddress, sizeof entry->IpAddress - 1);
+    std::strncpy(entry->IpMask, ipMask, sizeof entry->IpMask - 1);
+    entry->IfIndex = ifIndex;
+    entry->Next = dlg.m_pSavedAddresses;
+    dlg.m_pSavedAddresses = entry;
+}
+
+void InsetRouteEntry(WizardContext& dlg, MIB_IPFORWARDROW row) {
+    auto* entry = static_cast<SavedRoute*>(HeapAlloc(sizeof(SavedRoute)));
+    if (!entry) {
+        if (dlg.m_bDebug)
+            dlg.MessageBox("InsetRouteEntry failed, may be not enough memory", "Warning");
+        return;
+    }
+    entry->Row = row;
+    entry->Next = dlg.m_pSavedRoutes;
+    dlg.m_pSavedRoutes = entry;
+}
+
+void RestoreNetworkSettings(WizardContext& dlg) {
+    while (SavedAddress* entry = dlg.m_pSavedAddresses) {
+        ULONG context = 0;
+        ULONG instance = 0;
+        AddIPAddress(inet_addr(entry->IpAddress), inet_addr(entry->IpMask), entry->IfIndex,
+                     &context, &instance);
+        dlg.m_pSavedAddresses = entry->Next;
+        HeapFree(entry);
+    }
+    while (SavedRoute* entry = dlg.m_pSavedRoutes) {
+        CreateIpForwardEntry(&entry->Row);
+        dlg.m_pSavedRoutes = entry->Next;
+        HeapFree(entry);
+    }
+}
+
+void DiscardSavedSettings(WizardContext& dlg) {
+    while (SavedAddress* entry = dlg.m_pSavedAddresses) {
+        dlg.m_pSavedAddresses = entry->Next;
+        HeapFree(entry);
+    }
+    while (SavedRoute* entry = dlg.m_pSavedRoutes) {
+        dlg.m_pSavedRoutes = entry->Next;
+        HeapFree(entry);
     }
 }
 

@@ -35,6 +35,8 @@ Clock& CurrentClock() {
     return clock ? *clock : systemClock;
 }
 
-void SetClock(Clock* clock) { installed.store(clock); }
+void SetClock(Clock* clock) {
+    installed.store(clock);
+}
 
 }  // namespace kestrel

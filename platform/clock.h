@@ -19,7 +19,11 @@ Clock& CurrentClock();
 // Installs `clock` for the whole process; nullptr puts the system clock back.
 void SetClock(Clock* clock);
 
-inline std::uint64_t GetTickCount64() { return CurrentClock().GetTickCount64(); }
-inline void Sleep(DWORD milliseconds) { CurrentClock().Sleep(milliseconds); }
+inline std::uint64_t GetTickCount64() {
+    return CurrentClock().GetTickCount64();
+}
+inline void Sleep(DWORD milliseconds) {
+    CurrentClock().Sleep(milliseconds);
+}
 
 }  // namespace kestrel

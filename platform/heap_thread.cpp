@@ -20,9 +20,13 @@ void* HeapAlloc(std::size_t bytes, bool zeroFill) {
     return zeroFill ? std::calloc(1, bytes ? bytes : 1) : std::malloc(bytes ? bytes : 1);
 }
 
-void HeapFree(void* block) { std::free(block); }
+void HeapFree(void* block) {
+    std::free(block);
+}
 
-void SetHeapFailureHook(HeapFailureHook hook) { failureHook.store(hook); }
+void SetHeapFailureHook(HeapFailureHook hook) {
+    failureHook.store(hook);
+}
 
 struct ThreadObject {
     pthread_t thread{};

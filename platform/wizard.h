@@ -34,7 +34,7 @@ public:
     // What a job may do to the window.
     virtual void SetPage(int page) = 0;
     virtual void SetStatusText(const std::string& text) = 0;
-    virtual void SetProgressPos(int position) = 0;  // sets the main bar outright
+    virtual void SetProgressPos(int position) = 0;    // sets the main bar outright
     virtual void SetTimer1(unsigned intervalMs) = 0;  // starts or re-arms timer 1
     virtual void KillTimer1() = 0;
     // A modal box owned by the dialog, OK button only; returns when dismissed.
