@@ -40,4 +40,15 @@ using ThreadEntry = unsigned (*)(void* argument);
 HANDLE BeginThread(ThreadEntry entry, void* argument);
 BOOL CloseHandle(HANDLE handle);
 
+// Whether this process may change the network configuration and send raw packets: both
+// CAP_NET_ADMIN and CAP_NET_RAW effective (root, or file capabilities on the binary).
+bool HasNetworkAdminRights();
+
+// SIGINT, SIGTERM and SIGHUP each write one byte into a pipe, so that the UI thread can finish
+// what it does and put the PC's settings back instead of dying. Returns the read end (the same
+// one on every call), or -1 when the pipe or the handlers cannot be set up.
+int InstallQuitSignalPipe();
+// Empties the pipe after the read end became readable; returns how many signals it held.
+int DrainQuitSignalPipe(int readEnd);
+
 }  // namespace kestrel

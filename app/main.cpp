@@ -1,0 +1,6 @@
+#include "app/recovery_app.h"
+
+int main(int argc, char** argv) {
+    kestrel::CKSTLDevRecoveryApp app(argc, argv);
+    return app.Run();
+}

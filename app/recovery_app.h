@@ -1,0 +1,28 @@
+// The application: checks its rights, runs the wizard dialog and ends when it closes.
+#pragma once
+
+#include <QApplication>
+#include <memory>
+
+#include "platform/wintypes.h"
+
+namespace kestrel {
+
+class CKSTLDevRecoveryApp {
+public:
+    CKSTLDevRecoveryApp(int& argc, char** argv);
+    ~CKSTLDevRecoveryApp();
+
+    // The whole program; returns the process's exit status.
+    int Run();
+    // Runs the wizard; always FALSE, as the application ends with the dialog.
+    BOOL InitInstance();
+
+private:
+    int& m_argc;
+    char** m_argv;
+    std::unique_ptr<QApplication> m_app;
+    int m_nExitStatus = 0;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,398 @@
+#include "app/recovery_dlg.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QMessageBox>
+#include <QPainter>
+#include <QScreen>
+#include <QSocketNotifier>
+#include <QThread>
+#include <cstring>
+
+#include "app/command_line.h"
+#include "netcfg/netcfg.h"
+
+namespace kestrel {
+namespace {
+
+constexpr char kCaption[] = "KESTREL Device Recovery";
+constexpr char kRule[] = "_________________________________________";
+constexpr char kWorkingStatus[] = "checking router status...";
+constexpr int kTimerId = 1;
+constexpr int kTemplateWidth = 240;
+constexpr int kTemplateHeight = 151;
+constexpr int kProgressUpper = 1000;
+constexpr int kProgressStep = 2;
+constexpr int kIconSize = 32;  // SM_CXICON, SM_CYICON
+const QColor kTitleColour(0, 153, 204);
+
+struct PageRow {
+    const char* description;
+    bool cancelShown;
+    const char* okLabel;
+};
+
+// PAGE_WORKING has its own steps in SetPageNow.
+const PageRow kPages[] = {
+    {"In case of router firmware corruption (the power LED of the router will blink slowly and "
+     "PC can's access the router any more), this KESTREL Router Firmware Recovery tool will "
+     "restore the router with a working firmware.\n\nAfter the router has been recovered, you "
+     "will need to reconfigure it with your network settings.\n\nThis operation may take 5~10 "
+     "minutes",
+     true, "Next"},
+    {"Router recovering in progress, please wait. DO NOT turn off the power during this "
+     "progress.",
+     false, nullptr},
+    {"The router is working normally, there is no need to recover.", false, "Quit"},
+    {"Congratulations!\n\nYou Router is successfully recovered.\n\nClick Next to configure the "
+     "router again.",
+     false, "Next"},
+    {"Unforturnately, firmware recovery failed this time.\n\nClick Retry to try it again, or "
+     "click Quit to exit this tool.",
+     true, "Retry"},
+};
+
+QEvent::Type WorkerEndedEventType() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+QString FirstInstalled(std::initializer_list<const char*> families) {
+    const QStringList installed = QFontDatabase::families();
+    for (const char* family : families)
+        if (installed.contains(QString::fromLatin1(family), Qt::CaseInsensitive))
+            return QString::fromLatin1(family);
+    return QString::fromLatin1("Liberation Sans");
+}
+
+// The platform's rounding multiply-divide.
+int MulDiv(int number, int numerator, int denominator) {
+    long long product = static_cast<long long>(number) * numerator;
+    long long half = denominator / 2;
+    return static_cast<int>((product >= 0 ? product + half : product - half) / denominator);
+}
+
+}  // namespace
+
+CKSTLDevRecoveryDlg::CKSTLDevRecoveryDlg(ThreadEntry statusCheckEntry, ThreadEntry recoveryEntry)
+    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      m_hIcon(QString::fromLatin1(":/kestrel/kestrel-recovery.png")),
+      m_ctlTitle(QString::fromLatin1("KESTREL Router Firmware Recovery"), this),
+      m_ctlRule(QString::fromLatin1(kRule), this),
+      m_ctlDescription(QString::fromLatin1("Description"), this),
+      m_ctlProgress(this),
+      m_ctlStatus(QString::fromLatin1("Status"), this),
+      m_ctlProgressAux(this),
+      m_btnOk(QString::fromLatin1("Next"), this),
+      m_btnCancel(QString::fromLatin1("Quit"), this),
+      m_statusCheckEntry(statusCheckEntry),
+      m_recoveryEntry(recoveryEntry),
+      m_openUrl([](const QUrl& url) { QDesktopServices::openUrl(url); }),
+      m_showBox([this](const QString& text, const QString& caption) {
+          QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
+          box.exec();
+      }) {
+    setWindowTitle(QString::fromLatin1(kCaption));
+
+    m_dialogFont = QFont(FirstInstalled({"Microsoft Sans Serif", "Liberation Sans"}));
+    m_dialogFont.setPointSize(10);
+    setFont(m_dialogFont);
+
+    const QString titleFamily = FirstInstalled({"Arial", "Liberation Sans"});
+    // The title font is asked for by its cell height (ascent plus descent), not its em size.
+    constexpr int kTitleCellHeight = 24;
+    m_titleFont = QFont(titleFamily);
+    m_titleFont.setWeight(QFont::Bold);
+    m_titleFont.setPixelSize(kTitleCellHeight);
+    const int cell = QFontMetrics(m_titleFont, this).height();
+    if (cell > 0)
+        m_titleFont.setPixelSize(std::max(1, MulDiv(kTitleCellHeight, kTitleCellHeight, cell)));
+    m_ruleFont = QFont(titleFamily);
+    m_ruleFont.setPixelSize(MulDiv(150, logicalDpiY(), 720));  // 15.0 points on this screen
+
+    for (QLabel* label : {&m_ctlTitle, &m_ctlRule, &m_ctlDescription, &m_ctlStatus})
+        label->setTextFormat(Qt::PlainText);
+    m_ctlDescription.setWordWrap(true);
+    m_ctlDescription.setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_ctlStatus.setWordWrap(true);
+    m_ctlStatus.setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    m_ctlTitle.setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_ctlRule.setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    setAutoFillBackground(true);
+    OnCtlColor(this);
+    for (QLabel* label : {&m_ctlTitle, &m_ctlRule, &m_ctlDescription, &m_ctlStatus})
+        OnCtlColor(label);
+
+    Layout();
+    m_btnOk.setDefault(true);
+    // Stacking and tab order follow the template: later controls lie on top of earlier ones.
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             &m_btnOk, &m_btnCancel, &m_ctlTitle, &m_ctlRule, &m_ctlDescription, &m_ctlProgressAux,
+             &m_ctlProgress, &m_ctlStatus})
+        control->raise();
+    setTabOrder(&m_btnOk, &m_btnCancel);
+
+    connect(&m_btnOk, &QPushButton::clicked, this, &CKSTLDevRecoveryDlg::OnNext);
+    connect(&m_btnCancel, &QPushButton::clicked, this, &CKSTLDevRecoveryDlg::OnQuit);
+    connect(&m_timer1, &QTimer::timeout, this, [this] { OnTimer(kTimerId); });
+
+    m_quitSignalFd = InstallQuitSignalPipe();
+    if (m_quitSignalFd >= 0) {
+        m_quitNotifier = new QSocketNotifier(m_quitSignalFd, QSocketNotifier::Read, this);
+        connect(m_quitNotifier, &QSocketNotifier::activated, this,
+                &CKSTLDevRecoveryDlg::OnQuitSignal);
+    }
+}
+
+CKSTLDevRecoveryDlg::~CKSTLDevRecoveryDlg() {
+    // The worker still calls into this object until its last word: let it finish first.
+    while (m_bWorkerActive) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    m_timer1.stop();
+    DiscardSavedSettings(*this);
+}
+
+QRect CKSTLDevRecoveryDlg::MapDialogRect(int x, int y, int width, int height) const {
+    // Base units of the dialog font: the average width of the 52 letters and the cell height.
+    QFontMetrics metrics(m_dialogFont, this);
+    const QString letters =
+        QString::fromLatin1("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    const int baseX = (metrics.horizontalAdvance(letters) / 26 + 1) / 2;
+    const int baseY = metrics.height();
+    return QRect(MulDiv(x, baseX, 4), MulDiv(y, baseY, 8), MulDiv(width, baseX, 4),
+                 MulDiv(height, baseY, 8));
+}
+
+void CKSTLDevRecoveryDlg::Layout() {
+    setFixedSize(MapDialogRect(0, 0, kTemplateWidth, kTemplateHeight).size());
+    m_btnOk.setGeometry(MapDialogRect(168, 126, 50, 14));
+    m_btnCancel.setGeometry(MapDialogRect(18, 126, 50, 14));
+    m_ctlTitle.setGeometry(MapDialogRect(24, 12, 195, 12));
+    m_ctlRule.setGeometry(MapDialogRect(6, 24, 228, 12));
+    m_ctlDescription.setGeometry(MapDialogRect(54, 45, 146, 8));
+    m_ctlProgressAux.setGeometry(MapDialogRect(33, 64, 186, 14));
+    m_ctlProgress.setGeometry(MapDialogRect(33, 84, 186, 14));
+    m_ctlStatus.setGeometry(MapDialogRect(37, 126, 171, 8));
+}
+
+QBrush CKSTLDevRecoveryDlg::OnCtlColor(QWidget* control) {
+    QPalette palette = control->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    if (control == &m_ctlTitle || control == &m_ctlRule) {
+        palette.setColor(QPalette::WindowText, kTitleColour);
+        control->setFont(control == &m_ctlTitle ? m_titleFont : m_ruleFont);
+    }
+    control->setPalette(palette);
+    return m_whiteBrush;
+}
+
+BOOL CKSTLDevRecoveryDlg::OnInitDialog() {
+    setWindowIcon(m_hIcon);  // both the big and the small icon
+
+    CommandLineSettings settings =
+        ReadCommandLine(GetCommandLineW(), PlatformCommandLineEnvironment());
+    m_bDebug = settings.bDebug;
+    m_nRebootTimeout = settings.nRebootTimeout;
+    for (const DiagnosticBox& box : settings.boxes) MessageBox(box.text, box.caption);
+    if (!settings.ok) {
+        m_strStartupFailure = settings.failure;
+        return FALSE;
+    }
+    m_strFirmwarePath = settings.strFirmwarePath;
+    std::memset(m_szFirmwareName, 0, sizeof m_szFirmwareName);
+    std::memcpy(m_szFirmwareName, settings.szFirmwareName.data(), settings.szFirmwareName.size());
+
+    m_ctlDescription.setGeometry(30, 90, 420, 150);
+    m_ctlProgress.setGeometry(55, 200, 350, 30);
+    m_ctlProgressAux.setGeometry(55, 200, 350, 30);
+
+    m_ctlProgress.SetRange(0, kProgressUpper);
+    m_ctlProgress.SetStep(kProgressStep);
+
+    SetPageNow(PAGE_WELCOME);
+    if (QScreen* where = screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(where->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    return TRUE;
+}
+
+template <typename Call>
+void CKSTLDevRecoveryDlg::OnUiThread(Call call) {
+    if (QThread::currentThread() == thread())
+        call();
+    else
+        QMetaObject::invokeMethod(this, call, Qt::BlockingQueuedConnection);
+}
+
+void CKSTLDevRecoveryDlg::SetPage(int page) {
+    OnUiThread([this, page] { SetPageNow(page); });
+}
+
+void CKSTLDevRecoveryDlg::SetPageNow(int page) {
+    const PageRow& row = kPages[page];
+    if (page == PAGE_WORKING) {
+        m_ctlDescription.setText(QString::fromLatin1(row.description));
+        m_ctlProgress.show();
+        m_ctlProgressAux.show();
+        m_ctlStatus.setText(QString::fromLatin1(kWorkingStatus));
+        m_ctlStatus.show();
+        m_btnCancel.hide();
+        m_btnOk.hide();
+    } else {
+        if (page == PAGE_WELCOME) m_ctlStatus.hide();
+        m_nPage = page;
+        m_ctlDescription.setText(QString::fromLatin1(row.description));
+        m_ctlProgress.hide();
+        m_ctlProgressAux.hide();
+        m_ctlStatus.hide();
+        m_btnCancel.setVisible(row.cancelShown);
+        m_btnOk.setText(QString::fromLatin1(row.okLabel));
+        m_btnOk.show();
+        m_btnOk.setFocus();
+    }
+    m_nPageOnScreen = page;
+    if (page == PAGE_WORKING) emit StatusTextChanged(m_ctlStatus.text());
+    emit PageChanged(page);
+}
+
+void CKSTLDevRecoveryDlg::SetStatusText(const std::string& text) {
+    OnUiThread([this, &text] {
+        m_ctlStatus.setText(
+            QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
+        emit StatusTextChanged(m_ctlStatus.text());
+    });
+}
+
+void CKSTLDevRecoveryDlg::SetProgressPos(int position) {
+    OnUiThread([this, position] { m_ctlProgress.SetPos(position); });
+}
+
+void CKSTLDevRecoveryDlg::SetTimer1(unsigned intervalMs) {
+    OnUiThread([this, intervalMs] { m_timer1.start(static_cast<int>(intervalMs)); });
+}
+
+void CKSTLDevRecoveryDlg::KillTimer1() {
+    OnUiThread([this] { m_timer1.stop(); });
+}
+
+void CKSTLDevRecoveryDlg::MessageBox(const std::string& text, const std::string& caption) {
+    OnUiThread([this, &text, &caption] {
+        m_showBox(QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())),
+                  QString::fromLocal8Bit(caption.data(), static_cast<qsizetype>(caption.size())));
+    });
+}
+
+bool CKSTLDevRecoveryDlg::JobRunning() {
+    if (m_nPageOnScreen == PAGE_WORKING || m_bWorkerActive) return true;
+    std::lock_guard<std::mutex> lock(m_workerLock);
+    return m_hWorker != nullptr;
+}
+
+void CKSTLDevRecoveryDlg::OnNext() {
+    // The buttons are hidden while a job runs, but Enter may still arrive: never a second job.
+    if (JobRunning()) return;
+    switch (m_nPage) {
+        case PAGE_WELCOME:
+            m_ctlProgress.SetPos(0);
+            SetPageNow(PAGE_WORKING);
+            m_nProgressTarget = 100;
+            m_timer1.start(100);
+            StartWorker(m_statusCheckEntry);
+            break;
+        case PAGE_FAILED:
+            m_ctlProgress.SetPos(0);
+            SetPageNow(PAGE_WORKING);
+            m_nProgressTarget = 0;
+            m_timer1.start(25);
+            StartWorker(m_recoveryEntry);
+            break;
+        case PAGE_SUCCESS:
+            EndDialog(QDialog::Accepted);
+            m_openUrl(QUrl(QString::fromLatin1(kSetupPageUrl)));
+            break;
+        default:
+            EndDialog(QDialog::Accepted);
+            break;
+    }
+}
+
+void CKSTLDevRecoveryDlg::OnQuit() {
+    // Escape and the window manager's close must not end the dialog under a running job.
+    if (JobRunning()) return;
+    if (m_nPage == PAGE_FAILED) RestoreNetworkSettings(*this);
+    EndDialog(QDialog::Rejected);
+}
+
+void CKSTLDevRecoveryDlg::reject() {
+    OnQuit();
+}
+
+void CKSTLDevRecoveryDlg::EndDialog(int result) {
+    m_timer1.stop();
+    QDialog::done(result);
+}
+
+void CKSTLDevRecoveryDlg::OnTimer(int) {
+    if (m_ctlProgress.GetPos() <= m_nProgressTarget.load()) m_ctlProgress.StepIt();
+}
+
+void CKSTLDevRecoveryDlg::StartWorker(ThreadEntry entry) {
+    bool started = false;
+    {
+        std::lock_guard<std::mutex> lock(m_workerLock);
+        m_workerEntry = entry;
+        m_hWorker = BeginThread(&CKSTLDevRecoveryDlg::WorkerMain, this);
+        started = m_hWorker != nullptr;
+    }
+    m_bWorkerActive = started;
+    // The working page stays up with the timer running: nothing else is undone.
+    if (!started && m_bDebug) MessageBox("Create thread failed", "Failed");
+}
+
+unsigned CKSTLDevRecoveryDlg::WorkerMain(void* dialog) {
+    auto* dlg = static_cast<CKSTLDevRecoveryDlg*>(dialog);
+    dlg->m_workerEntry(static_cast<WizardContext*>(dlg));
+    // The worker's last touch of the dialog; from here on the UI thread may end it.
+    QCoreApplication::postEvent(dlg, new QEvent(WorkerEndedEventType()));
+    return 0;
+}
+
+bool CKSTLDevRecoveryDlg::event(QEvent* event) {
+    if (event->type() != WorkerEndedEventType()) return QDialog::event(event);
+    m_bWorkerActive = false;
+    emit WorkerEnded();
+    if (m_bQuitPending) {
+        m_bQuitPending = false;
+        OnQuitSignal();
+    }
+    return true;
+}
+
+void CKSTLDevRecoveryDlg::OnQuitSignal() {
+    if (m_quitSignalFd >= 0) DrainQuitSignalPipe(m_quitSignalFd);
+    // A job that changed the PC's settings puts them back or leaves them for Quit on the failed
+    // page: wait for it, then quit as the Quit button would.
+    if (m_bWorkerActive) {
+        m_bQuitPending = true;
+        return;
+    }
+    if (m_nPage == PAGE_FAILED) RestoreNetworkSettings(*this);
+    EndDialog(QDialog::Rejected);
+}
+
+void CKSTLDevRecoveryDlg::paintEvent(QPaintEvent* event) {
+    if (!isMinimized()) {
+        QDialog::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    const int x = (width() - kIconSize + 1) / 2;
+    const int y = (height() - kIconSize + 1) / 2;
+    m_hIcon.paint(&painter, x, y, kIconSize, kIconSize);
+}
+
+}  // namespace kestrel

@@ -1,0 +1,52 @@
+// Quit requests by signal, handed to the UI thread through a pipe.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <mutex>
+
+#include "platform/kernel.h"
+
+namespace kestrel {
+namespace {
+
+int pipeEnds[2] = {-1, -1};
+
+extern "C" void OnQuitSignal(int) {
+    int saved = errno;
+    char byte = 1;
+    // A full pipe already holds a request; losing this byte loses nothing.
+    [[maybe_unused]] ssize_t written = write(pipeEnds[1], &byte, 1);
+    errno = saved;
+}
+
+int SetUp() {
+    if (pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
+    struct sigaction action = {};
+    action.sa_handler = OnQuitSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        if (sigaction(signal, &action, nullptr) != 0) return -1;
+    return pipeEnds[0];
+}
+
+}  // namespace
+
+int InstallQuitSignalPipe() {
+    static std::once_flag once;
+    static int readEnd = -1;
+    std::call_once(once, [] { readEnd = SetUp(); });
+    return readEnd;
+}
+
+int DrainQuitSignalPipe(int readEnd) {
+    int count = 0;
+    char buffer[64];
+    ssize_t got;
+    while ((got = read(readEnd, buffer, sizeof buffer)) > 0) count += static_cast<int>(got);
+    return count;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,241 @@
+// The switches and the choice of image, against a scripted location, folder and file system.
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/kernel.h"
+
+namespace kestrel {
+namespace {
+
+constexpr int kGermany = 94;
+const std::string kPrefix = "/usr/bin/kestrel-recovery ";
+
+struct Expected {
+    bool ok;
+    std::string name;  // m_szFirmwareName when ok
+    std::string path;  // m_strFirmwarePath ("" to skip)
+    int timeoutMs = 120000;
+    BOOL debug = FALSE;
+    std::vector<DiagnosticBox> boxes = {};
+};
+
+struct Case {
+    std::string title;
+    std::string arguments;
+    int geoId;
+    Expected expected;
+};
+
+CommandLineEnvironment Environment(int geoId, std::set<std::string> present = {}) {
+    return {
+        [geoId] { return geoId; },
+        "/sys",
+        [present](const std::string& path) { return present.count(path) > 0; },
+        [](const std::string& text, std::string& ansi) {
+            ansi = text;
+            return true;
+        },
+    };
+}
+
+const std::set<std::string> kImages = {
+    "/sys/KESTREL/image.bin", "/sys/KESTREL/ww.bin",    "/sys/KESTREL/na.bin",
+    "/sys/KESTREL/my",        "/sys/KESTREL/DEBUG.bin", "/sys/KESTREL/a.bin\tTIME=5",
+    "/sys/KESTREL/a.bin",     "/sys/KESTREL/directory",
+};
+
+TEST(CommandLineMatrix, SwitchesAndImageChoice) {
+    const Case cases[] = {
+        {"FW names the image",
+         "FW=image.bin",
+         kGermany,
+         {true, "image.bin", "/sys/KESTREL/image.bin"}},
+        {"WWFW outside North America",
+         "WWFW=ww.bin NAFW=na.bin",
+         kGermany,
+         {true, "ww.bin", "/sys/KESTREL/ww.bin"}},
+        {"NAFW in the United States",
+         "WWFW=ww.bin NAFW=na.bin",
+         GEOID_UNITED_STATES,
+         {true, "na.bin", "/sys/KESTREL/na.bin"}},
+        {"NAFW in Canada",
+         "NAFW=na.bin WWFW=ww.bin",
+         GEOID_CANADA,
+         {true, "na.bin", "/sys/KESTREL/na.bin"}},
+        {"NAFW in Mexico",
+         "WWFW=ww.bin NAFW=na.bin",
+         GEOID_MEXICO,
+         {true, "na.bin", "/sys/KESTREL/na.bin"}},
+        {"WWFW without NAFW in Canada names nothing", "WWFW=ww.bin", GEOID_CANADA, {false, "", ""}},
+        {"lone NAFW is found by the FW search, abroad",
+         "NAFW=na.bin",
+         kGermany,
+         {true, "na.bin", "/sys/KESTREL/na.bin"}},
+        {"lone NAFW is found by the FW search, at home",
+         "NAFW=na.bin",
+         GEOID_UNITED_STATES,
+         {true, "na.bin", "/sys/KESTREL/na.bin"}},
+        {"the first FW wins",
+         "FW=a.bin FW=image.bin",
+         kGermany,
+         {true, "a.bin", "/sys/KESTREL/a.bin"}},
+        {"no switch at all", "TIME=5", kGermany, {false, "", ""}},
+        {"TIME in seconds", "TIME=300 FW=image.bin", kGermany, {true, "image.bin", "", 300000}},
+        {"TIME of 0", "TIME=0 FW=image.bin", kGermany, {true, "image.bin", "", 120000}},
+        {"TIME without digits", "TIME=abc FW=image.bin", kGermany, {true, "image.bin", "", 120000}},
+        {"TIME stops at the letter",
+         "TIME=45s FW=image.bin",
+         kGermany,
+         {true, "image.bin", "", 45000}},
+        {"TIME skips leading white space",
+         "TIME=\t+7 FW=image.bin",
+         kGermany,
+         {true, "image.bin", "", 7000}},
+        {"negative TIME keeps the default",
+         "TIME=-30 FW=image.bin",
+         kGermany,
+         {true, "image.bin", "", 120000}},
+        {"huge TIME saturates",
+         "TIME=99999999999999999999 FW=image.bin",
+         kGermany,
+         {true, "image.bin", "", 2147483000}},
+        {"a blank ends the value", "FW=my image.bin", kGermany, {true, "my", "/sys/KESTREL/my"}},
+        {"a tab does not end the value",
+         "FW=a.bin\tTIME=5 x",
+         kGermany,
+         {true, "a.bin\tTIME=5", "/sys/KESTREL/a.bin\tTIME=5", 5000}},
+        {"quotes stay in the name", "FW=\"image.bin\"", kGermany, {false, "", ""}},
+        {"a directory passes the existence test",
+         "FW=directory",
+         kGermany,
+         {true, "directory", "/sys/KESTREL/directory"}},
+        {"lower-case debug does not count",
+         "debug FW=image.bin",
+         kGermany,
+         {true, "image.bin", "", 120000, FALSE}},
+        {"DEBUG inside the image name",
+         "FW=DEBUG.bin",
+         kGermany,
+         {true, "DEBUG.bin", "", 120000, TRUE, {{"DEBUG.bin", "Firmware"}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.title);
+        CommandLineSettings got =
+            ReadCommandLine(kPrefix + c.arguments, Environment(c.geoId, kImages));
+        EXPECT_EQ(got.ok, c.expected.ok);
+        EXPECT_EQ(got.bDebug, c.expected.debug);
+        EXPECT_EQ(got.boxes, c.expected.boxes);
+        if (!c.expected.ok) {
+            EXPECT_FALSE(got.failure.empty());
+            continue;
+        }
+        EXPECT_EQ(got.szFirmwareName, c.expected.name);
+        if (!c.expected.path.empty()) {
+            EXPECT_EQ(got.strFirmwarePath, c.expected.path);
+        }
+        EXPECT_EQ(got.nRebootTimeout, c.expected.timeoutMs);
+    }
+}
+
+TEST(CommandLineMatrix, DebugFoundInTheProgramPathShowsEveryBox) {
+    CommandLineSettings got =
+        ReadCommandLine("/opt/DEBUG/kestrel-recovery FW=gone.bin", Environment(kGermany, kImages));
+    EXPECT_FALSE(got.ok);
+    EXPECT_EQ(got.bDebug, TRUE);
+    const std::vector<DiagnosticBox> boxes = {
+        {"gone.bin", "Firmware"},
+        {"Can not find Firmware /sys/KESTREL/gone.bin", "Error"},
+    };
+    EXPECT_EQ(got.boxes, boxes);
+    EXPECT_EQ(got.failure, "Can not find Firmware /sys/KESTREL/gone.bin");
+
+    got = ReadCommandLine(kPrefix + "DEBUG WWFW=ww.bin", Environment(GEOID_MEXICO, kImages));
+    EXPECT_FALSE(got.ok);
+    EXPECT_EQ(got.boxes, (std::vector<DiagnosticBox>{{"You must specify the FW name.", "Error"}}));
+
+    got = ReadCommandLine(kPrefix + "FW=gone.bin", Environment(kGermany, kImages));
+    EXPECT_FALSE(got.ok);
+    EXPECT_TRUE(got.boxes.empty());  // silent without DEBUG
+    EXPECT_EQ(got.failure, "Can not find Firmware /sys/KESTREL/gone.bin");
+}
+
+TEST(CommandLineMatrix, NamesThatLeaveTheImageFolderAreNeverFound) {
+    // Even a file system that says yes to everything must not let them through.
+    CommandLineEnvironment everything = Environment(kGermany);
+    everything.exists = [](const std::string&) { return true; };
+    for (const char* arguments : {"FW=../../etc/shadow", "FW=/etc/shadow", "FW=.", "FW=..",
+                                  "FW=", "FW= image.bin", "FW=sub/image.bin"}) {
+        SCOPED_TRACE(arguments);
+        CommandLineSettings got = ReadCommandLine(kPrefix + "DEBUG " + arguments, everything);
+        EXPECT_FALSE(got.ok);
+        ASSERT_EQ(got.boxes.size(), 2u);
+        EXPECT_EQ(got.boxes[1].caption, "Error");
+        EXPECT_EQ(got.boxes[1].text.rfind("Can not find Firmware /sys/KESTREL/", 0), 0u);
+    }
+}
+
+TEST(CommandLineMatrix, OverlongValuesAndNamesFailInsteadOfBeingCut) {
+    CommandLineEnvironment everything = Environment(kGermany);
+    everything.exists = [](const std::string&) { return true; };
+
+    // TIME= accepts 511 characters and refuses 512.
+    EXPECT_TRUE(
+        ReadCommandLine(kPrefix + "TIME=" + std::string(511, '1') + " FW=a.bin", everything).ok);
+    CommandLineSettings got =
+        ReadCommandLine(kPrefix + "DEBUG TIME=" + std::string(512, '1') + " FW=a.bin", everything);
+    EXPECT_FALSE(got.ok);
+    ASSERT_EQ(got.boxes.size(), 1u);
+    EXPECT_EQ(got.boxes[0].text, "The value of TIME= is longer than 511 characters.");
+
+    // The rest of the line may be long; only the value up to the blank counts.
+    EXPECT_TRUE(ReadCommandLine(kPrefix + "FW=a.bin " + std::string(600, 'x'), everything).ok);
+    EXPECT_FALSE(ReadCommandLine(kPrefix + "FW=" + std::string(512, 'x'), everything).ok);
+
+    // 255 bytes fit the name buffer with its terminator; 256 do not.
+    got = ReadCommandLine(kPrefix + "FW=" + std::string(255, 'n'), everything);
+    EXPECT_TRUE(got.ok);
+    EXPECT_EQ(got.szFirmwareName.size(), 255u);
+    got = ReadCommandLine(kPrefix + "FW=" + std::string(256, 'n'), everything);
+    EXPECT_FALSE(got.ok);
+    EXPECT_NE(got.failure.find("longer than 255 bytes"), std::string::npos);
+
+    // 200 two-byte letters are 200 characters (under 511) but 400 bytes.
+    std::string wide;
+    for (int i = 0; i < 200; ++i) wide += "\xC3\xA9";
+    EXPECT_FALSE(ReadCommandLine(kPrefix + "FW=" + wide, everything).ok);
+    std::string wideValue;
+    for (int i = 0; i < 511; ++i) wideValue += "\xC3\xA9";
+    got = ReadCommandLine(kPrefix + "TIME=" + wideValue + " FW=a.bin", everything);
+    EXPECT_TRUE(got.ok);  // 511 characters even though 1022 bytes
+}
+
+TEST(CommandLineMatrix, NameThatTheLocaleCannotWriteFails) {
+    CommandLineEnvironment environment = Environment(kGermany, kImages);
+    environment.toAnsi = [](const std::string&, std::string&) { return false; };
+    CommandLineSettings got = ReadCommandLine(kPrefix + "DEBUG FW=image.bin", environment);
+    EXPECT_FALSE(got.ok);
+    ASSERT_EQ(got.boxes.size(), 2u);
+    EXPECT_EQ(got.boxes[1].caption, "Error");
+    EXPECT_NE(got.boxes[1].text.find("character set"), std::string::npos);
+}
+
+TEST(CommandLineMatrix, LocationIsAskedOnlyWhenTheWorldImageIsNamed) {
+    int asked = 0;
+    CommandLineEnvironment environment = Environment(kGermany, kImages);
+    environment.userGeoId = [&asked] {
+        ++asked;
+        return kGermany;
+    };
+    ReadCommandLine(kPrefix + "NAFW=na.bin", environment);
+    EXPECT_EQ(asked, 0);
+    ReadCommandLine(kPrefix + "WWFW=ww.bin NAFW=na.bin", environment);
+    EXPECT_EQ(asked, 1);
+}
+
+}  // namespace
+}  // namespace kestrel

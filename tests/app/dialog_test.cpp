@@ -1,0 +1,473 @@
+// The wizard dialog: pages, buttons, the timer-driven bar, workers and quitting.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <condition_variable>
+#include <csignal>
+#include <fstream>
+#include <functional>
+#include <mutex>
+
+#include "app/recovery_dlg.h"
+#include "netcfg/netcfg.h"
+
+namespace kestrel {
+namespace {
+
+// Records the settings put back; the rest of the services are never used here.
+class RecordingIpHelper : public IpHelper {
+public:
+    DWORD GetAdaptersInfo(IP_ADAPTER_INFO*, ULONG*) override { return ERROR_NO_DATA; }
+    DWORD AddIPAddress(IPAddr address, IPMask, DWORD ifIndex, ULONG*, ULONG*) override {
+        added.push_back({address, ifIndex});
+        return NO_ERROR;
+    }
+    DWORD DeleteIPAddress(ULONG) override { return NO_ERROR; }
+    DWORD GetIpForwardTable(MIB_IPFORWARDTABLE*, ULONG*, BOOL) override { return ERROR_NO_DATA; }
+    DWORD CreateIpForwardEntry(const MIB_IPFORWARDROW*) override { return NO_ERROR; }
+    DWORD DeleteIpForwardEntry(const MIB_IPFORWARDROW*) override { return NO_ERROR; }
+    DWORD SendARP(IPAddr, IPAddr, void*, ULONG*) override { return ERROR_GEN_FAILURE; }
+    DWORD GetNetworkParams(FIXED_INFO*, ULONG*) override { return ERROR_NO_DATA; }
+
+    std::vector<std::pair<IPAddr, DWORD>> added;
+};
+
+// A job the test scripts; it ends the way the real thread entries end.
+struct ScriptedJobs {
+    std::function<void(WizardContext&)> job;
+    std::atomic<int> started{0};
+    std::mutex lock;
+    std::condition_variable changed;
+    bool released = false;
+
+    void Release() {
+        std::lock_guard<std::mutex> guard(lock);
+        released = true;
+        changed.notify_all();
+    }
+    void WaitForRelease() {
+        std::unique_lock<std::mutex> guard(lock);
+        changed.wait_for(guard, std::chrono::seconds(20), [this] { return released; });
+    }
+};
+ScriptedJobs* scripted = nullptr;
+
+unsigned ScriptedEntry(void* argument) {
+    auto& dlg = *static_cast<WizardContext*>(argument);
+    ++scripted->started;
+    if (scripted->job) scripted->job(dlg);
+    {
+        std::lock_guard<std::mutex> guard(dlg.m_workerLock);
+        CloseHandle(dlg.m_hWorker);
+        dlg.m_hWorker = nullptr;
+    }
+    dlg.KillTimer1();
+    return 0;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 10000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+class Wizard : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder_.isValid());
+        std::string images = folder_.path().toStdString() + "/KESTREL";
+        ASSERT_EQ(mkdir(images.c_str(), 0755), 0);
+        std::ofstream(images + "/x.bin") << "image";
+        setenv("KESTREL_SYSTEM_DIR", folder_.path().toLocal8Bit().constData(), 1);
+        SetIpHelper(&ipHelper_);
+        scripted = &jobs_;
+    }
+    void TearDown() override {
+        jobs_.Release();
+        dlg_.reset();
+        SetIpHelper(nullptr);
+        scripted = nullptr;
+        unsetenv("KESTREL_SYSTEM_DIR");
+    }
+
+    CKSTLDevRecoveryDlg& Open(std::vector<const char*> arguments = {"FW=x.bin"}) {
+        std::vector<char*> argv{const_cast<char*>("kestrel-recovery")};
+        for (const char* argument : arguments) argv.push_back(const_cast<char*>(argument));
+        SetCommandLine(static_cast<int>(argv.size()), argv.data());
+        dlg_ = std::make_unique<CKSTLDevRecoveryDlg>(ScriptedEntry, ScriptedEntry);
+        dlg_->SetUrlOpener([this](const QUrl& url) {
+            openedUrls_.push_back(url.toString().toStdString());
+            dialogVisibleWhenOpened_ = dlg_->isVisible();
+        });
+        dlg_->SetBoxPresenter([this](const QString& text, const QString& caption) {
+            boxes_.push_back((caption + ": " + text).toStdString());
+            boxThreads_.push_back(QThread::currentThread());
+        });
+        EXPECT_EQ(dlg_->OnInitDialog(), TRUE);
+        QObject::connect(dlg_.get(), &QDialog::finished,
+                         [this](int result) { finished_ = result; });
+        dlg_->show();
+        return *dlg_;
+    }
+
+    // Runs a job to its end from the page on screen, through the right-hand button.
+    void RunJobTo(int resultPage) {
+        jobs_.job = [resultPage](WizardContext& dlg) { dlg.SetPage(resultPage); };
+        int before = jobs_.started;
+        dlg_->OnNext();
+        ASSERT_TRUE(WaitUntil([&] { return jobs_.started > before && !dlg_->JobRunning(); }));
+        ASSERT_EQ(dlg_->PageOnScreen(), resultPage);
+    }
+
+    void BlockJob() {
+        jobs_.job = [](WizardContext&) { scripted->WaitForRelease(); };
+    }
+
+    QTemporaryDir folder_;
+    RecordingIpHelper ipHelper_;
+    ScriptedJobs jobs_;
+    std::unique_ptr<CKSTLDevRecoveryDlg> dlg_;
+    std::vector<std::string> openedUrls_;
+    bool dialogVisibleWhenOpened_ = true;
+    std::vector<std::string> boxes_;
+    std::vector<QThread*> boxThreads_;
+    std::optional<int> finished_;
+};
+
+TEST_F(Wizard, EveryPageShowsItsTextBarsStatusAndButtons) {
+    struct Row {
+        int page;
+        int nPage;
+        const char* description;
+        bool bars;
+        bool cancel;
+        const char* okLabel;
+        bool ok;
+    };
+    const Row rows[] = {
+        {PAGE_WELCOME, 0,
+         "In case of router firmware corruption (the power LED of the router will blink slowly "
+         "and PC can's access the router any more), this KESTREL Router Firmware Recovery tool "
+         "will restore the router with a working firmware.\n\nAfter the router has been "
+         "recovered, you will need to reconfigure it with your network settings.\n\nThis "
+         "operation may take 5~10 minutes",
+         false, true, "Next", true},
+        {PAGE_ROUTER_OK, 2, "The router is working normally, there is no need to recover.", false,
+         false, "Quit", true},
+        {PAGE_WORKING, 2,
+         "Router recovering in progress, please wait. DO NOT turn off the power during this "
+         "progress.",
+         true, false, "Quit", false},
+        {PAGE_SUCCESS, 3,
+         "Congratulations!\n\nYou Router is successfully recovered.\n\nClick Next to configure "
+         "the router again.",
+         false, false, "Next", true},
+        {PAGE_FAILED, 4,
+         "Unforturnately, firmware recovery failed this time.\n\nClick Retry to try it again, or "
+         "click Quit to exit this tool.",
+         false, true, "Retry", true},
+    };
+    CKSTLDevRecoveryDlg& dlg = Open();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.page);
+        dlg.SetPage(row.page);
+        EXPECT_EQ(dlg.PageOnScreen(), row.page);
+        EXPECT_EQ(dlg.m_nPage, row.nPage);
+        EXPECT_EQ(dlg.DescriptionText().toStdString(), row.description);
+        EXPECT_EQ(!dlg.m_ctlProgress.isHidden(), row.bars);
+        EXPECT_EQ(!dlg.m_ctlProgressAux.isHidden(), row.bars);
+        EXPECT_EQ(!dlg.m_ctlStatus.isHidden(), row.bars);
+        if (row.bars) {
+            EXPECT_EQ(dlg.StatusText().toStdString(), "checking router status...");
+        }
+        EXPECT_EQ(!dlg.CancelButton().isHidden(), row.cancel);
+        EXPECT_EQ(dlg.CancelButton().text().toStdString(), "Quit");
+        EXPECT_EQ(dlg.OkButton().text().toStdString(), row.okLabel);
+        EXPECT_EQ(!dlg.OkButton().isHidden(), row.ok);
+    }
+}
+
+TEST_F(Wizard, WelcomeNextStartsTheStatusCheckAndTheBarRestsAt102) {
+    CKSTLDevRecoveryDlg& dlg = Open();
+    dlg.m_ctlProgress.SetPos(500);
+    BlockJob();
+    dlg.OnNext();
+    ASSERT_TRUE(WaitUntil([&] { return jobs_.started == 1; }));
+    EXPECT_EQ(dlg.PageOnScreen(), PAGE_WORKING);
+    EXPECT_EQ(dlg.m_nPage, PAGE_WELCOME);  // the page the job started from
+    EXPECT_EQ(dlg.ProgressPos(), 0);
+    EXPECT_EQ(dlg.m_nProgressTarget.load(), 100);
+    EXPECT_EQ(dlg.Timer1Interval(), 100);
+    for (int tick = 0; tick < 200; ++tick) dlg.OnTimer(1);
+    EXPECT_EQ(dlg.ProgressPos(), 102);
+    dlg.RaiseProgressTarget(50);
+    for (int tick = 0; tick < 200; ++tick) dlg.OnTimer(1);
+    EXPECT_EQ(dlg.ProgressPos(), 152);
+}
+
+TEST_F(Wizard, RetryStartsTheRecoveryAtZeroAndRestsAtTwo) {
+    CKSTLDevRecoveryDlg& dlg = Open();
+    RunJobTo(PAGE_FAILED);
+    EXPECT_EQ(dlg.Timer1Interval(), -1);  // the job killed timer 1 as it ended
+    dlg.m_ctlProgress.SetPos(1000);
+    BlockJob();
+    dlg.OnNext();
+    ASSERT_TRUE(WaitUntil([&] { return jobs_.started == 2; }));
+    EXPECT_EQ(dlg.PageOnScreen(), PAGE_WORKING);
+    EXPECT_EQ(dlg.m_nPage, PAGE_FAILED);
+    EXPECT_EQ(dlg.ProgressPos(), 0);
+    EXPECT_EQ(dlg.m_nProgressTarget.load(), 0);
+    EXPECT_EQ(dlg.Timer1Interval(), 25);
+    for (int tick = 0; tick < 20; ++tick) dlg.OnTimer(1);
+    EXPECT_EQ(dlg.ProgressPos(), 2);
+}
+
+TEST_F(Wizard, TheBarStartsAgainFromZeroPastItsEnd) {
+    CKSTLDevRecoveryDlg& dlg = Open();
+    dlg.m_nProgressTarget = 2000;
+    dlg.m_ctlProgress.SetPos(998);
+    dlg.OnTimer(1);
+    EXPECT_EQ(dlg.ProgressPos(), 1000);
+    dlg.OnTimer(1);
+    EXPECT_EQ(dlg.ProgressPos(), 0);
+}
+
+TEST_F(Wizard, CommandsWhileAJobRunsAreIgnored) {
+    CKSTLDevRecoveryDlg& dlg = Open();
+    jobs_.job = [](WizardContext& context) {
+        scripted->WaitForRelease();
+        context.SetPage(PAGE_FAILED);
+    };
+    dlg.OnNext();
+    ASSERT_TRUE(WaitUntil([&] { return jobs_.started == 1; }));
+
+    dlg.OnNext();
+    dlg.OnQuit();
+    QTest::keyClick(&dlg, Qt::Key_Escape);
+    QTest::keyClick(&dlg, Qt::Key_Return);
+    dlg.close();  // the window manager's close
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_FALSE(finished_.has_value());
+    EXPECT_EQ(jobs_.started.load(), 1);
+    EXPECT_EQ(dlg.PageOnScreen(), PAGE_WORKING);
+
+    jobs_.Release();
+    ASSERT_TRUE(WaitUntil([&] { return !dlg.JobRunning(); }));
+    EXPECT_EQ(jobs_.started.load(), 1);
+    EXPECT_EQ(dlg.PageOnScreen(), PAGE_FAILED);
+    EXPECT_FALSE(finished_.has_value());
+}
+
+TEST_F(Wizard, WorkerCallsCompleteOnTheUiThreadBeforeTheyReturn) {
+    CKSTLDevRecoveryDlg& dlg = Open({"FW=x.bin", "DEBUG"});
+    boxes_.clear();
+    boxThreads_.clear();
+    std::vector<std::string> seen;  // what the UI thread showed, in order
+    QThread* ui = QThread::currentThread();
+    bool allOnUi = true;
+    QObject::connect(&dlg, &CKSTLDevRecoveryDlg::StatusTextChanged, [&](const QString& text) {
+        allOnUi = allOnUi && QThread::currentThread() == ui;
+        seen.push_back(text.toStdString());
+    });
+    std::vector<std::string> seenByJob;
+    int positionSeenByJob = -1;
+    jobs_.job = [&](WizardContext& context) {
+        context.SetStatusText("uploading firmware to the router...");
+        seenByJob = seen;  // already shown when the call returned
+        context.SetProgressPos(640);
+        positionSeenByJob = dlg.ProgressPos();
+        context.SetTimer1(250);
+        context.MessageBox("a detail", "Information");
+        context.SetPage(PAGE_SUCCESS);
+    };
+    dlg.OnNext();
+    ASSERT_TRUE(WaitUntil([&] { return jobs_.started == 1 && !dlg.JobRunning(); }));
+    EXPECT_TRUE(allOnUi);
+    EXPECT_EQ(seenByJob, (std::vector<std::string>{"checking router status...",
+                                                   "uploading firmware to the router..."}));
+    EXPECT_EQ(positionSeenByJob, 640);
+    EXPECT_EQ(boxes_, (std::vector<std::string>{"Information: a detail"}));
+    ASSERT_EQ(boxThreads_.size(), 1u);
+    EXPECT_EQ(boxThreads_[0], ui);
+    EXPECT_EQ(dlg.Timer1Interval(), -1);
+    EXPECT_EQ(dlg.PageOnScreen(), PAGE_SUCCESS);
+}
+
+TEST_F(Wizard, DefaultBoxWaitsForOkOnTheUiThread) {
+    char arg0[] = "kestrel-recovery";
+    char arg1[] = "FW=x.bin";
+    char* argv[] = {arg0, arg1};
+    SetCommandLine(2, argv);
+    CKSTLDevRecoveryDlg dlg(ScriptedEntry, ScriptedEntry);
+    ASSERT_EQ(dlg.OnInitDialog(), TRUE);
+    dlg.show();
+    QString shownText, shownCaption;
+    QWidget* shownParent = nullptr;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shownText = box->text();
+            shownCaption = box->windowTitle();
+            shownParent = box->parentWidget();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    closer.start(20);
+    std::atomic<bool> returned{false};
+    jobs_.job = [&](WizardContext& context) {
+        context.MessageBox("Create thread failed", "Failed");
+        returned = true;
+        context.SetPage(PAGE_ROUTER_OK);
+    };
+    dlg.OnNext();
+    ASSERT_TRUE(WaitUntil([&] { return returned.load() && !dlg.JobRunning(); }));
+    EXPECT_EQ(shownText.toStdString(), "Create thread failed");
+    EXPECT_EQ(shownCaption.toStdString(), "Failed");
+    EXPECT_EQ(shownParent, &dlg);
+}
+
+TEST_F(Wizard, RouterOkHasOneButtonThatEndsTheDialog) {
+    CKSTLDevRecoveryDlg& dlg = Open();
+    RunJobTo(PAGE_ROUTER_OK);
+    EXPECT_TRUE(dlg.CancelButton().isHidden());
+    QTest::mouseClick(&dlg.OkButton(), Qt::LeftButton);
+    EXPECT_EQ(finished_, QDialog::Accepted);
+    EXPECT_TRUE(openedUrls_.empty());
+}
+
+TEST_F(Wizard, NextOnSuccessClosesAndThenOpensTheLoginPage) {
+    CKSTLDevRecoveryDlg& dlg = Open();
+    RunJobTo(PAGE_SUCCESS);
+    QTest::mouseClick(&dlg.OkButton(), Qt::LeftButton);
+    EXPECT_EQ(finished_, QDialog::Accepted);
+    EXPECT_EQ(openedUrls_, (std::vector<std::string>{"http://router.kestrel.home"}));
+    EXPECT_FALSE(dialogVisibleWhenOpened_);
+}
+
+TEST_F(Wizard, QuitOnWelcomeLeavesTheSettingsAlone) {
+    CKSTLDevRecoveryDlg& dlg = Open();
+    InsetIPEntry(dlg, "192.168.1.100", "255.255.255.0", 7);
+    QTest::mouseClick(&dlg.CancelButton(), Qt::LeftButton);
+    EXPECT_EQ(finished_, QDialog::Rejected);
+    dlg_.reset();  // the destructor frees the record without applying it
+    EXPECT_TRUE(ipHelper_.added.empty());
+}
+
+TEST_F(Wizard, QuitOnFailedPutsTheSettingsBackFirst) {
+    CKSTLDevRecoveryDlg& dlg = Open();
+    jobs_.job = [](WizardContext& context) {
+        InsetIPEntry(context, "192.168.1.100", "255.255.255.0", 7);
+        context.SetPage(PAGE_FAILED);
+    };
+    dlg.OnNext();
+    ASSERT_TRUE(WaitUntil([&] { return jobs_.started == 1 && !dlg.JobRunning(); }));
+    EXPECT_TRUE(ipHelper_.added.empty());
+    QTest::keyClick(&dlg, Qt::Key_Escape);
+    EXPECT_EQ(finished_, QDialog::Rejected);
+    ASSERT_EQ(ipHelper_.added.size(), 1u);
+    EXPECT_EQ(ipHelper_.added[0].first, inet_addr("192.168.1.100"));
+    EXPECT_EQ(dlg.m_pSavedAddresses, nullptr);
+}
+
+TEST_F(Wizard, QuitSignalWithoutAJobQuitsAtOnce) {
+    CKSTLDevRecoveryDlg& dlg = Open();
+    raise(SIGTERM);
+    ASSERT_TRUE(WaitUntil([&] { return finished_.has_value(); }));
+    EXPECT_EQ(finished_, QDialog::Rejected);
+    EXPECT_FALSE(dlg.isVisible());
+}
+
+TEST_F(Wizard, QuitSignalDuringAJobWaitsForItAndRestores) {
+    CKSTLDevRecoveryDlg& dlg = Open();
+    jobs_.job = [](WizardContext& context) {
+        InsetIPEntry(context, "10.0.0.1", "255.0.0.0", 3);
+        scripted->WaitForRelease();
+        context.SetPage(PAGE_FAILED);
+    };
+    dlg.OnNext();
+    ASSERT_TRUE(WaitUntil([&] { return jobs_.started == 1; }));
+    raise(SIGINT);
+    WaitUntil([] { return false; }, 300);
+    EXPECT_FALSE(finished_.has_value());
+    EXPECT_TRUE(dlg.isVisible());
+    jobs_.Release();
+    ASSERT_TRUE(WaitUntil([&] { return finished_.has_value(); }));
+    EXPECT_EQ(finished_, QDialog::Rejected);
+    ASSERT_EQ(ipHelper_.added.size(), 1u);
+    EXPECT_EQ(ipHelper_.added[0].first, inet_addr("10.0.0.1"));
+}
+
+TEST_F(Wizard, QuitSignalAfterASuccessfulJobQuitsWithoutOpeningThePage) {
+    CKSTLDevRecoveryDlg& dlg = Open();
+    jobs_.job = [](WizardContext& context) {
+        scripted->WaitForRelease();
+        context.SetPage(PAGE_SUCCESS);
+    };
+    dlg.OnNext();
+    ASSERT_TRUE(WaitUntil([&] { return jobs_.started == 1; }));
+    raise(SIGHUP);
+    jobs_.Release();
+    ASSERT_TRUE(WaitUntil([&] { return finished_.has_value(); }));
+    EXPECT_EQ(finished_, QDialog::Rejected);
+    EXPECT_TRUE(openedUrls_.empty());
+    EXPECT_TRUE(ipHelper_.added.empty());
+}
+
+TEST_F(Wizard, DestroyingTheDialogWaitsForTheWorkerToFinish) {
+    Open();
+    std::atomic<bool> jobDone{false};
+    jobs_.job = [&](WizardContext& context) {
+        scripted->WaitForRelease();
+        context.SetStatusText("still here");
+        jobDone = true;
+        context.SetPage(PAGE_FAILED);
+    };
+    dlg_->OnNext();
+    ASSERT_TRUE(WaitUntil([&] { return jobs_.started == 1; }));
+    QTimer::singleShot(100, [&] { jobs_.Release(); });
+    dlg_.reset();
+    EXPECT_TRUE(jobDone.load());
+}
+
+TEST_F(Wizard, DebugSwitchShowsTheFirmwareNameAtStartUp) {
+    Open({"DEBUG", "FW=x.bin", "TIME=45"});
+    EXPECT_EQ(boxes_, (std::vector<std::string>{"Firmware: x.bin"}));
+    EXPECT_EQ(dlg_->m_bDebug, TRUE);
+    EXPECT_EQ(dlg_->m_nRebootTimeout, 45000);
+    EXPECT_STREQ(dlg_->m_szFirmwareName, "x.bin");
+    EXPECT_EQ(dlg_->m_strFirmwarePath, folder_.path().toStdString() + "/KESTREL/x.bin");
+}
+
+TEST_F(Wizard, MissingImageFailsOnInitDialogWithTheBox) {
+    char arg0[] = "kestrel-recovery";
+    char arg1[] = "DEBUG";
+    char arg2[] = "FW=missing.bin";
+    char* argv[] = {arg0, arg1, arg2};
+    SetCommandLine(3, argv);
+    CKSTLDevRecoveryDlg dlg(ScriptedEntry, ScriptedEntry);
+    std::vector<std::string> shown;
+    dlg.SetBoxPresenter([&](const QString& text, const QString& caption) {
+        shown.push_back((caption + ": " + text).toStdString());
+    });
+    EXPECT_EQ(dlg.OnInitDialog(), FALSE);
+    const std::string path = folder_.path().toStdString() + "/KESTREL/missing.bin";
+    EXPECT_EQ(shown, (std::vector<std::string>{"Firmware: missing.bin",
+                                               "Error: Can not find Firmware " + path}));
+    EXPECT_EQ(dlg.StartupFailure(), "Can not find Firmware " + path);
+}
+
+}  // namespace
+}  // namespace kestrel

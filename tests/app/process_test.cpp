@@ -1,0 +1,117 @@
+// The real program: the start-up failures end the process with status 1 before any window, and
+// a quit signal on the welcome page ends it normally.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <fstream>
+#include <string>
+
+#include "platform/kernel.h"
+
+namespace kestrel {
+namespace {
+
+constexpr int kWaitMs = 15000;
+
+class Program : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Without the rights the program stops at its own box before reading the command line.
+        if (!HasNetworkAdminRights()) GTEST_SKIP() << "needs CAP_NET_ADMIN and CAP_NET_RAW";
+        ASSERT_TRUE(folder_.isValid());
+        std::string images = folder_.path().toStdString() + "/KESTREL";
+        ASSERT_EQ(mkdir(images.c_str(), 0755), 0);
+        std::ofstream(images + "/x.bin") << "image";
+    }
+
+    struct Outcome {
+        int status = -1;
+        std::string out, err;
+    };
+
+    QProcess* Start(const QStringList& arguments, const QString& locale = "C.UTF-8") {
+        auto* process = new QProcess;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("KESTREL_SYSTEM_DIR", folder_.path());
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.insert("LC_ALL", locale);
+        process->setProcessEnvironment(environment);
+        process->start(QString::fromLatin1(KESTREL_RECOVERY_BINARY), arguments);
+        return process;
+    }
+
+    Outcome Run(const QStringList& arguments, const QString& locale = "C.UTF-8") {
+        std::unique_ptr<QProcess> process(Start(arguments, locale));
+        Outcome outcome;
+        if (!process->waitForFinished(kWaitMs)) {
+            process->kill();
+            process->waitForFinished(kWaitMs);
+            ADD_FAILURE() << "still running: " << arguments.join(' ').toStdString();
+            return outcome;
+        }
+        if (process->exitStatus() == QProcess::NormalExit) outcome.status = process->exitCode();
+        outcome.out = process->readAllStandardOutput().toStdString();
+        outcome.err = process->readAllStandardError().toStdString();
+        return outcome;
+    }
+
+    std::string Folder() const { return folder_.path().toStdString(); }
+
+    QTemporaryDir folder_;
+};
+
+TEST_F(Program, StartUpFailuresEndWithStatusOneAndOneLine) {
+    struct Case {
+        QStringList arguments;
+        QString locale;
+        std::string line;
+    };
+    const std::string overlong(600, 'x');
+    const Case cases[] = {
+        {{}, "C.UTF-8", "You must specify the FW name."},
+        {{"TIME=30"}, "C.UTF-8", "You must specify the FW name."},
+        {{"WWFW=x.bin"}, "en_CA.UTF-8", "You must specify the FW name."},
+        {{"FW=y.bin"}, "C.UTF-8", "Can not find Firmware " + Folder() + "/KESTREL/y.bin"},
+        {{"FW=\"x.bin\""}, "C.UTF-8", "Can not find Firmware " + Folder() + "/KESTREL/\"x.bin\""},
+        {{"FW=../KESTREL/x.bin"},
+         "C.UTF-8",
+         "Can not find Firmware " + Folder() + "/KESTREL/../KESTREL/x.bin"},
+        {{"FW=" + QString::fromStdString(overlong)},
+         "C.UTF-8",
+         "The value of FW= is longer than 511 characters."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        Outcome outcome = Run(c.arguments, c.locale);
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_EQ(outcome.err.find("kestrel-recovery: " + c.line + "\n") != std::string::npos, true)
+            << outcome.err;
+    }
+}
+
+TEST_F(Program, HelpPrintsUsageAndSucceeds) {
+    Outcome outcome = Run({"--help"});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out.rfind("Usage: kestrel-recovery", 0), 0u) << outcome.out;
+    EXPECT_NE(outcome.out.find(Folder() + "/KESTREL/"), std::string::npos);
+}
+
+TEST_F(Program, QuitSignalOnTheWelcomePageEndsNormally) {
+    std::unique_ptr<QProcess> process(Start({"FW=x.bin"}));
+    ASSERT_TRUE(process->waitForStarted(kWaitMs));
+    // Still running after a while: the image was accepted and the wizard waits for the user.
+    EXPECT_FALSE(process->waitForFinished(1500));
+    ASSERT_EQ(process->state(), QProcess::Running);
+    kill(static_cast<pid_t>(process->processId()), SIGTERM);
+    ASSERT_TRUE(process->waitForFinished(kWaitMs));
+    EXPECT_EQ(process->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process->exitCode(), 0);
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -1,0 +1,155 @@
+// Kernel services: the command line, the image folder, the user's location, the locale's
+// character set, the rights check and the quit-signal pipe.
+#include "platform/kernel.h"
+
+#include <gtest/gtest.h>
+#include <sys/capability.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <csignal>
+#include <cstdlib>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace kestrel {
+namespace {
+
+// Sets environment variables for one test and puts the old values back.
+class ScopedEnvironment {
+public:
+    void Set(const char* name, std::optional<std::string> value) {
+        if (!saved_.count(name)) {
+            const char* old = std::getenv(name);
+            saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+        }
+        if (value)
+            setenv(name, value->c_str(), 1);
+        else
+            unsetenv(name);
+    }
+    ~ScopedEnvironment() {
+        for (auto& [name, value] : saved_) {
+            if (value)
+                setenv(name.c_str(), value->c_str(), 1);
+            else
+                unsetenv(name.c_str());
+        }
+    }
+
+private:
+    std::map<std::string, std::optional<std::string>> saved_;
+};
+
+TEST(CommandLine, JoinsEveryArgumentWithSingleSpaces) {
+    char arg0[] = "/usr/bin/kestrel-recovery";
+    char arg1[] = "FW=my";
+    char arg2[] = "image.bin";
+    char arg3[] = "";
+    char arg4[] = "DEBUG";
+    char* argv[] = {arg0, arg1, arg2, arg3, arg4};
+    SetCommandLine(5, argv);
+    EXPECT_EQ(GetCommandLineW(), "/usr/bin/kestrel-recovery FW=my image.bin  DEBUG");
+    SetCommandLine(1, argv);
+    EXPECT_EQ(GetCommandLineW(), "/usr/bin/kestrel-recovery");
+}
+
+TEST(SystemDirectory, BuildDefaultUnlessTheEnvironmentNamesAnother) {
+    ScopedEnvironment environment;
+    environment.Set("KESTREL_SYSTEM_DIR", std::nullopt);
+    EXPECT_EQ(GetSystemDirectoryW(), KESTREL_DEFAULT_SYSTEM_DIR);
+    environment.Set("KESTREL_SYSTEM_DIR", "");
+    EXPECT_EQ(GetSystemDirectoryW(), KESTREL_DEFAULT_SYSTEM_DIR);
+    environment.Set("KESTREL_SYSTEM_DIR", "/tmp/images");
+    EXPECT_EQ(GetSystemDirectoryW(), "/tmp/images");
+}
+
+TEST(UserGeoId, TerritoryOfTheFirstLocaleVariableSet) {
+    struct Case {
+        std::optional<std::string> all, address, lang;
+        int expected;
+    };
+    const Case cases[] = {
+        {"en_US.UTF-8", std::nullopt, std::nullopt, GEOID_UNITED_STATES},
+        {std::nullopt, "fr_CA.UTF-8", "de_DE.UTF-8", GEOID_CANADA},
+        {std::nullopt, std::nullopt, "es_MX.ISO-8859-1@latin", GEOID_MEXICO},
+        {std::nullopt, std::nullopt, "es_MX", GEOID_MEXICO},
+        {"de_DE.UTF-8", "en_US.UTF-8", "en_US.UTF-8", 0},  // LC_ALL wins
+        {"", "en_CA", "de_DE", GEOID_CANADA},              // an empty variable counts as unset
+        {"C.UTF-8", std::nullopt, "en_US.UTF-8", 0},
+        {"POSIX", std::nullopt, std::nullopt, 0},
+        {std::nullopt, std::nullopt, std::nullopt, 0},
+        {"en_USA.UTF-8", std::nullopt, std::nullopt, 0},
+    };
+    for (const Case& c : cases) {
+        ScopedEnvironment environment;
+        environment.Set("LC_ALL", c.all);
+        environment.Set("LC_ADDRESS", c.address);
+        environment.Set("LANG", c.lang);
+        EXPECT_EQ(GetUserGeoID(), c.expected)
+            << c.all.value_or("-") << " " << c.address.value_or("-") << " " << c.lang.value_or("-");
+    }
+}
+
+class LocaleCharacterSet : public ::testing::Test {
+protected:
+    void TearDown() override { std::setlocale(LC_ALL, "C"); }
+};
+
+TEST_F(LocaleCharacterSet, Utf8LocaleKeepsValidNamesAndRefusesBrokenOnes) {
+    ASSERT_NE(std::setlocale(LC_ALL, "C.UTF-8"), nullptr);
+    std::string out;
+    ASSERT_TRUE(WideCharToMultiByte("image.bin", out));
+    EXPECT_EQ(out, "image.bin");
+    ASSERT_TRUE(WideCharToMultiByte("caf\xC3\xA9.bin", out));
+    EXPECT_EQ(out, "caf\xC3\xA9.bin");
+    EXPECT_FALSE(WideCharToMultiByte("caf\xE9.bin", out));  // a Latin-1 byte is no UTF-8
+    ASSERT_TRUE(WideCharToMultiByte("", out));
+    EXPECT_EQ(out, "");
+}
+
+TEST_F(LocaleCharacterSet, AsciiLocaleRefusesWhatItCannotWrite) {
+    ASSERT_NE(std::setlocale(LC_ALL, "C"), nullptr);
+    std::string out = "unchanged";
+    EXPECT_FALSE(WideCharToMultiByte("caf\xC3\xA9.bin", out));
+    EXPECT_EQ(out, "unchanged");
+    ASSERT_TRUE(WideCharToMultiByte("plain.bin", out));
+    EXPECT_EQ(out, "plain.bin");
+}
+
+TEST(NetworkAdminRights, RootHasThemAndLosesThemWithOneCapability) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root";
+    EXPECT_TRUE(HasNetworkAdminRights());
+    for (cap_value_t dropped : {CAP_NET_ADMIN, CAP_NET_RAW}) {
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            cap_t caps = cap_get_proc();
+            cap_set_flag(caps, CAP_EFFECTIVE, 1, &dropped, CAP_CLEAR);
+            int status = cap_set_proc(caps) == 0 && !HasNetworkAdminRights() ? 0 : 1;
+            cap_free(caps);
+            _exit(status);
+        }
+        int status = -1;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "dropped " << dropped;
+    }
+}
+
+TEST(QuitSignals, EachSignalLeavesOneByteInThePipe) {
+    int readEnd = InstallQuitSignalPipe();
+    ASSERT_GE(readEnd, 0);
+    EXPECT_EQ(InstallQuitSignalPipe(), readEnd);
+    DrainQuitSignalPipe(readEnd);
+    EXPECT_EQ(DrainQuitSignalPipe(readEnd), 0);
+    raise(SIGINT);
+    raise(SIGTERM);
+    raise(SIGHUP);
+    EXPECT_EQ(DrainQuitSignalPipe(readEnd), 3);
+    EXPECT_EQ(DrainQuitSignalPipe(readEnd), 0);
+}
+
+}  // namespace
+}  // namespace kestrel
