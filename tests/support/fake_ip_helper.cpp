@@ -149,7 +149,7 @@ bool FakeIpHelper::Scripted(const std::string& function, DWORD& result) {
     if (found == scripted_.end() || found->second.empty()) return false;
     result = found->second.front();
     found->second.pop_front();
-    return true;
+    return result != kRealResult;
 }
 
 DWORD FakeIpHelper::Record(std::string call, DWORD result) {

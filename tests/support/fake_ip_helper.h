@@ -43,7 +43,8 @@ public:
     void SetDnsServers(std::vector<std::string> servers);
 
     // Scripting: the next calls of `function` (e.g. "GetIpForwardTable") return these codes,
-    // one each, and change nothing.
+    // one each, and change nothing. kRealResult lets that one call through to the model.
+    static constexpr DWORD kRealResult = 0xFFFFFFFF;
     void ScriptResult(const std::string& function, DWORD result);
     // SendARP answers: scripted codes first, then the responder, else ERROR_BAD_NET_NAME.
     void ScriptArp(DWORD result);
