@@ -94,7 +94,12 @@ public:
         const qint64 limit = static_cast<qint64>(options_.timeoutSeconds) * 1000;
         while (clock_.elapsed() < limit) {
             QApplication::processEvents(QEventLoop::AllEvents, 50);
-            if (dlg_.PageOnScreen() == page && !dlg_.JobRunning()) {
+            const int onScreen = dlg_.PageOnScreen();
+            if (onScreen != page && onScreen != PAGE_WORKING && onScreen != PAGE_WELCOME &&
+                !dlg_.JobRunning())
+                return Fail(std::string("ended on page ") + PageName(onScreen) + ", not " +
+                            PageName(page));
+            if (onScreen == page && !dlg_.JobRunning()) {
                 // Let the last screenshot happen.
                 QElapsedTimer settle;
                 settle.start();
