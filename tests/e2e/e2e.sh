@@ -22,7 +22,11 @@ run_scenario() {
     LAB_TIMEOUT=240 "$lab" run -- bash -c '
         set -euo pipefail
         scenario=$1 driver=$2 sim=$3 work=$4
-        snapshot() { ip netns exec "$LAB_PC" ip -4 addr; ip netns exec "$LAB_PC" ip -4 route show table all; }
+        # Sorted: addresses put back come last in the kernel'"'"'s list, which is no change.
+        snapshot() {
+            ip netns exec "$LAB_PC" ip -4 -o addr | sort
+            ip netns exec "$LAB_PC" ip -4 route show table all | sort
+        }
         snapshot > "$work/before"
         case $scenario in
             router-ok) sim_args=(--mode normal --dns good) ;;
