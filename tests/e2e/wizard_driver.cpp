@@ -73,8 +73,11 @@ class Driver {
 public:
     Driver(CKSTLDevRecoveryDlg& dlg, const Options& options) : dlg_(dlg), options_(options) {
         clock_.start();
-        QObject::connect(&dlg_, &CKSTLDevRecoveryDlg::StatusTextChanged,
-                         [this](const QString& s) { Say("status: " + s.toStdString()); });
+        QObject::connect(&dlg_, &CKSTLDevRecoveryDlg::StatusTextChanged, [this](const QString& s) {
+            if (s == lastStatus_) return;
+            lastStatus_ = s;
+            Say("status: " + s.toStdString());
+        });
         QObject::connect(&dlg_, &CKSTLDevRecoveryDlg::PageChanged, [this](int page) {
             Say(std::string("page: ") + PageName(page));
             // Let the page paint before it is photographed.
@@ -138,6 +141,7 @@ private:
     const Options& options_;
     QElapsedTimer clock_;
     std::string openedUrl_;
+    QString lastStatus_;
     int shots_ = 0;
 };
 
@@ -160,7 +164,6 @@ int Run(int argc, char** argv) {
         return 1;
     }
     dlg.show();
-    driver.Say("page: welcome");
     if (!driver.WaitFor(PAGE_WELCOME)) return 1;
     driver.Press(dlg.OkButton(), "Next");
 
