@@ -2,6 +2,9 @@
 // recovery that tries each Ethernet adapter in turn.
 #pragma once
 
+#include <functional>
+
+#include "engine/progress_plan.h"
 #include "platform/wizard.h"
 
 namespace kestrel {
@@ -9,9 +12,23 @@ namespace kestrel {
 void CheckRouterStatus(WizardContext& dlg);
 void RunRecovery(WizardContext& dlg);
 
-// Thread entries; the argument is the WizardContext. Each runs its job, then closes and clears
-// m_hWorker and kills timer 1.
+// Thread entries; the argument is the WizardContext (pass the dialog as its WizardContext
+// base). Each runs its job, then closes and clears m_hWorker under m_workerLock and kills
+// timer 1.
 unsigned StatusCheckThread(void* dialog);
 unsigned RecoveryThread(void* dialog);
+
+// The two router protocols the jobs use. They open real sockets towards the router, so unit
+// tests replace them with scripted results.
+struct RouterProtocols {
+    std::function<int(WizardContext&)> probe;   // ProbeRouterDns: 1 when a router answered
+    std::function<int(WizardContext&)> upload;  // TftpUploadFirmware: TFTP_OK or a code
+};
+
+// ProbeRouterDns and TftpUploadFirmware.
+RouterProtocols RealRouterProtocols();
+// Installs `protocols` for the whole process; install before a worker starts. An empty
+// member falls back to the real protocol.
+void SetRouterProtocols(RouterProtocols protocols);
 
 }  // namespace kestrel

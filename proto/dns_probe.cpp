@@ -1,0 +1,147 @@
+// The DNS probe: asks every DNS server of the PC for the router's login host name with a
+// hand-built query and waits for one well-formed A answer.
+#include <arpa/inet.h>
+#include <sys/select.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+#include "platform/clock.h"
+#include "platform/iphlpapi.h"
+#include "platform/kernel.h"
+#include "proto/packets.h"
+#include "proto/proto.h"
+#include "proto/udp_socket.h"
+
+namespace kestrel {
+namespace {
+
+using namespace packets;
+
+constexpr ULONG kFixedInfoFirstSize = 584;  // what the probe asks with first, whatever the record
+constexpr int kQueriesPerServer = 5;
+constexpr std::uint64_t kWindowMs = 5000;
+constexpr int kWaitSeconds = 1;
+
+class ParamsBlock {
+public:
+    ParamsBlock() = default;
+    ~ParamsBlock() { HeapFree(block_); }
+    ParamsBlock(const ParamsBlock&) = delete;
+    ParamsBlock& operator=(const ParamsBlock&) = delete;
+
+    bool Allocate(ULONG bytes) {
+        HeapFree(block_);
+        block_ = static_cast<FIXED_INFO*>(HeapAlloc(bytes, true));
+        return block_ != nullptr;
+    }
+    FIXED_INFO* get() const { return block_; }
+
+private:
+    FIXED_INFO* block_ = nullptr;
+};
+
+void Inform(WizardContext& dlg, const char* text, const char* caption) {
+    if (dlg.m_bDebug) dlg.MessageBox(text, caption);
+}
+
+}  // namespace
+
+std::size_t packets::BuildDnsQuery(unsigned char* query) {
+    std::memset(query, 0, kDnsQuerySize);
+    PutU16(query + kDnsIdOffset, kDnsQueryId);
+    PutU16(query + kDnsFlagsHighOffset, kDnsFlagsStandardQuery);
+    PutU16(query + kDnsQdcountOffset, 1);
+    EncodeDnsName(query + kDnsNameOffset, kDnsQuerySize - kDnsNameOffset - 4, kSetupHostName);
+    PutU16(query + kDnsQtypeOffset, kDnsTypeA);
+    PutU16(query + kDnsQclassOffset, kDnsClassIn);
+    return kDnsQuerySize;
+}
+
+const char* packets::CheckDnsAnswer(const unsigned char* answer, long length) {
+    if (length != static_cast<long>(kDnsAnswerSize)) return "Packet length not is not correct";
+    if (!(answer[kDnsFlagsHighOffset] & kDnsQrBit)) return "Packet is not a response";
+    if (answer[kDnsFlagsLowOffset] & kDnsRcodeMask) return "Reply code is not correct";
+    if (GetU16(answer + kDnsQdcountOffset) != 1) return "Questions is not correct";
+    if (GetU16(answer + kDnsAnswerTypeOffset) != kDnsTypeA) return "Answer type is not correct";
+    if (GetU16(answer + kDnsAnswerClassOffset) != kDnsClassIn) return "Answer class is not correct";
+    if (GetU16(answer + kDnsAnswerRdlengthOffset) != 4) return "IP length is not correct";
+    return nullptr;
+}
+
+int ProbeRouterDns(WizardContext& dlg) {
+    unsigned char receiveBuffer[kDnsReceiveSize] = {};
+    unsigned char query[kDnsQuerySize] = {};
+    int result = 0;
+
+    ParamsBlock params;
+    ULONG size = kFixedInfoFirstSize;
+    if (!params.Allocate(size)) {
+        Inform(dlg, "Error allocating memory for FIXED_INFO", "Error");
+        return 0;
+    }
+    if (GetNetworkParams(params.get(), &size) == ERROR_BUFFER_OVERFLOW && !params.Allocate(size)) {
+        Inform(dlg, "Error allocating memory for FIXED_INFO", "Error");
+        return 0;
+    }
+    // Only the second call counts, also when the first one already succeeded.
+    if (GetNetworkParams(params.get(), &size) != NO_ERROR) {
+        Inform(dlg, "GetNetworkParams failed", "Error");
+        return 0;
+    }
+
+    UdpSocket sock(IPPROTO_UDP);
+    if (!sock.IsOpen()) {
+        Inform(dlg, "DNSQUERY failed: Can't create socket.", "Warning");
+        return 0;
+    }
+    if (!sock.BindAny()) {
+        Inform(dlg, "DNSQUERY failed: Can't bind socket.", "Warning");
+        return 0;
+    }
+
+    BuildDnsQuery(query);
+    for (const IP_ADDR_STRING* server = &params.get()->DnsServerList; server;
+         server = server->Next) {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = inet_addr(server->IpAddress.String);
+        to.sin_port = htons(kDnsPort);
+        for (int i = 0; i < kQueriesPerServer; ++i) sock.SendTo(query, sizeof query, to);
+    }
+
+    const std::uint64_t start = GetTickCount64();
+    do {
+        timeval limit{kWaitSeconds, 0};
+        fd_set readSet;
+        FD_ZERO(&readSet);
+        FD_SET(sock.fd(), &readSet);
+        const int ready = ::select(sock.fd() + 1, &readSet, nullptr, nullptr, &limit);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) {
+            Inform(dlg, "DNSQUERY failed: Socket error.", "Warning");
+            break;
+        }
+        if (ready == 0) continue;
+
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t received = ::recvfrom(sock.fd(), receiveBuffer, sizeof receiveBuffer, 0,
+                                            reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (received == 0) continue;
+        if (const char* failed = CheckDnsAnswer(receiveBuffer, received)) {
+            Inform(dlg, failed, "Information");
+            continue;
+        }
+        in_addr answered{};
+        std::memcpy(&answered, receiveBuffer + kDnsAnswerRdataOffset, sizeof answered);
+        Inform(dlg, inet_ntoa(answered), "Information");
+        result = 1;
+        break;
+    } while (GetTickCount64() - start < kWindowMs);
+
+    return result;
+}
+
+}  // namespace kestrel
