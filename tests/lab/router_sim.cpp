@@ -37,7 +37,8 @@
 //   --junk-at BLOCK       before acknowledging BLOCK, send a DATA packet, an opcode-9 packet,
 //                         a 3-byte and an empty datagram
 //   --stray ADDR          at block 2, send an ERROR and a wrong ACK from ADDR (which must be an
-//                         address of this namespace), and with --new-port also from port 69
+//                         address of this namespace) and the boot loader's own port, and with
+//                         --new-port also from 192.168.1.1 port 69
 //   Normal mode:
 //   --dns LIST            answers to the queries in turn, the last one repeating: good (53
 //                         bytes, owner name a pointer), full-name, nxdomain, rcode3, type5, silent
@@ -434,8 +435,12 @@ private:
         const std::size_t errorLength = BuildTftpError(error, sizeof error, 2, "stray");
         unsigned char wrongAck[kTftpHeaderSize];
         BuildTftpAck(wrongAck, 4000);
+        // The same port as the boot loader's, from another host: only the address tells.
+        sockaddr_in own{};
+        socklen_t ownLength = sizeof own;
+        ::getsockname(transfer_->fd(), reinterpret_cast<sockaddr*>(&own), &ownLength);
         Socket stray;
-        if (stray.Open(Address(o_.stray, 0))) {
+        if (stray.Open(Address(o_.stray, ntohs(own.sin_port)))) {
             stray.Send(wrongAck, sizeof wrongAck, client_);
             stray.Send(error, errorLength, client_);
         }
