@@ -124,7 +124,7 @@ std::vector<SimEvent> RouterSim::Events() const {
         while (fields >> field) {
             const auto eq = field.find('=');
             if (eq == std::string::npos) {
-                event.kind = field;
+                if (event.kind.empty()) event.kind = field;  // "mode normal": the kind is "mode"
                 continue;
             }
             const std::string key = field.substr(0, eq), value = field.substr(eq + 1);

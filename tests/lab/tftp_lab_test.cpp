@@ -184,6 +184,20 @@ TEST_F(TftpLab, MissingImageSendsNothing) {
     EXPECT_TRUE(sim_->Tftp(2).empty());
 }
 
+TEST_F(TftpLab, RouterRebootsIntoNormalModeAfterTheImage) {
+    const Upload upload = Send(1000, {"--after-image", "reboot", "--reboot-seconds", "1"});
+    EXPECT_EQ(upload.result, TFTP_OK);
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const auto events = sim_->Events();
+            return !events.empty() && events.back().kind == "mode";
+        },
+        3s));
+    EXPECT_TRUE(Stored() == image_);
+    RecordingWizard wizard;
+    EXPECT_EQ(ProbeRouterDns(wizard), 1);
+}
+
 // The slow paths: each costs real seconds of the 5-second wait, so each is run once.
 
 TEST_F(TftpLab, SilentRouterTimesOutAfterOneResend) {
