@@ -18,7 +18,8 @@
 #   spare   the far end of the PC's second Ethernet link; holds nothing.
 #
 # LAB_PREFIX (default empty) prefixes every namespace name; LAB_TIMEOUT (seconds, default 900)
-# bounds "run".
+# bounds "run". "run" waits (LAB_LOCK_WAIT seconds, default 900) while another "run" with the
+# same prefix holds the lab.
 set -euo pipefail
 
 prefix=${LAB_PREFIX:-}
@@ -87,6 +88,11 @@ case "${1:-}" in
         shift
         [ "${1:-}" = "--" ] && shift
         [ $# -gt 0 ] || die "run needs a command"
+        # One world per prefix at a time, also across separate ctest runs and worktrees: the
+        # names are fixed, and a second "up" would tear down the first one's world.
+        mkdir -p "$marker_dir"
+        exec {lock_fd}>"$marker_dir/${prefix}lock"
+        flock -w "${LAB_LOCK_WAIT:-900}" "$lock_fd" || die "the lab ${prefix:-(no prefix)} stayed busy"
         trap lab_down EXIT
         trap 'exit 130' INT TERM
         lab_up

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Benchmark, not a test: uploads a 16 MiB image in the lab with the product's client
+# (kestrel-tftp-put) and with the tftp-hpa client to the same in.tftpd, several runs each, and
+# prints both medians and their ratio (ours / tftp-hpa). Needs root; builds and removes the lab.
+#   bench_tftp.sh [BUILD_DIR] [RUNS]     (defaults: build/release, 10)
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(realpath "${1:-$here/../../build/release}")
+runs=${2:-10}
+put="$build/tests/lab/kestrel-tftp-put"
+[ -x "$put" ] || { echo "bench_tftp.sh: build kestrel-tftp-put first ($put)" >&2; exit 1; }
+
+if [ -z "${LAB_PC:-}" ]; then
+    exec "$here/lab.sh" run -- "$0" "$build" "$runs"
+fi
+
+work=$(mktemp -d /tmp/kestrel-bench-XXXXXX)
+server_pid=
+cleanup() {
+    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+mkdir -p "$work/src" "$work/srv"
+chmod 0777 "$work" "$work/srv"
+head -c $((16 * 1024 * 1024)) /dev/urandom > "$work/src/bench.img"
+
+ip netns exec "$LAB_ROUTER" in.tftpd -L -c -s "$work/srv" -a 192.168.1.1:69 &
+server_pid=$!
+sleep 0.5
+
+hyperfine --runs "$runs" --warmup 1 -N --export-json "$work/result.json" \
+    --prepare "rm -f $work/srv/bench.img" \
+    -n kestrel "ip netns exec $LAB_PC $put $work/src/bench.img" \
+    -n tftp-hpa "ip netns exec $LAB_PC tftp -m binary 192.168.1.1 -c put $work/src/bench.img bench.img"
+
+cmp "$work/src/bench.img" "$work/srv/bench.img" || { echo "bench_tftp.sh: image differs" >&2; exit 1; }
+ours=$(jq '.results[] | select(.command == "kestrel") | .median' "$work/result.json")
+theirs=$(jq '.results[] | select(.command == "tftp-hpa") | .median' "$work/result.json")
+awk -v o="$ours" -v t="$theirs" 'BEGIN {
+    printf "median kestrel  %.3f s\nmedian tftp-hpa %.3f s\nratio kestrel/tftp-hpa %.3f\n", o, t, o / t }'

@@ -1,0 +1,536 @@
+// kestrel-router-sim: a router for the lab. Run it inside the lab's router namespace
+// ("ip netns exec $LAB_ROUTER kestrel-router-sim ..."); it never runs anywhere else.
+//
+// Boot-loader mode (the default) is a TFTP write server on port 69 that stores the image it
+// receives. After a complete image it exits, stays in boot-loader mode, or "reboots": a pause,
+// then normal mode. Normal mode is a DNS responder on port 53 for the router's login host name.
+//
+//   --address A           local address to serve on (default 192.168.1.1)
+//   --mode bootloader|normal
+//   --store PATH          write the received image here (default: keep nothing)
+//   --after-image exit|stay|reboot   (default exit)
+//   --reboot-seconds S    pause before normal mode (default 3)
+//   --max-seconds S       lifetime; the simulator always ends by then (default 60)
+//   --log PATH            event log (default stdout), one line per received packet, each
+//                         line starting with t=SECONDS since the start:
+//                           ready mode=bootloader|normal
+//                           tftp port=P at=69|own op=2 block=COUNT len=L name=NAME
+//                           tftp port=P at=69|own op=3 block=B len=L
+//                           tftp port=P at=69|own op=O block=-1 len=L   (anything else)
+//                           image size=N
+//                           mode normal
+//                           dns port=P len=L
+//   Faults of the boot loader (BLOCK counts DATA packets from 1; 0 is the write request):
+//   --silent              never answer
+//   --new-port            answer the request from a new port (as U-Boot does)
+//   --resend-ack-every S  re-send the last ACK every S seconds (1 to 5) while waiting
+//   --wrap-to 0|1         block number that follows 65535 (default 0)
+//   --first-ack N         acknowledge the request with block N instead of 0
+//   --bad-ack BLOCK       acknowledge BLOCK with its number plus 2
+//   --repeat-ack BLOCK    acknowledge BLOCK twice
+//   --error-at BLOCK      answer BLOCK with an ERROR packet ...
+//   --error-code C        ... of this code (default 1)
+//   --error-text T        ... and text (default "Access violation")
+//   --error-unterminated  ... without the zero byte after the text
+//   --resend-only LIST    answer these blocks (comma list) only when they arrive again
+//   --drop-from BLOCK     never acknowledge BLOCK or any later block
+//   --junk-at BLOCK       before acknowledging BLOCK, send a DATA packet, an opcode-9 packet,
+//                         a 3-byte and an empty datagram
+//   --stray ADDR          at block 2, send an ERROR and a wrong ACK from ADDR (which must be an
+//                         address of this namespace) and the boot loader's own port, and with
+//                         --new-port also from 192.168.1.1 port 69
+//   Normal mode:
+//   --dns LIST            answers to the queries in turn, the last one repeating: good (53
+//                         bytes, owner name a pointer), full-name, nxdomain, rcode3, type5, silent
+//   --dns-answer A        the address in the answers (default 192.168.1.1)
+//
+// Exit status: 0 when it ended normally or its lifetime ran out, 2 for a bad command line,
+// 1 when a socket could not be set up.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "proto/packets.h"
+
+namespace kestrel::lab {
+namespace {
+
+using namespace packets;
+
+struct Options {
+    std::string address = "192.168.1.1";
+    bool normalMode = false;
+    std::string store;
+    std::string afterImage = "exit";
+    double rebootSeconds = 3;
+    double maxSeconds = 60;
+    std::string log;
+    bool silent = false;
+    bool newPort = false;
+    double resendAckEvery = 0;
+    int wrapTo = 0;
+    int firstAck = 0;
+    long badAck = -1;
+    long repeatAck = -1;
+    long errorAt = -1;
+    int errorCode = 1;
+    std::string errorText = "Access violation";
+    bool errorUnterminated = false;
+    std::set<long> resendOnly;
+    long dropFrom = -1;
+    long junkAt = -1;
+    std::string stray;
+    std::vector<std::string> dns{"good"};
+    std::string dnsAnswer = "192.168.1.1";
+};
+
+double Now() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+std::FILE* logFile = stdout;
+double started = 0;
+
+void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Log(const char* format, ...) {
+    std::fprintf(logFile, "t=%.3f ", Now() - started);
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(logFile, format, args);
+    va_end(args);
+    std::fputc('\n', logFile);
+    std::fflush(logFile);
+}
+
+[[noreturn]] void Usage(const std::string& why) {
+    std::fprintf(stderr, "kestrel-router-sim: %s (see the comment at the top of router_sim.cpp)\n",
+                 why.c_str());
+    std::exit(2);
+}
+
+std::vector<std::string> Split(const std::string& text) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        parts.push_back(text.substr(start, comma - start));
+        if (comma == std::string::npos) return parts;
+        start = comma + 1;
+    }
+}
+
+Options Parse(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) Usage(arg + " needs a value");
+            return argv[++i];
+        };
+        auto number = [&]() { return std::strtol(value().c_str(), nullptr, 10); };
+        if (arg == "--address")
+            o.address = value();
+        else if (arg == "--mode") {
+            const std::string mode = value();
+            if (mode != "bootloader" && mode != "normal") Usage("unknown mode " + mode);
+            o.normalMode = mode == "normal";
+        } else if (arg == "--store")
+            o.store = value();
+        else if (arg == "--after-image") {
+            o.afterImage = value();
+            if (o.afterImage != "exit" && o.afterImage != "stay" && o.afterImage != "reboot")
+                Usage("unknown --after-image " + o.afterImage);
+        } else if (arg == "--reboot-seconds")
+            o.rebootSeconds = std::atof(value().c_str());
+        else if (arg == "--max-seconds")
+            o.maxSeconds = std::atof(value().c_str());
+        else if (arg == "--log")
+            o.log = value();
+        else if (arg == "--silent")
+            o.silent = true;
+        else if (arg == "--new-port")
+            o.newPort = true;
+        else if (arg == "--resend-ack-every") {
+            o.resendAckEvery = std::atof(value().c_str());
+            if (o.resendAckEvery < 1 || o.resendAckEvery > 5) Usage("--resend-ack-every is 1 to 5");
+        } else if (arg == "--wrap-to")
+            o.wrapTo = static_cast<int>(number() != 0);
+        else if (arg == "--first-ack")
+            o.firstAck = static_cast<int>(number());
+        else if (arg == "--bad-ack")
+            o.badAck = number();
+        else if (arg == "--repeat-ack")
+            o.repeatAck = number();
+        else if (arg == "--error-at")
+            o.errorAt = number();
+        else if (arg == "--error-code")
+            o.errorCode = static_cast<int>(number());
+        else if (arg == "--error-text")
+            o.errorText = value();
+        else if (arg == "--error-unterminated")
+            o.errorUnterminated = true;
+        else if (arg == "--resend-only") {
+            for (const auto& part : Split(value())) o.resendOnly.insert(std::atol(part.c_str()));
+        } else if (arg == "--drop-from")
+            o.dropFrom = number();
+        else if (arg == "--junk-at")
+            o.junkAt = number();
+        else if (arg == "--stray")
+            o.stray = value();
+        else if (arg == "--dns") {
+            o.dns = Split(value());
+            for (const auto& v : o.dns) {
+                if (v != "good" && v != "full-name" && v != "nxdomain" && v != "rcode3" &&
+                    v != "type5" && v != "silent")
+                    Usage("unknown --dns answer " + v);
+            }
+        } else if (arg == "--dns-answer")
+            o.dnsAnswer = value();
+        else
+            Usage("unknown option " + arg);
+    }
+    if (o.maxSeconds <= 0) Usage("--max-seconds must be positive");
+    return o;
+}
+
+sockaddr_in Address(const std::string& text, std::uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    if (inet_pton(AF_INET, text.c_str(), &a.sin_addr) != 1) Usage("bad address " + text);
+    return a;
+}
+
+class Socket {
+public:
+    Socket() = default;
+    ~Socket() { Close(); }
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+
+    bool Open(const sockaddr_in& local) {
+        Close();
+        fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+        if (fd_ < 0) return false;
+        const int on = 1;
+        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        return ::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+    }
+    void Close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+    int fd() const { return fd_; }
+    void Send(const void* data, std::size_t length, const sockaddr_in& to) const {
+        (void)::sendto(fd_, data, length, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    }
+
+private:
+    int fd_ = -1;
+};
+
+class Router {
+public:
+    explicit Router(const Options& o) : o_(o) {}
+
+    int Run() {
+        const double end = Now() + o_.maxSeconds;
+        if (o_.normalMode ? !StartNormal() : !StartBootLoader()) return 1;
+        Log("ready mode=%s", o_.normalMode ? "normal" : "bootloader");
+        for (;;) {
+            const double now = Now();
+            if (now >= end || finished_) return 0;
+            if (rebootAt_ > 0 && now >= rebootAt_) {
+                rebootAt_ = 0;
+                if (!StartNormal()) return 1;
+                Log("mode normal");
+            }
+            if (nextAckResend_ > 0 && now >= nextAckResend_) {
+                transfer_->Send(lastAck_, kTftpHeaderSize, client_);
+                nextAckResend_ = now + o_.resendAckEvery;
+            }
+            double wake = end;
+            if (rebootAt_ > 0 && rebootAt_ < wake) wake = rebootAt_;
+            if (nextAckResend_ > 0 && nextAckResend_ < wake) wake = nextAckResend_;
+
+            pollfd fds[3];
+            int count = 0;
+            for (const Socket* s : {&listen_, &ownPort_, &dns_}) {
+                if (s->fd() >= 0) fds[count++] = pollfd{s->fd(), POLLIN, 0};
+            }
+            const int timeoutMs = static_cast<int>((wake - now) * 1000) + 1;
+            if (::poll(fds, static_cast<nfds_t>(count), timeoutMs) <= 0) continue;
+            for (int i = 0; i < count; ++i) {
+                if (fds[i].revents & POLLIN) Receive(fds[i].fd);
+            }
+        }
+    }
+
+private:
+    bool StartBootLoader() { return listen_.Open(Address(o_.address, kTftpPort)); }
+
+    bool StartNormal() {
+        listen_.Close();
+        ownPort_.Close();
+        transfer_ = nullptr;
+        nextAckResend_ = 0;
+        return dns_.Open(Address(o_.address, kDnsPort));
+    }
+
+    void Receive(int fd) {
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t got = ::recvfrom(fd, packet_, sizeof packet_, 0,
+                                       reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (got < 0) return;
+        const auto length = static_cast<std::size_t>(got);
+        if (fd == dns_.fd()) {
+            Log("dns port=%u len=%zu", ntohs(from.sin_port), length);
+            AnswerDns(from, length);
+            return;
+        }
+        const unsigned op = length >= 2 ? packet_[1] : 0;
+        const char* at = fd == listen_.fd() ? "69" : "own";
+        if (op == TFTP_WRQ && fd == listen_.fd()) {
+            ++requests_;
+            const int nameLength =
+                static_cast<int>(strnlen(reinterpret_cast<const char*>(packet_) + 2, length - 2));
+            Log("tftp port=%u at=%s op=2 block=%ld len=%zu name=%.*s", ntohs(from.sin_port), at,
+                requests_, length, nameLength, reinterpret_cast<const char*>(packet_) + 2);
+            OnRequest(from);
+        } else if (op == TFTP_DATA && length >= kTftpHeaderSize && transfer_ &&
+                   fd == transfer_->fd() && SameClient(from)) {
+            const std::uint16_t block = GetU16(packet_ + kTftpBlockOffset);
+            Log("tftp port=%u at=%s op=3 block=%u len=%zu", ntohs(from.sin_port), at, block,
+                length);
+            OnData(block, length);
+        } else {
+            Log("tftp port=%u at=%s op=%u block=-1 len=%zu", ntohs(from.sin_port), at, op, length);
+        }
+    }
+
+    bool SameClient(const sockaddr_in& from) const {
+        return from.sin_addr.s_addr == client_.sin_addr.s_addr && from.sin_port == client_.sin_port;
+    }
+
+    void OnRequest(const sockaddr_in& from) {
+        if (o_.silent) return;
+        if (o_.resendOnly.count(0) && requests_ == 1) return;
+        client_ = from;
+        if (o_.errorAt == 0) {
+            SendError(listen_);
+            return;
+        }
+        if (o_.newPort) {
+            if (!ownPort_.Open(Address(o_.address, 0))) return;
+            transfer_ = &ownPort_;
+        } else {
+            transfer_ = &listen_;
+        }
+        if (!o_.store.empty()) {
+            if (image_) std::fclose(image_);
+            image_ = std::fopen(o_.store.c_str(), "wb");
+        }
+        imageSize_ = 0;
+        received_ = 0;
+        arrivals_ = 0;
+        expected_ = 1;
+        SendAck(static_cast<std::uint16_t>(o_.firstAck));
+    }
+
+    void OnData(std::uint16_t block, std::size_t length) {
+        if (block != expected_) {
+            // A re-sent block that was already acknowledged: acknowledge it again, as servers do.
+            if (block == lastAcked_ && received_ > 0)
+                transfer_->Send(lastAck_, kTftpHeaderSize, client_);
+            return;
+        }
+        const long index = received_ + 1;
+        ++arrivals_;
+        if (o_.dropFrom > 0 && index >= o_.dropFrom) return;
+        if (o_.resendOnly.count(index) && arrivals_ == 1) return;
+        if (o_.errorAt == index) {
+            SendError(*transfer_);
+            transfer_ = nullptr;
+            nextAckResend_ = 0;
+            return;
+        }
+        const std::size_t dataLength = length - kTftpDataOffset;
+        if (image_) std::fwrite(packet_ + kTftpDataOffset, 1, dataLength, image_);
+        imageSize_ += dataLength;
+        received_ = index;
+        arrivals_ = 0;
+        expected_ = block == 65535 ? static_cast<std::uint16_t>(o_.wrapTo)
+                                   : static_cast<std::uint16_t>(block + 1);
+
+        if (o_.junkAt == index) SendJunk();
+        if (o_.stray.size() && index == 2) SendStray();
+        const std::uint16_t ack =
+            o_.badAck == index ? static_cast<std::uint16_t>(block + 2) : block;
+        SendAck(ack);
+        if (o_.repeatAck == index) transfer_->Send(lastAck_, kTftpHeaderSize, client_);
+
+        if (dataLength < kTftpBlockSize) Finish();
+    }
+
+    void Finish() {
+        if (image_) std::fclose(image_);
+        image_ = nullptr;
+        Log("image size=%zu", imageSize_);
+        nextAckResend_ = 0;
+        if (o_.afterImage == "exit") {
+            finished_ = true;
+        } else if (o_.afterImage == "reboot") {
+            listen_.Close();
+            ownPort_.Close();
+            transfer_ = nullptr;
+            rebootAt_ = Now() + o_.rebootSeconds;
+        } else {
+            transfer_ = nullptr;
+            requests_ = 0;
+        }
+    }
+
+    void SendAck(std::uint16_t block) {
+        BuildTftpAck(lastAck_, block);
+        lastAcked_ = block;
+        transfer_->Send(lastAck_, kTftpHeaderSize, client_);
+        if (o_.resendAckEvery > 0) nextAckResend_ = Now() + o_.resendAckEvery;
+    }
+
+    void SendError(const Socket& from) {
+        unsigned char error[kTftpBufferSize];
+        const std::size_t length =
+            BuildTftpError(error, sizeof error, static_cast<std::uint16_t>(o_.errorCode),
+                           o_.errorText.c_str(), !o_.errorUnterminated);
+        from.Send(error, length, client_);
+    }
+
+    void SendJunk() {
+        unsigned char junk[8] = {0, TFTP_DATA, 0, 1, 'x', 'y', 0, 0};
+        transfer_->Send(junk, 6, client_);
+        junk[1] = 9;
+        transfer_->Send(junk, 4, client_);
+        junk[1] = TFTP_ERROR;  // an ERROR cut short: no code, no text
+        transfer_->Send(junk, 3, client_);
+        transfer_->Send(junk, 0, client_);
+    }
+
+    void SendStray() {
+        unsigned char error[kTftpBufferSize];
+        const std::size_t errorLength = BuildTftpError(error, sizeof error, 2, "stray");
+        unsigned char wrongAck[kTftpHeaderSize];
+        BuildTftpAck(wrongAck, 4000);
+        // The same port as the boot loader's, from another host: only the address tells.
+        sockaddr_in own{};
+        socklen_t ownLength = sizeof own;
+        ::getsockname(transfer_->fd(), reinterpret_cast<sockaddr*>(&own), &ownLength);
+        Socket stray;
+        if (stray.Open(Address(o_.stray, ntohs(own.sin_port)))) {
+            stray.Send(wrongAck, sizeof wrongAck, client_);
+            stray.Send(error, errorLength, client_);
+        }
+        if (o_.newPort) {
+            listen_.Send(wrongAck, sizeof wrongAck, client_);
+            listen_.Send(error, errorLength, client_);
+        }
+    }
+
+    void AnswerDns(const sockaddr_in& from, std::size_t length) {
+        const std::string& kind = o_.dns[dnsCount_ < o_.dns.size() ? dnsCount_ : o_.dns.size() - 1];
+        ++dnsCount_;
+        if (kind == "silent") return;
+        // Repeat the question as it came; only queries for the login name are answered.
+        std::size_t nameEnd = kDnsNameOffset;
+        while (nameEnd < length && packet_[nameEnd] != 0) nameEnd += packet_[nameEnd] + 1u;
+        const std::size_t questionEnd = nameEnd + 5;
+        if (length < kDnsHeaderSize || questionEnd > length) return;
+        unsigned char expected[kDnsQuerySize];
+        const std::size_t nameLength = EncodeDnsName(expected, sizeof expected, kSetupHostName);
+        const bool ours = questionEnd - 4 - kDnsNameOffset == nameLength &&
+                          std::memcmp(expected, packet_ + kDnsNameOffset, nameLength) == 0;
+
+        unsigned char answer[kDnsReceiveSize];
+        std::memcpy(answer, packet_, questionEnd);
+        answer[kDnsFlagsHighOffset] = static_cast<unsigned char>(kDnsQrBit | (packet_[2] & 0x01));
+        answer[kDnsFlagsLowOffset] = 0x80;  // RA
+        PutU16(answer + kDnsQdcountOffset, 1);
+        PutU16(answer + 8, 0);
+        PutU16(answer + 10, 0);
+        std::size_t size = questionEnd;
+        if (!ours || kind == "nxdomain") {
+            answer[kDnsFlagsLowOffset] |= kDnsRcodeNameError;
+            PutU16(answer + kDnsAncountOffset, 0);
+            Reply(from, answer, size);
+            return;
+        }
+        PutU16(answer + kDnsAncountOffset, 1);
+        if (kind == "full-name") {
+            std::memcpy(answer + size, packet_ + kDnsNameOffset, nameLength);
+            size += nameLength;
+        } else {
+            PutU16(answer + size, 0xc000 | kDnsNameOffset);
+            size += 2;
+        }
+        PutU16(answer + size, kind == "type5" ? kDnsTypeCname : kDnsTypeA);
+        PutU16(answer + size + 2, kDnsClassIn);
+        PutU16(answer + size + 4, 0);
+        PutU16(answer + size + 6, 300);
+        PutU16(answer + size + 8, 4);
+        const sockaddr_in address = Address(o_.dnsAnswer, 0);
+        std::memcpy(answer + size + 10, &address.sin_addr, 4);
+        size += 14;
+        if (kind == "rcode3") answer[kDnsFlagsLowOffset] |= kDnsRcodeNameError;
+        Reply(from, answer, size);
+    }
+
+    void Reply(const sockaddr_in& to, const unsigned char* data, std::size_t length) {
+        dns_.Send(data, length, to);
+    }
+
+    const Options& o_;
+    Socket listen_, ownPort_, dns_;
+    Socket* transfer_ = nullptr;
+    sockaddr_in client_{};
+    unsigned char packet_[65536] = {};
+    unsigned char lastAck_[kTftpHeaderSize] = {};
+    std::uint16_t lastAcked_ = 0;
+    std::uint16_t expected_ = 1;
+    long requests_ = 0;
+    long received_ = 0;  // DATA packets taken into the image
+    long arrivals_ = 0;  // copies of the expected block seen so far
+    std::size_t imageSize_ = 0;
+    std::FILE* image_ = nullptr;
+    double nextAckResend_ = 0;
+    double rebootAt_ = 0;
+    std::size_t dnsCount_ = 0;
+    bool finished_ = false;
+};
+
+}  // namespace
+}  // namespace kestrel::lab
+
+int main(int argc, char** argv) {
+    kestrel::lab::started = kestrel::lab::Now();
+    const kestrel::lab::Options options = kestrel::lab::Parse(argc, argv);
+    if (!options.log.empty()) {
+        kestrel::lab::logFile = std::fopen(options.log.c_str(), "a");
+        if (!kestrel::lab::logFile) kestrel::lab::Usage("cannot open " + options.log);
+    }
+    kestrel::lab::Router router(options);
+    return router.Run();
+}

@@ -1,0 +1,39 @@
+// kestrel-tftp-put: uploads one image to the boot loader at 192.168.1.1 with the product's own
+// TFTP client, for the benchmark and for trying the lab by hand. Run it only inside the lab's PC
+// namespace ("ip netns exec $LAB_PC kestrel-tftp-put IMAGE [--debug]").
+// Prints the diagnostic boxes to stderr (with --debug) and exits with the upload's result code.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "proto/proto.h"
+
+namespace {
+
+class ConsoleWizard final : public kestrel::WizardContext {
+public:
+    void SetPage(int) override {}
+    void SetStatusText(const std::string&) override {}
+    void SetProgressPos(int) override {}
+    void SetTimer1(unsigned) override {}
+    void KillTimer1() override {}
+    void MessageBox(const std::string& text, const std::string& caption) override {
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2 || argc > 3 || (argc == 3 && std::strcmp(argv[2], "--debug") != 0)) {
+        std::fprintf(stderr, "usage: kestrel-tftp-put IMAGE [--debug]\n");
+        return 64;
+    }
+    ConsoleWizard wizard;
+    wizard.m_strFirmwarePath = argv[1];
+    const char* slash = std::strrchr(argv[1], '/');
+    const char* name = slash ? slash + 1 : argv[1];
+    std::snprintf(wizard.m_szFirmwareName, sizeof wizard.m_szFirmwareName, "%s", name);
+    wizard.m_bDebug = argc == 3;
+    return kestrel::TftpUploadFirmware(wizard);
+}

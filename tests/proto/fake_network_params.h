@@ -1,0 +1,66 @@
+// An IpHelper whose GetNetworkParams lists the DNS servers a test chooses, with the two-call
+// sizing protocol, and records the sizes it was asked with. Everything else is unsupported.
+// Installs itself for the lifetime of the object.
+#pragma once
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/iphlpapi.h"
+
+namespace kestrel::testing {
+
+class FakeNetworkParams final : public IpHelper {
+public:
+    explicit FakeNetworkParams(std::vector<std::string> servers) : servers_(std::move(servers)) {
+        SetIpHelper(this);
+    }
+    ~FakeNetworkParams() override { SetIpHelper(nullptr); }
+    FakeNetworkParams(const FakeNetworkParams&) = delete;
+    FakeNetworkParams& operator=(const FakeNetworkParams&) = delete;
+
+    ULONG Needed() const {
+        const std::size_t extra = servers_.size() > 1 ? servers_.size() - 1 : 0;
+        return static_cast<ULONG>(sizeof(FIXED_INFO) + extra * sizeof(IP_ADDR_STRING));
+    }
+
+    DWORD GetNetworkParams(FIXED_INFO* info, ULONG* size) override {
+        askedSizes.push_back(*size);
+        if (failFrom != 0 && askedSizes.size() >= failFrom) return ERROR_GEN_FAILURE;
+        if (!info || *size < Needed()) {
+            *size = Needed();
+            return ERROR_BUFFER_OVERFLOW;
+        }
+        std::memset(info, 0, Needed());
+        auto* extra = reinterpret_cast<IP_ADDR_STRING*>(info + 1);
+        IP_ADDR_STRING* entry = &info->DnsServerList;
+        for (std::size_t i = 0; i < servers_.size(); ++i) {
+            if (i > 0) entry = entry->Next = &extra[i - 1];
+            std::strncpy(entry->IpAddress.String, servers_[i].c_str(),
+                         sizeof entry->IpAddress.String - 1);
+        }
+        return NO_ERROR;
+    }
+
+    DWORD GetAdaptersInfo(IP_ADAPTER_INFO*, ULONG*) override { return ERROR_NOT_SUPPORTED; }
+    DWORD AddIPAddress(IPAddr, IPMask, DWORD, ULONG*, ULONG*) override {
+        return ERROR_NOT_SUPPORTED;
+    }
+    DWORD DeleteIPAddress(ULONG) override { return ERROR_NOT_SUPPORTED; }
+    DWORD GetIpForwardTable(MIB_IPFORWARDTABLE*, ULONG*, BOOL) override {
+        return ERROR_NOT_SUPPORTED;
+    }
+    DWORD CreateIpForwardEntry(const MIB_IPFORWARDROW*) override { return ERROR_NOT_SUPPORTED; }
+    DWORD DeleteIpForwardEntry(const MIB_IPFORWARDROW*) override { return ERROR_NOT_SUPPORTED; }
+    DWORD SendARP(IPAddr, IPAddr, void*, ULONG*) override { return ERROR_NOT_SUPPORTED; }
+
+    std::vector<ULONG> askedSizes;
+    // Calls from this one on (1-based) fail with ERROR_GEN_FAILURE; 0: none fails.
+    std::size_t failFrom = 0;
+
+private:
+    std::vector<std::string> servers_;
+};
+
+}  // namespace kestrel::testing
