@@ -297,18 +297,10 @@ void CKSTLDevRecoveryDlg::OnNext() {
     if (JobRunning()) return;
     switch (m_nPage) {
         case PAGE_WELCOME:
-            m_ctlProgress.SetPos(0);
-            SetPageNow(PAGE_WORKING);
-            m_nProgressTarget = 100;
-            m_timer1.start(100);
-            StartWorker(m_statusCheckEntry);
+            StartJob(100, 100, m_statusCheckEntry);
             break;
         case PAGE_FAILED:
-            m_ctlProgress.SetPos(0);
-            SetPageNow(PAGE_WORKING);
-            m_nProgressTarget = 0;
-            m_timer1.start(25);
-            StartWorker(m_recoveryEntry);
+            StartJob(0, 25, m_recoveryEntry);
             break;
         case PAGE_SUCCESS:
             EndDialog(QDialog::Accepted);
@@ -338,6 +330,14 @@ void CKSTLDevRecoveryDlg::EndDialog(int result) {
 
 void CKSTLDevRecoveryDlg::OnTimer(int) {
     if (m_ctlProgress.GetPos() <= m_nProgressTarget.load()) m_ctlProgress.StepIt();
+}
+
+void CKSTLDevRecoveryDlg::StartJob(int target, int tickMs, ThreadEntry entry) {
+    m_ctlProgress.SetPos(0);
+    SetPageNow(PAGE_WORKING);
+    m_nProgressTarget = target;
+    m_timer1.start(tickMs);
+    StartWorker(entry);
 }
 
 void CKSTLDevRecoveryDlg::StartWorker(ThreadEntry entry) {

@@ -80,6 +80,7 @@ protected:
 
 private:
     void SetPageNow(int page);
+    void StartJob(int target, int tickMs, ThreadEntry entry);
     void StartWorker(ThreadEntry entry);
     static unsigned WorkerMain(void* dialog);
     void OnQuitSignal();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace kestrel {
@@ -12,6 +13,11 @@ struct Expected {
     int S, U, A, B, F, D;
     unsigned step, wait;
 };
+
+// Keeps ctest's listing readable: the case name already says which plan this is.
+void PrintTo(const Expected& e, std::ostream* out) {
+    *out << "target " << e.target << ", " << e.adapters << " adapters, " << e.timeout << " ms";
+}
 
 class KnownPlans : public ::testing::TestWithParam<Expected> {};
 
