@@ -174,7 +174,7 @@ int Run(int argc, char** argv) {
         driver.Press(dlg.OkButton(), "Quit");
     } else if (options.expect == "success") {
         if (!driver.WaitFor(PAGE_SUCCESS)) return 1;
-        driver.Say("recovered in " + std::to_string(driver.Seconds()) + " s");
+        driver.Say(QString::asprintf("recovered in %.1f s", driver.Seconds()).toStdString());
         if (dlg.m_pSavedAddresses || dlg.m_pSavedRoutes)
             return driver.Fail("settings still recorded after the recovery"), 1;
         driver.Press(dlg.OkButton(), "Next");

@@ -11,7 +11,11 @@ work=$(mktemp -d "${dest}.fetch.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 # apt drops to the _apt user for downloads; let it write here.
 chmod 0777 "$work"
-(cd "$work" && timeout 120 apt-get download -q atftpd)
+# A machine whose package lists were never fetched (or were cleaned) needs them first.
+if ! (cd "$work" && timeout 120 apt-get download -q atftpd); then
+    timeout 300 apt-get update -qq
+    (cd "$work" && timeout 120 apt-get download -q atftpd)
+fi
 mkdir -p "$work/root"
 dpkg-deb -x "$work"/atftpd_*.deb "$work/root"
 [ -x "$work/root/usr/sbin/atftpd" ] || { echo "fetch_atftpd.sh: no atftpd in the package" >&2; exit 1; }
