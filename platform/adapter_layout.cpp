@@ -1,5 +1,7 @@
 #include "platform/adapter_layout.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -26,6 +28,14 @@ void FillEntry(IP_ADDR_STRING& entry, const std::string& address, const std::str
 }
 
 }  // namespace
+
+std::string Dotted(IPAddr value) {
+    char text[INET_ADDRSTRLEN] = {};
+    in_addr address{};
+    address.s_addr = value;
+    inet_ntop(AF_INET, &address, text, sizeof text);
+    return text;
+}
 
 ULONG AdapterChainSize(const std::vector<AdapterRecord>& adapters) {
     std::size_t bytes = 0;

@@ -25,6 +25,9 @@ struct AdapterRecord {
     std::vector<std::string> gateways;      // empty: one "0.0.0.0" entry
 };
 
+// `value` (network byte order) as the dotted-quad text the adapter entries carry.
+std::string Dotted(IPAddr value);
+
 // Bytes the chain of `adapters` needs.
 ULONG AdapterChainSize(const std::vector<AdapterRecord>& adapters);
 

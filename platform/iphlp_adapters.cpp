@@ -38,14 +38,6 @@ struct AddrRelease {
 };
 using NlAddr = std::unique_ptr<nl_addr, AddrRelease>;
 
-std::string Dotted(IPAddr value) {
-    char text[INET_ADDRSTRLEN] = {};
-    in_addr address{};
-    address.s_addr = value;
-    inet_ntop(AF_INET, &address, text, sizeof text);
-    return text;
-}
-
 IPAddr MaskOf(int prefix) {
     return prefix <= 0 ? 0 : htonl(~std::uint32_t{0} << (32 - prefix));
 }

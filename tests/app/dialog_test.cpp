@@ -17,6 +17,7 @@
 
 #include "app/recovery_dlg.h"
 #include "netcfg/netcfg.h"
+#include "tests/app/image_folder.h"
 
 namespace kestrel {
 namespace {
@@ -86,11 +87,7 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 10000) {
 class Wizard : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(folder_.isValid());
-        std::string images = folder_.path().toStdString() + "/KESTREL";
-        ASSERT_EQ(mkdir(images.c_str(), 0755), 0);
-        std::ofstream(images + "/x.bin") << "image";
-        setenv("KESTREL_SYSTEM_DIR", folder_.path().toLocal8Bit().constData(), 1);
+        ASSERT_NO_FATAL_FAILURE(testing::PlaceImageIn(folder_));
         SetIpHelper(&ipHelper_);
         scripted = &jobs_;
     }

@@ -9,6 +9,7 @@
 
 #include "app/color_progress_ctrl.h"
 #include "app/recovery_dlg.h"
+#include "tests/app/image_folder.h"
 
 namespace kestrel {
 namespace {
@@ -74,11 +75,7 @@ TEST(ColorProgressCtrl, PositionMessagesKeepToTheRangeAndStepWraps) {
 class Look : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(folder_.isValid());
-        std::string images = folder_.path().toStdString() + "/KESTREL";
-        ASSERT_EQ(mkdir(images.c_str(), 0755), 0);
-        std::ofstream(images + "/x.bin") << "image";
-        setenv("KESTREL_SYSTEM_DIR", folder_.path().toLocal8Bit().constData(), 1);
+        ASSERT_NO_FATAL_FAILURE(testing::PlaceImageIn(folder_));
         char arg0[] = "kestrel-recovery";
         char arg1[] = "FW=x.bin";
         char* argv[] = {arg0, arg1};

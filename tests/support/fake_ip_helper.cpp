@@ -8,14 +8,6 @@
 namespace kestrel::testing {
 namespace {
 
-std::string Dotted(IPAddr value) {
-    char text[INET_ADDRSTRLEN] = {};
-    in_addr address{};
-    address.s_addr = value;
-    inet_ntop(AF_INET, &address, text, sizeof text);
-    return text;
-}
-
 bool SameRoute(const MIB_IPFORWARDROW& a, const MIB_IPFORWARDROW& b) {
     return a.dwForwardDest == b.dwForwardDest && a.dwForwardMask == b.dwForwardMask &&
            a.dwForwardNextHop == b.dwForwardNextHop && a.dwForwardIfIndex == b.dwForwardIfIndex;
