@@ -12,23 +12,20 @@
 namespace kestrel {
 namespace {
 
-constexpr int kGermany = 94;
+constexpr int kDE = 94;  // Germany
+constexpr int kUS = GEOID_UNITED_STATES, kCA = GEOID_CANADA, kMX = GEOID_MEXICO;
 const std::string kPrefix = "/usr/bin/kestrel-recovery ";
 
-struct Expected {
+struct Case {
+    const char* title;
+    std::string arguments;
+    int geoId;
     bool ok;
     std::string name;  // m_szFirmwareName when ok
     std::string path;  // m_strFirmwarePath ("" to skip)
     int timeoutMs = 120000;
     BOOL debug = FALSE;
     std::vector<DiagnosticBox> boxes = {};
-};
-
-struct Case {
-    std::string title;
-    std::string arguments;
-    int geoId;
-    Expected expected;
 };
 
 CommandLineEnvironment Environment(int geoId, std::set<std::string> present = {}) {
@@ -50,101 +47,66 @@ const std::set<std::string> kImages = {
 };
 
 TEST(CommandLineMatrix, SwitchesAndImageChoice) {
+    const std::string k = "/sys/KESTREL/";
+    // clang-format off
     const Case cases[] = {
-        {"FW names the image",
-         "FW=image.bin",
-         kGermany,
-         {true, "image.bin", "/sys/KESTREL/image.bin"}},
-        {"WWFW outside North America",
-         "WWFW=ww.bin NAFW=na.bin",
-         kGermany,
-         {true, "ww.bin", "/sys/KESTREL/ww.bin"}},
-        {"NAFW in the United States",
-         "WWFW=ww.bin NAFW=na.bin",
-         GEOID_UNITED_STATES,
-         {true, "na.bin", "/sys/KESTREL/na.bin"}},
-        {"NAFW in Canada",
-         "NAFW=na.bin WWFW=ww.bin",
-         GEOID_CANADA,
-         {true, "na.bin", "/sys/KESTREL/na.bin"}},
-        {"NAFW in Mexico",
-         "WWFW=ww.bin NAFW=na.bin",
-         GEOID_MEXICO,
-         {true, "na.bin", "/sys/KESTREL/na.bin"}},
-        {"WWFW without NAFW in Canada names nothing", "WWFW=ww.bin", GEOID_CANADA, {false, "", ""}},
-        {"lone NAFW is found by the FW search, abroad",
-         "NAFW=na.bin",
-         kGermany,
-         {true, "na.bin", "/sys/KESTREL/na.bin"}},
-        {"lone NAFW is found by the FW search, at home",
-         "NAFW=na.bin",
-         GEOID_UNITED_STATES,
-         {true, "na.bin", "/sys/KESTREL/na.bin"}},
-        {"the first FW wins",
-         "FW=a.bin FW=image.bin",
-         kGermany,
-         {true, "a.bin", "/sys/KESTREL/a.bin"}},
-        {"no switch at all", "TIME=5", kGermany, {false, "", ""}},
-        {"TIME in seconds", "TIME=300 FW=image.bin", kGermany, {true, "image.bin", "", 300000}},
-        {"TIME of 0", "TIME=0 FW=image.bin", kGermany, {true, "image.bin", "", 120000}},
-        {"TIME without digits", "TIME=abc FW=image.bin", kGermany, {true, "image.bin", "", 120000}},
-        {"TIME stops at the letter",
-         "TIME=45s FW=image.bin",
-         kGermany,
-         {true, "image.bin", "", 45000}},
-        {"TIME skips leading white space",
-         "TIME=\t+7 FW=image.bin",
-         kGermany,
-         {true, "image.bin", "", 7000}},
-        {"negative TIME keeps the default",
-         "TIME=-30 FW=image.bin",
-         kGermany,
-         {true, "image.bin", "", 120000}},
-        {"huge TIME saturates",
-         "TIME=99999999999999999999 FW=image.bin",
-         kGermany,
-         {true, "image.bin", "", 2147483000}},
-        {"a blank ends the value", "FW=my image.bin", kGermany, {true, "my", "/sys/KESTREL/my"}},
-        {"a tab does not end the value",
-         "FW=a.bin\tTIME=5 x",
-         kGermany,
-         {true, "a.bin\tTIME=5", "/sys/KESTREL/a.bin\tTIME=5", 5000}},
-        {"quotes stay in the name", "FW=\"image.bin\"", kGermany, {false, "", ""}},
-        {"a directory passes the existence test",
-         "FW=directory",
-         kGermany,
-         {true, "directory", "/sys/KESTREL/directory"}},
-        {"lower-case debug does not count",
-         "debug FW=image.bin",
-         kGermany,
-         {true, "image.bin", "", 120000, FALSE}},
-        {"DEBUG inside the image name",
-         "FW=DEBUG.bin",
-         kGermany,
-         {true, "DEBUG.bin", "", 120000, TRUE, {{"DEBUG.bin", "Firmware"}}}},
+        {"FW names the image", "FW=image.bin", kDE, true, "image.bin", k + "image.bin"},
+        {"WWFW outside North America", "WWFW=ww.bin NAFW=na.bin",
+         kDE, true, "ww.bin", k + "ww.bin"},
+        {"NAFW in the United States", "WWFW=ww.bin NAFW=na.bin", kUS, true, "na.bin", k + "na.bin"},
+        {"NAFW in Canada", "NAFW=na.bin WWFW=ww.bin", kCA, true, "na.bin", k + "na.bin"},
+        {"NAFW in Mexico", "WWFW=ww.bin NAFW=na.bin", kMX, true, "na.bin", k + "na.bin"},
+        {"WWFW without NAFW in Canada names nothing", "WWFW=ww.bin", kCA, false, "", ""},
+        {"lone NAFW is found by the FW search, abroad", "NAFW=na.bin",
+         kDE, true, "na.bin", k + "na.bin"},
+        {"lone NAFW is found by the FW search, at home", "NAFW=na.bin",
+         kUS, true, "na.bin", k + "na.bin"},
+        {"the first FW wins", "FW=a.bin FW=image.bin", kDE, true, "a.bin", k + "a.bin"},
+        {"no switch at all", "TIME=5", kDE, false, "", ""},
+        {"TIME in seconds", "TIME=300 FW=image.bin", kDE, true, "image.bin", "", 300000},
+        {"TIME of 0", "TIME=0 FW=image.bin", kDE, true, "image.bin", "", 120000},
+        {"TIME without digits", "TIME=abc FW=image.bin", kDE, true, "image.bin", "", 120000},
+        {"TIME stops at the letter", "TIME=45s FW=image.bin", kDE, true, "image.bin", "", 45000},
+        {"TIME skips leading white space", "TIME=\t+7 FW=image.bin",
+         kDE, true, "image.bin", "", 7000},
+        {"negative TIME keeps the default", "TIME=-30 FW=image.bin",
+         kDE, true, "image.bin", "", 120000},
+        {"huge TIME saturates", "TIME=99999999999999999999 FW=image.bin",
+         kDE, true, "image.bin", "", 2147483000},
+        {"a blank ends the value", "FW=my image.bin", kDE, true, "my", k + "my"},
+        {"a tab does not end the value", "FW=a.bin\tTIME=5 x",
+         kDE, true, "a.bin\tTIME=5", k + "a.bin\tTIME=5", 5000},
+        {"quotes stay in the name", "FW=\"image.bin\"", kDE, false, "", ""},
+        {"a directory passes the existence test", "FW=directory",
+         kDE, true, "directory", k + "directory"},
+        {"lower-case debug does not count", "debug FW=image.bin",
+         kDE, true, "image.bin", "", 120000, FALSE},
+        {"DEBUG inside the image name", "FW=DEBUG.bin",
+         kDE, true, "DEBUG.bin", "", 120000, TRUE, {{"DEBUG.bin", "Firmware"}}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.title);
         CommandLineSettings got =
             ReadCommandLine(kPrefix + c.arguments, Environment(c.geoId, kImages));
-        EXPECT_EQ(got.ok, c.expected.ok);
-        EXPECT_EQ(got.bDebug, c.expected.debug);
-        EXPECT_EQ(got.boxes, c.expected.boxes);
-        if (!c.expected.ok) {
+        EXPECT_EQ(got.ok, c.ok);
+        EXPECT_EQ(got.bDebug, c.debug);
+        EXPECT_EQ(got.boxes, c.boxes);
+        if (!c.ok) {
             EXPECT_FALSE(got.failure.empty());
             continue;
         }
-        EXPECT_EQ(got.szFirmwareName, c.expected.name);
-        if (!c.expected.path.empty()) {
-            EXPECT_EQ(got.strFirmwarePath, c.expected.path);
+        EXPECT_EQ(got.szFirmwareName, c.name);
+        if (!c.path.empty()) {
+            EXPECT_EQ(got.strFirmwarePath, c.path);
         }
-        EXPECT_EQ(got.nRebootTimeout, c.expected.timeoutMs);
+        EXPECT_EQ(got.nRebootTimeout, c.timeoutMs);
     }
 }
 
 TEST(CommandLineMatrix, DebugFoundInTheProgramPathShowsEveryBox) {
     CommandLineSettings got =
-        ReadCommandLine("/opt/DEBUG/kestrel-recovery FW=gone.bin", Environment(kGermany, kImages));
+        ReadCommandLine("/opt/DEBUG/kestrel-recovery FW=gone.bin", Environment(kDE, kImages));
     EXPECT_FALSE(got.ok);
     EXPECT_EQ(got.bDebug, TRUE);
     const std::vector<DiagnosticBox> boxes = {
@@ -158,7 +120,7 @@ TEST(CommandLineMatrix, DebugFoundInTheProgramPathShowsEveryBox) {
     EXPECT_FALSE(got.ok);
     EXPECT_EQ(got.boxes, (std::vector<DiagnosticBox>{{"You must specify the FW name.", "Error"}}));
 
-    got = ReadCommandLine(kPrefix + "FW=gone.bin", Environment(kGermany, kImages));
+    got = ReadCommandLine(kPrefix + "FW=gone.bin", Environment(kDE, kImages));
     EXPECT_FALSE(got.ok);
     EXPECT_TRUE(got.boxes.empty());  // silent without DEBUG
     EXPECT_EQ(got.failure, "Can not find Firmware /sys/KESTREL/gone.bin");
@@ -166,7 +128,7 @@ TEST(CommandLineMatrix, DebugFoundInTheProgramPathShowsEveryBox) {
 
 TEST(CommandLineMatrix, NamesThatLeaveTheImageFolderAreNeverFound) {
     // Even a file system that says yes to everything must not let them through.
-    CommandLineEnvironment everything = Environment(kGermany);
+    CommandLineEnvironment everything = Environment(kDE);
     everything.exists = [](const std::string&) { return true; };
     for (const char* arguments : {"FW=../../etc/shadow", "FW=/etc/shadow", "FW=.", "FW=..",
                                   "FW=", "FW= image.bin", "FW=sub/image.bin"}) {
@@ -180,7 +142,7 @@ TEST(CommandLineMatrix, NamesThatLeaveTheImageFolderAreNeverFound) {
 }
 
 TEST(CommandLineMatrix, OverlongValuesAndNamesFailInsteadOfBeingCut) {
-    CommandLineEnvironment everything = Environment(kGermany);
+    CommandLineEnvironment everything = Environment(kDE);
     everything.exists = [](const std::string&) { return true; };
 
     // TIME= accepts 511 characters and refuses 512.
@@ -215,7 +177,7 @@ TEST(CommandLineMatrix, OverlongValuesAndNamesFailInsteadOfBeingCut) {
 }
 
 TEST(CommandLineMatrix, NameThatTheLocaleCannotWriteFails) {
-    CommandLineEnvironment environment = Environment(kGermany, kImages);
+    CommandLineEnvironment environment = Environment(kDE, kImages);
     environment.toAnsi = [](const std::string&, std::string&) { return false; };
     CommandLineSettings got = ReadCommandLine(kPrefix + "DEBUG FW=image.bin", environment);
     EXPECT_FALSE(got.ok);
@@ -226,10 +188,10 @@ TEST(CommandLineMatrix, NameThatTheLocaleCannotWriteFails) {
 
 TEST(CommandLineMatrix, LocationIsAskedOnlyWhenTheWorldImageIsNamed) {
     int asked = 0;
-    CommandLineEnvironment environment = Environment(kGermany, kImages);
+    CommandLineEnvironment environment = Environment(kDE, kImages);
     environment.userGeoId = [&asked] {
         ++asked;
-        return kGermany;
+        return kDE;
     };
     ReadCommandLine(kPrefix + "NAFW=na.bin", environment);
     EXPECT_EQ(asked, 0);

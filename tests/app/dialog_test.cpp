@@ -99,7 +99,10 @@ protected:
         unsetenv("KESTREL_SYSTEM_DIR");
     }
 
-    CKSTLDevRecoveryDlg& Open(std::vector<const char*> arguments = {"FW=x.bin"}) {
+    // The dialog after OnInitDialog with `arguments`; shown when that succeeds. Boxes are
+    // recorded unless `recordBoxes` is false, which leaves the dialog's own message box.
+    CKSTLDevRecoveryDlg& Open(std::vector<const char*> arguments = {"FW=x.bin"},
+                              BOOL initResult = TRUE, bool recordBoxes = true) {
         std::vector<char*> argv{const_cast<char*>("kestrel-recovery")};
         for (const char* argument : arguments) argv.push_back(const_cast<char*>(argument));
         SetCommandLine(static_cast<int>(argv.size()), argv.data());
@@ -108,28 +111,39 @@ protected:
             openedUrls_.push_back(url.toString().toStdString());
             dialogVisibleWhenOpened_ = dlg_->isVisible();
         });
-        dlg_->SetBoxPresenter([this](const QString& text, const QString& caption) {
-            boxes_.push_back((caption + ": " + text).toStdString());
-            boxThreads_.push_back(QThread::currentThread());
-        });
-        EXPECT_EQ(dlg_->OnInitDialog(), TRUE);
+        if (recordBoxes) {
+            dlg_->SetBoxPresenter([this](const QString& text, const QString& caption) {
+                boxes_.push_back((caption + ": " + text).toStdString());
+                boxThreads_.push_back(QThread::currentThread());
+            });
+        }
+        EXPECT_EQ(dlg_->OnInitDialog(), initResult);
         QObject::connect(dlg_.get(), &QDialog::finished,
                          [this](int result) { finished_ = result; });
-        dlg_->show();
+        if (initResult) dlg_->show();
         return *dlg_;
+    }
+
+    // Starts `job` through the right-hand button and waits until the worker runs it.
+    void StartJob(std::function<void(WizardContext&)> job) {
+        jobs_.job = std::move(job);
+        const int before = jobs_.started;
+        dlg_->OnNext();
+        ASSERT_TRUE(WaitUntil([&] { return jobs_.started > before; }));
+    }
+    void WaitForJobEnd() {
+        ASSERT_TRUE(WaitUntil([&] { return !dlg_->JobRunning(); }));
     }
 
     // Runs a job to its end from the page on screen, through the right-hand button.
     void RunJobTo(int resultPage) {
-        jobs_.job = [resultPage](WizardContext& dlg) { dlg.SetPage(resultPage); };
-        int before = jobs_.started;
-        dlg_->OnNext();
-        ASSERT_TRUE(WaitUntil([&] { return jobs_.started > before && !dlg_->JobRunning(); }));
+        StartJob([resultPage](WizardContext& dlg) { dlg.SetPage(resultPage); });
+        WaitForJobEnd();
         ASSERT_EQ(dlg_->PageOnScreen(), resultPage);
     }
 
-    void BlockJob() {
-        jobs_.job = [](WizardContext&) { scripted->WaitForRelease(); };
+    void StartBlockedJob() {
+        StartJob([](WizardContext&) { scripted->WaitForRelease(); });
     }
 
     QTemporaryDir folder_;
@@ -199,9 +213,7 @@ TEST_F(Wizard, EveryPageShowsItsTextBarsStatusAndButtons) {
 TEST_F(Wizard, WelcomeNextStartsTheStatusCheckAndTheBarRestsAt102) {
     CKSTLDevRecoveryDlg& dlg = Open();
     dlg.m_ctlProgress.SetPos(500);
-    BlockJob();
-    dlg.OnNext();
-    ASSERT_TRUE(WaitUntil([&] { return jobs_.started == 1; }));
+    StartBlockedJob();
     EXPECT_EQ(dlg.PageOnScreen(), PAGE_WORKING);
     EXPECT_EQ(dlg.m_nPage, PAGE_WELCOME);  // the page the job started from
     EXPECT_EQ(dlg.ProgressPos(), 0);
@@ -219,9 +231,7 @@ TEST_F(Wizard, RetryStartsTheRecoveryAtZeroAndRestsAtTwo) {
     RunJobTo(PAGE_FAILED);
     EXPECT_EQ(dlg.Timer1Interval(), -1);  // the job killed timer 1 as it ended
     dlg.m_ctlProgress.SetPos(1000);
-    BlockJob();
-    dlg.OnNext();
-    ASSERT_TRUE(WaitUntil([&] { return jobs_.started == 2; }));
+    StartBlockedJob();
     EXPECT_EQ(dlg.PageOnScreen(), PAGE_WORKING);
     EXPECT_EQ(dlg.m_nPage, PAGE_FAILED);
     EXPECT_EQ(dlg.ProgressPos(), 0);
@@ -243,12 +253,10 @@ TEST_F(Wizard, TheBarStartsAgainFromZeroPastItsEnd) {
 
 TEST_F(Wizard, CommandsWhileAJobRunsAreIgnored) {
     CKSTLDevRecoveryDlg& dlg = Open();
-    jobs_.job = [](WizardContext& context) {
+    StartJob([](WizardContext& context) {
         scripted->WaitForRelease();
         context.SetPage(PAGE_FAILED);
-    };
-    dlg.OnNext();
-    ASSERT_TRUE(WaitUntil([&] { return jobs_.started == 1; }));
+    });
 
     dlg.OnNext();
     dlg.OnQuit();
@@ -262,7 +270,7 @@ TEST_F(Wizard, CommandsWhileAJobRunsAreIgnored) {
     EXPECT_EQ(dlg.PageOnScreen(), PAGE_WORKING);
 
     jobs_.Release();
-    ASSERT_TRUE(WaitUntil([&] { return !dlg.JobRunning(); }));
+    WaitForJobEnd();
     EXPECT_EQ(jobs_.started.load(), 1);
     EXPECT_EQ(dlg.PageOnScreen(), PAGE_FAILED);
     EXPECT_FALSE(finished_.has_value());
@@ -281,7 +289,7 @@ TEST_F(Wizard, WorkerCallsCompleteOnTheUiThreadBeforeTheyReturn) {
     });
     std::vector<std::string> seenByJob;
     int positionSeenByJob = -1;
-    jobs_.job = [&](WizardContext& context) {
+    StartJob([&](WizardContext& context) {
         context.SetStatusText("uploading firmware to the router...");
         seenByJob = seen;  // already shown when the call returned
         context.SetProgressPos(640);
@@ -289,9 +297,8 @@ TEST_F(Wizard, WorkerCallsCompleteOnTheUiThreadBeforeTheyReturn) {
         context.SetTimer1(250);
         context.MessageBox("a detail", "Information");
         context.SetPage(PAGE_SUCCESS);
-    };
-    dlg.OnNext();
-    ASSERT_TRUE(WaitUntil([&] { return jobs_.started == 1 && !dlg.JobRunning(); }));
+    });
+    WaitForJobEnd();
     EXPECT_TRUE(allOnUi);
     EXPECT_EQ(seenByJob, (std::vector<std::string>{"checking router status...",
                                                    "uploading firmware to the router..."}));
@@ -304,13 +311,7 @@ TEST_F(Wizard, WorkerCallsCompleteOnTheUiThreadBeforeTheyReturn) {
 }
 
 TEST_F(Wizard, DefaultBoxWaitsForOkOnTheUiThread) {
-    char arg0[] = "kestrel-recovery";
-    char arg1[] = "FW=x.bin";
-    char* argv[] = {arg0, arg1};
-    SetCommandLine(2, argv);
-    CKSTLDevRecoveryDlg dlg(ScriptedEntry, ScriptedEntry);
-    ASSERT_EQ(dlg.OnInitDialog(), TRUE);
-    dlg.show();
+    CKSTLDevRecoveryDlg& dlg = Open({"FW=x.bin"}, TRUE, false);
     QString shownText, shownCaption;
     QWidget* shownParent = nullptr;
     QTimer closer;
@@ -324,34 +325,34 @@ TEST_F(Wizard, DefaultBoxWaitsForOkOnTheUiThread) {
     });
     closer.start(20);
     std::atomic<bool> returned{false};
-    jobs_.job = [&](WizardContext& context) {
+    StartJob([&](WizardContext& context) {
         context.MessageBox("Create thread failed", "Failed");
         returned = true;
         context.SetPage(PAGE_ROUTER_OK);
-    };
-    dlg.OnNext();
+    });
     ASSERT_TRUE(WaitUntil([&] { return returned.load() && !dlg.JobRunning(); }));
     EXPECT_EQ(shownText.toStdString(), "Create thread failed");
     EXPECT_EQ(shownCaption.toStdString(), "Failed");
     EXPECT_EQ(shownParent, &dlg);
 }
 
-TEST_F(Wizard, RouterOkHasOneButtonThatEndsTheDialog) {
-    CKSTLDevRecoveryDlg& dlg = Open();
-    RunJobTo(PAGE_ROUTER_OK);
-    EXPECT_TRUE(dlg.CancelButton().isHidden());
-    QTest::mouseClick(&dlg.OkButton(), Qt::LeftButton);
-    EXPECT_EQ(finished_, QDialog::Accepted);
-    EXPECT_TRUE(openedUrls_.empty());
-}
-
-TEST_F(Wizard, NextOnSuccessClosesAndThenOpensTheLoginPage) {
-    CKSTLDevRecoveryDlg& dlg = Open();
-    RunJobTo(PAGE_SUCCESS);
-    QTest::mouseClick(&dlg.OkButton(), Qt::LeftButton);
-    EXPECT_EQ(finished_, QDialog::Accepted);
-    EXPECT_EQ(openedUrls_, (std::vector<std::string>{"http://router.kestrel.home"}));
-    EXPECT_FALSE(dialogVisibleWhenOpened_);
+TEST_F(Wizard, RightButtonEndsTheDialogAndOnSuccessThenOpensTheLoginPage) {
+    for (const auto& [page, urls] :
+         {std::pair{PAGE_ROUTER_OK, std::vector<std::string>{}},
+          std::pair{PAGE_SUCCESS, std::vector<std::string>{"http://router.kestrel.home"}}}) {
+        SCOPED_TRACE(page);
+        openedUrls_.clear();
+        finished_.reset();
+        dialogVisibleWhenOpened_ = true;
+        CKSTLDevRecoveryDlg& dlg = Open();
+        RunJobTo(page);
+        QTest::mouseClick(&dlg.OkButton(), Qt::LeftButton);
+        EXPECT_EQ(finished_, QDialog::Accepted);
+        EXPECT_EQ(openedUrls_, urls);
+        if (!urls.empty()) {
+            EXPECT_FALSE(dialogVisibleWhenOpened_);
+        }
+    }
 }
 
 TEST_F(Wizard, QuitOnWelcomeLeavesTheSettingsAlone) {
@@ -365,12 +366,11 @@ TEST_F(Wizard, QuitOnWelcomeLeavesTheSettingsAlone) {
 
 TEST_F(Wizard, QuitOnFailedPutsTheSettingsBackFirst) {
     CKSTLDevRecoveryDlg& dlg = Open();
-    jobs_.job = [](WizardContext& context) {
+    StartJob([](WizardContext& context) {
         InsetIPEntry(context, "192.168.1.100", "255.255.255.0", 7);
         context.SetPage(PAGE_FAILED);
-    };
-    dlg.OnNext();
-    ASSERT_TRUE(WaitUntil([&] { return jobs_.started == 1 && !dlg.JobRunning(); }));
+    });
+    WaitForJobEnd();
     EXPECT_TRUE(ipHelper_.added.empty());
     QTest::keyClick(&dlg, Qt::Key_Escape);
     EXPECT_EQ(finished_, QDialog::Rejected);
@@ -389,13 +389,11 @@ TEST_F(Wizard, QuitSignalWithoutAJobQuitsAtOnce) {
 
 TEST_F(Wizard, QuitSignalDuringAJobWaitsForItAndRestores) {
     CKSTLDevRecoveryDlg& dlg = Open();
-    jobs_.job = [](WizardContext& context) {
+    StartJob([](WizardContext& context) {
         InsetIPEntry(context, "10.0.0.1", "255.0.0.0", 3);
         scripted->WaitForRelease();
         context.SetPage(PAGE_FAILED);
-    };
-    dlg.OnNext();
-    ASSERT_TRUE(WaitUntil([&] { return jobs_.started == 1; }));
+    });
     raise(SIGINT);
     WaitUntil([] { return false; }, 300);
     EXPECT_FALSE(finished_.has_value());
@@ -408,13 +406,11 @@ TEST_F(Wizard, QuitSignalDuringAJobWaitsForItAndRestores) {
 }
 
 TEST_F(Wizard, QuitSignalAfterASuccessfulJobQuitsWithoutOpeningThePage) {
-    CKSTLDevRecoveryDlg& dlg = Open();
-    jobs_.job = [](WizardContext& context) {
+    Open();
+    StartJob([](WizardContext& context) {
         scripted->WaitForRelease();
         context.SetPage(PAGE_SUCCESS);
-    };
-    dlg.OnNext();
-    ASSERT_TRUE(WaitUntil([&] { return jobs_.started == 1; }));
+    });
     raise(SIGHUP);
     jobs_.Release();
     ASSERT_TRUE(WaitUntil([&] { return finished_.has_value(); }));
@@ -426,14 +422,12 @@ TEST_F(Wizard, QuitSignalAfterASuccessfulJobQuitsWithoutOpeningThePage) {
 TEST_F(Wizard, DestroyingTheDialogWaitsForTheWorkerToFinish) {
     Open();
     std::atomic<bool> jobDone{false};
-    jobs_.job = [&](WizardContext& context) {
+    StartJob([&](WizardContext& context) {
         scripted->WaitForRelease();
         context.SetStatusText("still here");
         jobDone = true;
         context.SetPage(PAGE_FAILED);
-    };
-    dlg_->OnNext();
-    ASSERT_TRUE(WaitUntil([&] { return jobs_.started == 1; }));
+    });
     QTimer::singleShot(100, [&] { jobs_.Release(); });
     dlg_.reset();
     EXPECT_TRUE(jobDone.load());
@@ -449,20 +443,10 @@ TEST_F(Wizard, DebugSwitchShowsTheFirmwareNameAtStartUp) {
 }
 
 TEST_F(Wizard, MissingImageFailsOnInitDialogWithTheBox) {
-    char arg0[] = "kestrel-recovery";
-    char arg1[] = "DEBUG";
-    char arg2[] = "FW=missing.bin";
-    char* argv[] = {arg0, arg1, arg2};
-    SetCommandLine(3, argv);
-    CKSTLDevRecoveryDlg dlg(ScriptedEntry, ScriptedEntry);
-    std::vector<std::string> shown;
-    dlg.SetBoxPresenter([&](const QString& text, const QString& caption) {
-        shown.push_back((caption + ": " + text).toStdString());
-    });
-    EXPECT_EQ(dlg.OnInitDialog(), FALSE);
+    CKSTLDevRecoveryDlg& dlg = Open({"DEBUG", "FW=missing.bin"}, FALSE);
     const std::string path = folder_.path().toStdString() + "/KESTREL/missing.bin";
-    EXPECT_EQ(shown, (std::vector<std::string>{"Firmware: missing.bin",
-                                               "Error: Can not find Firmware " + path}));
+    EXPECT_EQ(boxes_, (std::vector<std::string>{"Firmware: missing.bin",
+                                                "Error: Can not find Firmware " + path}));
     EXPECT_EQ(dlg.StartupFailure(), "Can not find Firmware " + path);
 }
 

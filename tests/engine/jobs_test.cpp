@@ -142,26 +142,21 @@ protected:
         routesBefore = net.RouteState();
     }
 
-    std::vector<int> Positions() const {
+    static std::vector<int> Values(const RecordingWizard& w, WizardEvent::Kind kind) {
         std::vector<int> out;
-        for (const auto& e : wizard.EventsOf(WizardEvent::Position)) out.push_back(e.value);
+        for (const auto& e : w.EventsOf(kind)) out.push_back(e.value);
         return out;
     }
-    std::vector<int> Timers() const {
-        std::vector<int> out;
-        for (const auto& e : wizard.EventsOf(WizardEvent::Timer)) out.push_back(e.value);
-        return out;
-    }
-    std::vector<std::string> Statuses() const {
+    std::vector<int> Positions() const { return Values(wizard, WizardEvent::Position); }
+    std::vector<int> Timers() const { return Values(wizard, WizardEvent::Timer); }
+    std::vector<int> Pages() const { return Values(wizard, WizardEvent::Page); }
+    static std::vector<std::string> Texts(const RecordingWizard& w) {
         std::vector<std::string> out;
-        for (const auto& e : wizard.EventsOf(WizardEvent::Status)) out.push_back(e.text);
+        for (const auto& e : w.EventsOf(WizardEvent::Status)) out.push_back(e.text);
         return out;
     }
-    std::vector<int> Pages() const {
-        std::vector<int> out;
-        for (const auto& e : wizard.EventsOf(WizardEvent::Page)) out.push_back(e.value);
-        return out;
-    }
+    std::vector<std::string> Statuses() const { return Texts(wizard); }
+    std::uint64_t PageTick() const { return wizard.EventsOf(WizardEvent::Page).at(0).tick; }
     std::vector<std::string> LogWith(const std::string& part) const {
         std::vector<std::string> out;
         for (const auto& line : net.Log())
@@ -178,6 +173,15 @@ protected:
     void StartFromRetry() {
         wizard.m_nProgressTarget = 0;
         RunRecovery(wizard);
+    }
+    void ExpectRetryFailsAfterTwoSecondsTouchingNothing() {
+        const std::uint64_t start = clock.GetTickCount64();
+        StartFromRetry();
+        EXPECT_THAT(Positions(), ElementsAre(1000));
+        EXPECT_THAT(Timers(), IsEmpty());
+        EXPECT_THAT(Pages(), ElementsAre(PAGE_FAILED));
+        EXPECT_EQ(PageTick() - start, 2000u);
+        EXPECT_THAT(net.Log(), IsEmpty());
     }
 
     FakeClock clock;
@@ -196,30 +200,26 @@ const std::string kUploading = "uploading firmware to the router...";
 const std::string kRestoring = "restoring PC network settings...";
 const std::string kRebooting = "updating router firmware and rebooting router...";
 
-TEST_F(Jobs, WorkingRouterEndsOnRouterOkAfterOneSecondWithNothingTouched) {
+TEST_F(Jobs, WorkingRouterEndsOnRouterOkAfterAtLeastOneSecondWithNothingTouched) {
     BuildPc();
     probeResult = 1;
-    probeMs = 200;
-    const std::uint64_t start = clock.GetTickCount64();
-    StartFromStatusCheck();
-
-    EXPECT_THAT(Statuses(), ElementsAre(kChecking));
-    EXPECT_THAT(Positions(), ElementsAre(100, 1000));
-    EXPECT_THAT(Pages(), ElementsAre(PAGE_ROUTER_OK));
-    const auto positions = wizard.EventsOf(WizardEvent::Position);
-    EXPECT_EQ(positions[0].tick - start, 1000u);
-    EXPECT_EQ(wizard.EventsOf(WizardEvent::Page)[0].tick - positions[1].tick, 1000u);
-    EXPECT_THAT(net.Log(), IsEmpty());
-    EXPECT_TRUE(ListsEmpty());
-}
-
-TEST_F(Jobs, StatusCheckLastsAtLeastOneSecondButNoLongerThanTheProbe) {
-    BuildPc();
-    probeResult = 1;
-    probeMs = 3500;
-    const std::uint64_t start = clock.GetTickCount64();
-    StartFromStatusCheck();
-    EXPECT_EQ(wizard.EventsOf(WizardEvent::Position)[0].tick - start, 3500u);
+    // A quick probe is padded to the full second; a slow one is not padded further.
+    for (const auto& [probe, check] : {std::pair{200u, 1000u}, std::pair{3500u, 3500u}}) {
+        SCOPED_TRACE(probe);
+        RecordingWizard w;
+        probeMs = probe;
+        const std::uint64_t start = clock.GetTickCount64();
+        w.m_nProgressTarget = 100;
+        CheckRouterStatus(w);
+        EXPECT_THAT(Values(w, WizardEvent::Position), ElementsAre(100, 1000));
+        EXPECT_THAT(Values(w, WizardEvent::Page), ElementsAre(PAGE_ROUTER_OK));
+        const auto positions = w.EventsOf(WizardEvent::Position);
+        EXPECT_EQ(positions[0].tick - start, check);
+        EXPECT_EQ(w.EventsOf(WizardEvent::Page)[0].tick - positions[1].tick, 1000u);
+        EXPECT_THAT(Texts(w), ElementsAre(kChecking));
+        EXPECT_THAT(net.Log(), IsEmpty());
+        EXPECT_TRUE(w.m_pSavedAddresses == nullptr && w.m_pSavedRoutes == nullptr);
+    }
 }
 
 TEST_F(Jobs, ProbeFailingAtOnceStillWaitsASecondThenRemovesAndRecovers) {
@@ -280,12 +280,9 @@ TEST_F(Jobs, SingleAdapterTargetsAndIntervalsFromStatusCheckAndFromRetry) {
     retried.m_nRebootTimeout = 120000;
     retried.m_nProgressTarget = 0;
     RunRecovery(retried);
-    std::vector<int> positions;
-    for (const auto& e : retried.EventsOf(WizardEvent::Position)) positions.push_back(e.value);
-    EXPECT_THAT(positions, ElementsAre(114, 199, 484, 598, 1000, 1000));
-    std::vector<int> timers;
-    for (const auto& e : retried.EventsOf(WizardEvent::Timer)) timers.push_back(e.value);
-    EXPECT_THAT(timers, ElementsAre(70, 597, 70));
+    EXPECT_THAT(Values(retried, WizardEvent::Position),
+                ElementsAre(114, 199, 484, 598, 1000, 1000));
+    EXPECT_THAT(Values(retried, WizardEvent::Timer), ElementsAre(70, 597, 70));
 }
 
 TEST_F(Jobs, RecoveredOnTheSecondAdapterAfterTheFirstFailsArp) {
@@ -319,8 +316,7 @@ TEST_F(Jobs, RecoveredOnTheSecondAdapterAfterTheFirstFailsArp) {
     EXPECT_THAT(LogWith(" on 4)"), IsEmpty());
     // 1 s check, 2 x (4 s settle + 1 s ARP), 3 s upload, 4 s restore, one failed and one
     // answered poll, 1 s final pause.
-    EXPECT_EQ(wizard.EventsOf(WizardEvent::Page)[0].tick - start,
-              1000u + 10000 + 3000 + 4000 + 1000 + 1000);
+    EXPECT_EQ(PageTick() - start, 1000u + 10000 + 3000 + 4000 + 1000 + 1000);
 }
 
 TEST_F(Jobs, ArpPhaseLastsOneSecondEvenWhenTheReplyIsInstant) {
@@ -415,22 +411,12 @@ TEST_F(Jobs, WithoutEthernetAdapterTheRunFailsAfterTwoSecondsTouchingNothing) {
     net.AddAdapter(kWireless, IF_TYPE_IEEE80211, "Wireless");
     net.AddAdapter(7, MIB_IF_TYPE_PPP, "Dial-up");
     net.AddAdapter(1, MIB_IF_TYPE_LOOPBACK, "Loopback");
-    const std::uint64_t start = clock.GetTickCount64();
-    StartFromRetry();
-    EXPECT_THAT(Positions(), ElementsAre(1000));
-    EXPECT_THAT(Timers(), IsEmpty());
-    EXPECT_THAT(Pages(), ElementsAre(PAGE_FAILED));
-    EXPECT_EQ(wizard.EventsOf(WizardEvent::Page)[0].tick - start, 2000u);
-    EXPECT_THAT(net.Log(), IsEmpty());
+    ExpectRetryFailsAfterTwoSecondsTouchingNothing();
 }
 
-TEST_F(Jobs, WithoutAdapterListTheRunFailsAfterTwoSeconds) {
+TEST_F(Jobs, WithoutAdapterListTheRunFailsAfterTwoSecondsTouchingNothing) {
     net.SetNoAdapterList();
-    const std::uint64_t start = clock.GetTickCount64();
-    StartFromRetry();
-    EXPECT_THAT(Pages(), ElementsAre(PAGE_FAILED));
-    EXPECT_EQ(wizard.EventsOf(WizardEvent::Page)[0].tick - start, 2000u);
-    EXPECT_THAT(net.Log(), IsEmpty());
+    ExpectRetryFailsAfterTwoSecondsTouchingNothing();
 }
 
 TEST_F(Jobs, TryBoxesOnlyInDiagnosticModeOnePerEthernetAdapterBeforeItsAddress) {
@@ -500,23 +486,19 @@ TEST_F(Jobs, ThreadEntryRunsTheJobThenClearsItsHandleAndStopsTheTimer) {
         wizard.m_hWorker = BeginThread(StatusCheckThread, static_cast<WizardContext*>(&wizard));
         ASSERT_NE(wizard.m_hWorker, nullptr);
     }
-    bool cleared = false;
-    for (int i = 0; i < 5000 && !cleared; ++i) {
-        {
-            std::lock_guard<std::mutex> lock(wizard.m_workerLock);
-            cleared = wizard.m_hWorker == nullptr;
-        }
-        if (!cleared) {
+    const auto waitUntil = [](const auto& condition) {
+        for (int i = 0; i < 5000 && !condition(); ++i) {
             timespec pause{0, 1000000};
             nanosleep(&pause, nullptr);
         }
-    }
-    ASSERT_TRUE(cleared);
+        return condition();
+    };
+    ASSERT_TRUE(waitUntil([&] {
+        std::lock_guard<std::mutex> lock(wizard.m_workerLock);
+        return wizard.m_hWorker == nullptr;
+    }));
     // The handle is cleared before the timer dies; wait for that last call.
-    for (int i = 0; i < 5000 && wizard.Events().back().kind != WizardEvent::KillTimer; ++i) {
-        timespec pause{0, 1000000};
-        nanosleep(&pause, nullptr);
-    }
+    waitUntil([&] { return wizard.Events().back().kind == WizardEvent::KillTimer; });
     const auto events = wizard.Events();
     EXPECT_EQ(events.back().kind, WizardEvent::KillTimer);
     EXPECT_THAT(Pages(), ElementsAre(PAGE_ROUTER_OK));

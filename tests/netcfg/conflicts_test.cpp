@@ -262,22 +262,16 @@ TEST(RemoveConflictingSettings, FailureBoxesAndTheirCaptions) {
         bool routeRemoved;
     };
     const std::size_t tableSize = sizeof(MIB_IPFORWARDTABLE);
+    // clang-format off
     const std::vector<Case> cases = {
-        {"sizing",
-         "GetIpForwardTable",
-         0,
-         0,
-         {"FAIL: GetIpForwardTable sizing failed with error 0"},
-         false},
+        {"sizing", "GetIpForwardTable", 0, 0,
+         {"FAIL: GetIpForwardTable sizing failed with error 0"}, false},
         {"table allocation", "", 0, tableSize, {"FAIL: Memory allocation failed"}, false},
-        {"route record",
-         "",
-         0,
-         sizeof(SavedRoute),
+        {"route record", "", 0, sizeof(SavedRoute),
          {"Information: Delete Route: 192.168.1.0/255.255.255.0-> 0.0.0.0",
-          "Warning: InsetRouteEntry failed, may be not enough memory"},
-         true},
+          "Warning: InsetRouteEntry failed, may be not enough memory"}, true},
     };
+    // clang-format on
     for (const Case& c : cases) {
         for (BOOL debug : {TRUE, FALSE}) {
             SCOPED_TRACE(std::string(c.name) + (debug ? " with DEBUG" : ""));
@@ -305,9 +299,7 @@ TEST(RemoveConflictingSettings, FailedSecondReadKeepsRemovedAddressesRecorded) {
     ip.AddAddress(2, "192.168.1.100", "255.255.255.0");
     ip.AddRoute(MakeRoute("192.168.1.0", "255.255.255.0", "0.0.0.0", 2, 0));
     // The first read takes the table as it was; the second one, after the deletions, fails.
-    ip.ScriptResult("GetIpForwardTable", FakeIpHelper::kRealResult);
-    ip.ScriptResult("GetIpForwardTable", FakeIpHelper::kRealResult);
-    ip.ScriptResult("GetIpForwardTable", FakeIpHelper::kRealResult);
+    for (int i = 0; i < 3; ++i) ip.ScriptResult("GetIpForwardTable", FakeIpHelper::kRealResult);
     ip.ScriptResult("GetIpForwardTable", ERROR_GEN_FAILURE);
     RecordingWizard dlg;
     dlg.m_bDebug = TRUE;
@@ -326,10 +318,8 @@ TEST(RemoveConflictingSettings, UnrecordedAddressIsDeletedAllTheSame) {
     ip.AddAddress(2, "192.168.1.100", "255.255.255.0");
     RecordingWizard dlg;
     dlg.m_bDebug = TRUE;
-    static bool (*failAddressRecord)(std::size_t) = [](std::size_t bytes) {
-        return bytes == sizeof(SavedAddress);
-    };
-    SetHeapFailureHook(failAddressRecord);
+    HeapFailure::size = sizeof(SavedAddress);
+    SetHeapFailureHook(&HeapFailure::Hook);
     RemoveConflictingSettings(dlg);
     SetHeapFailureHook(nullptr);
     EXPECT_EQ(dlg.Boxes(), (Lines{"Warning: InsetIPEntry failed, may be not enough memory",

@@ -55,29 +55,18 @@ TEST(CheckResolver, NoQueryCases) {
         bool failServerList;
         Lines boxes;
     };
+    const std::string kInvalid = "Information: Invalid DNS server IP address";
+    // clang-format off
     const std::vector<Case> cases = {
-        {"no adapter list",
-         nullptr,
-         2,
-         false,
+        {"no adapter list", nullptr, 2, false,
          {"FAIL: GetAdaptersInfo sizing failed with error 232"}},
         {"no adapter with the index", "192.168.1.1", 7, false, {}},
-        {"rejected gateway text",
-         "router",
-         2,
-         false,
-         {"Information: Invalid DNS server IP address"}},
-        {"broadcast gateway reads as rejected",
-         "255.255.255.255",
-         2,
-         false,
-         {"Information: Invalid DNS server IP address"}},
-        {"no memory for the server list",
-         "192.168.1.1",
-         2,
-         true,
+        {"rejected gateway text", "router", 2, false, {kInvalid}},
+        {"broadcast gateway reads as rejected", "255.255.255.255", 2, false, {kInvalid}},
+        {"no memory for the server list", "192.168.1.1", 2, true,
          {"Failed: Memory allocation failed"}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         for (BOOL debug : {TRUE, FALSE}) {
             SCOPED_TRACE(std::string(c.name) + (debug ? " with DEBUG" : ""));

@@ -69,11 +69,6 @@ Lines AddressList(const IP_ADAPTER_INFO* adapter) {
     return out;
 }
 
-struct Snapshot {
-    std::unique_ptr<IP_ADAPTER_INFO, void (*)(void*)> list{nullptr, HeapFree};
-    explicit Snapshot(RecordingWizard& dlg) : list(GetAdapterList(dlg), HeapFree) {}
-};
-
 TEST(LinuxAdapters, VethAndLoopbackLinksAsAnAdapterChain) {
     ULONG size = 0;
     ASSERT_EQ(GetAdaptersInfo(nullptr, &size), ERROR_BUFFER_OVERFLOW);
@@ -115,8 +110,8 @@ TEST(LinuxAdapters, AddAndDeleteAnAddressByItsContext) {
 
     // The snapshot's context names the same address.
     RecordingWizard dlg;
-    Snapshot snapshot(dlg);
-    const IP_ADAPTER_INFO* adapter = Find(snapshot.list.get(), "eth0");
+    std::unique_ptr<IP_ADAPTER_INFO, void (*)(void*)> snapshot(GetAdapterList(dlg), HeapFree);
+    const IP_ADAPTER_INFO* adapter = Find(snapshot.get(), "eth0");
     ASSERT_NE(adapter, nullptr);
     DWORD seen = 0;
     for (const IP_ADDR_STRING* e = &adapter->IpAddressList; e; e = e->Next)

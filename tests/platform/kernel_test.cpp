@@ -44,12 +44,8 @@ private:
 };
 
 TEST(CommandLine, JoinsEveryArgumentWithSingleSpaces) {
-    char arg0[] = "/usr/bin/kestrel-recovery";
-    char arg1[] = "FW=my";
-    char arg2[] = "image.bin";
-    char arg3[] = "";
-    char arg4[] = "DEBUG";
-    char* argv[] = {arg0, arg1, arg2, arg3, arg4};
+    std::string args[] = {"/usr/bin/kestrel-recovery", "FW=my", "image.bin", "", "DEBUG"};
+    char* argv[] = {args[0].data(), args[1].data(), args[2].data(), args[3].data(), args[4].data()};
     SetCommandLine(5, argv);
     EXPECT_EQ(GetCommandLineW(), "/usr/bin/kestrel-recovery FW=my image.bin  DEBUG");
     SetCommandLine(1, argv);
@@ -98,25 +94,27 @@ protected:
     void TearDown() override { std::setlocale(LC_ALL, "C"); }
 };
 
-TEST_F(LocaleCharacterSet, Utf8LocaleKeepsValidNamesAndRefusesBrokenOnes) {
-    ASSERT_NE(std::setlocale(LC_ALL, "C.UTF-8"), nullptr);
-    std::string out;
-    ASSERT_TRUE(WideCharToMultiByte("image.bin", out));
-    EXPECT_EQ(out, "image.bin");
-    ASSERT_TRUE(WideCharToMultiByte("caf\xC3\xA9.bin", out));
-    EXPECT_EQ(out, "caf\xC3\xA9.bin");
-    EXPECT_FALSE(WideCharToMultiByte("caf\xE9.bin", out));  // a Latin-1 byte is no UTF-8
-    ASSERT_TRUE(WideCharToMultiByte("", out));
-    EXPECT_EQ(out, "");
-}
-
-TEST_F(LocaleCharacterSet, AsciiLocaleRefusesWhatItCannotWrite) {
-    ASSERT_NE(std::setlocale(LC_ALL, "C"), nullptr);
-    std::string out = "unchanged";
-    EXPECT_FALSE(WideCharToMultiByte("caf\xC3\xA9.bin", out));
-    EXPECT_EQ(out, "unchanged");
-    ASSERT_TRUE(WideCharToMultiByte("plain.bin", out));
-    EXPECT_EQ(out, "plain.bin");
+TEST_F(LocaleCharacterSet, KeepsWhatTheLocaleCanWriteAndRefusesTheRest) {
+    struct Case {
+        const char* locale;
+        std::string name;
+        bool ok;
+    };
+    const Case cases[] = {
+        {"C.UTF-8", "image.bin", true},
+        {"C.UTF-8", "caf\xC3\xA9.bin", true},
+        {"C.UTF-8", "caf\xE9.bin", false},  // a Latin-1 byte is no UTF-8
+        {"C.UTF-8", "", true},
+        {"C", "caf\xC3\xA9.bin", false},
+        {"C", "plain.bin", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.locale) + " " + c.name);
+        ASSERT_NE(std::setlocale(LC_ALL, c.locale), nullptr);
+        std::string out = "unchanged";
+        EXPECT_EQ(WideCharToMultiByte(c.name, out), c.ok);
+        EXPECT_EQ(out, c.ok ? c.name : "unchanged");
+    }
 }
 
 TEST(NetworkAdminRights, RootHasThemAndLosesThemWithOneCapability) {

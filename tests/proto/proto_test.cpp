@@ -166,7 +166,6 @@ TEST_F(ProbeWithoutSending, FailedNetworkParametersEndTheProbe) {
     EXPECT_EQ(params.askedSizes, (std::vector<ULONG>{584, params.Needed()}));
     EXPECT_GT(params.Needed(), 584u);
 
-    wizard_.m_bDebug = FALSE;
     RecordingWizard quiet;
     EXPECT_EQ(ProbeRouterDns(quiet), 0);
     EXPECT_TRUE(quiet.Boxes().empty());
@@ -196,7 +195,6 @@ TEST(UploadWithoutSending, ImageThatCannotBeOpenedEndsBeforeAnySocket) {
         EXPECT_EQ(wizard.Boxes(),
                   std::vector<std::string>{"Warning: TFTP firmware recovery failed: Can not open "
                                            "firmware."});
-        wizard.m_bDebug = FALSE;
         RecordingWizard quiet;
         quiet.m_strFirmwarePath = path;
         EXPECT_EQ(TftpUploadFirmware(quiet), TFTP_ERR_OPEN);
