@@ -18,6 +18,7 @@
 #include "app/recovery_dlg.h"
 #include "netcfg/netcfg.h"
 #include "tests/app/image_folder.h"
+#include "tests/support/network_isolation.h"
 
 namespace kestrel {
 namespace {

@@ -14,6 +14,7 @@
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_dns_client.h"
 #include "tests/support/fake_ip_helper.h"
+#include "tests/support/network_isolation.h"
 #include "tests/support/recording_wizard.h"
 
 namespace kestrel {

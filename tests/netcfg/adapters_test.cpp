@@ -5,6 +5,7 @@
 
 #include "netcfg/netcfg.h"
 #include "tests/support/fake_ip_helper.h"
+#include "tests/support/network_isolation.h"
 #include "tests/support/recording_wizard.h"
 
 namespace kestrel {

@@ -3,7 +3,6 @@
 #include "proto/proto.h"
 
 #include <gtest/gtest.h>
-#include <sched.h>
 
 #include <cstring>
 #include <filesystem>
@@ -14,14 +13,11 @@
 #include "platform/kernel.h"
 #include "proto/packets.h"
 #include "tests/proto/fake_network_params.h"
+#include "tests/support/network_isolation.h"
 #include "tests/support/recording_wizard.h"
 
 namespace kestrel {
 namespace {
-
-// These cases send nothing. Should one ever reach a send by mistake, it goes nowhere: the
-// process takes a network namespace of its own, with no link up, before any case runs.
-[[maybe_unused]] const bool isolated = unshare(CLONE_NEWNET) == 0;
 
 using namespace packets;
 using testing::FakeNetworkParams;
