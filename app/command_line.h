@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading the switches of the command line and choosing the firmware image.
 #pragma once
 

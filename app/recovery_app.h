@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application: checks its rights, runs the wizard dialog and ends when it closes.
 #pragma once
 

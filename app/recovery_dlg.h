@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The wizard dialog: five pages on one window, one worker thread per job, and the timer that
 // moves the bar towards the target the job sets.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The two jobs of the wizard, run on its worker thread: the router status check, and the
 // recovery that tries each Ethernet adapter in turn.
 #pragma once

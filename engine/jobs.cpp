@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The status check and the recovery procedure, run on the wizard's worker thread.
 #include <arpa/inet.h>
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How the recovery shares the main bar (0..1000) among the Ethernet adapters it tries, and how
 // fast timer 1 steps it during the timed steps and during the reboot wait.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Adapter snapshots: one sizing call, one fetch, one heap block for the caller.
 #include <string>
 

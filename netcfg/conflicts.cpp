@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Taking the PC's settings that clash with the router's factory subnet off, so that the
 // temporary address reaches the boot loader, and remembering them for RestoreNetworkSettings.
 #include <arpa/inet.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The PC's network configuration: adapter snapshots, the removal and restoration of settings that
 // clash with the router's factory subnet, and the check that the rebooted router answers again.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Lays out an adapter chain the way GetAdaptersInfo hands it over: every IP_ADAPTER_INFO first,
 // then the extra address and gateway entries, all in the caller's one block.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tick count and sleep behind a seam, so that unit tests run the jobs on a fake clock.
 #pragma once
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The DNS client over c-ares: one query, to exactly the one server given, leaving through the
 // link that reaches that server, with a bounded time-out and no cache.
 #include <ares.h>

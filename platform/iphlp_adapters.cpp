@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Adapters and their addresses over libnl: links, IPv4 addresses and default routes laid out as
 // an adapter chain; addresses added and deleted by context.
 #include <arpa/inet.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One ARP question from the link that holds the source address, answered only by the asked
 // address itself.
 #include <arpa/inet.h>

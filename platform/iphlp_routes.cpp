@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The IPv4 route table as rows. Every route read is kept whole beside its row, so that deleting
 // and re-creating it by that row brings back protocol, scope, type, preferred source, table and
 // metrics exactly.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // IP Helper services: adapters, addresses, routes, ARP and network parameters, with the
 // record layouts, sizing protocols and result codes the network code relies on.
 // Over Linux they are provided by netlink (libnl-route-3), AF_PACKET and the resolver

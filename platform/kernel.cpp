@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Command line, system folder, the user's location and the locale's character set.
 #include "platform/kernel.h"
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Kernel services of the platform: command line, folders, locale, heap and threads.
 #pragma once
 

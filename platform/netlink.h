@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The shared netlink layer of the IP Helper services: a connected route socket, the raw IPv4
 // route dump, and the mapping of libnl errors. Internal to platform/.
 #pragma once

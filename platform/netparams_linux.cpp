@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GetNetworkParams over Linux: the DNS servers of the resolver configuration as glibc reads it.
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Quit requests by signal, handed to the UI thread through a pipe.
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which implementation of the network services is in use: Linux's, or a test's fake.
 #include <atomic>
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // DNS client services: one query, to the servers given, past any cache.
 // Over Linux: c-ares with exactly the servers given, bounded time-out and tries.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scalar types and result codes of the platform services that the recovery code was written
 // against. The names are the contract between the algorithms and platform/: keep them.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The wizard as the jobs see it: the dialog's members that jobs and network operations read and
 // write, and the few things a job may do to the window. The Qt dialog implements it; tests use a
 // recording double. Every call completes on the UI thread before it returns.

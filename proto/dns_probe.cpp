@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The DNS probe: asks every DNS server of the PC for the router's login host name with a
 // hand-built query and waits for one well-formed A answer.
 #include <arpa/inet.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Wire layouts of the two router protocols, written once for the client, the router simulator
 // and the tests. Every multi-byte field is big-endian.
 #pragma once

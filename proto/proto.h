@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Router protocols: the DNS probe that tells a working router from a broken one, and the TFTP
 // upload of the firmware image to the boot loader.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The firmware upload: a TFTP write transfer of the image to the boot loader at 192.168.1.1,
 // one 512-byte block in flight, one re-send per packet.
 #include <arpa/inet.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The switches and the choice of image, against a scripted location, folder and file system.
 #include "app/command_line.h"
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The wizard dialog: pages, buttons, the timer-driven bar, workers and quitting.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A throw-away system folder holding KESTREL/x.bin, named by KESTREL_SYSTEM_DIR, so that the
 // dialog's start-up finds an image.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How the wizard looks: the colour bar's fill, the layout and the colours of the window.
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The GUI tests need one QApplication for the whole run; offscreen unless told otherwise.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real program: the start-up failures end the process with status 1 before any window, and
 // a quit signal on the welcome page ends it normally.
 #include <gtest/gtest.h>

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End-to-end: the real wizard, offscreen, in the lab's pc namespace, against the router
 # simulator in the router namespace. Three scenarios, each on a fresh lab; after each, the pc
 # namespace's addresses and routes must be what they were before.

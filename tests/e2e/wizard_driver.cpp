@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drives the real wizard dialog through one scenario, pressing its buttons itself, printing
 // each status line and page as it changes, and optionally saving a screenshot of every page.
 // Runs inside the lab's pc namespace only (see e2e.sh and scripts/demo).

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The status check and the recovery on a scripted PC and a clock whose sleeps are instant.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Benchmark, not a test: uploads a 16 MiB image in the lab with the product's client
 # (kestrel-tftp-put) and with the tftp-hpa client to the same in.tftpd, several runs each, and
 # prints both medians and their ratio (ours / tftp-hpa). Needs root; builds and removes the lab.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The DNS probe and the resolver configuration it reads, in the lab.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Unpacks Debian's atftpd into DEST (default: ./atftpd) for the real-peer tests, without
 # installing it: its package conflicts with tftpd-hpa. Does nothing when it is already there.
 #   fetch_atftpd.sh [DEST]     the server is then DEST/usr/sbin/atftpd

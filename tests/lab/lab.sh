@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The router lab: a small world of network namespaces in which every network test, benchmark
 # and demo runs. Nothing here touches the machine's own namespace beyond creating and removing
 # these namespaces and their resolver files.

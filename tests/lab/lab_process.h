@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers of the lab tests: start programs inside the router namespace, read the simulator's
 // event log, and make throw-away images. The tests themselves run inside the PC namespace.
 #pragma once

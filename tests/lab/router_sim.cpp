@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kestrel-router-sim: a router for the lab. Run it inside the lab's router namespace
 // ("ip netns exec $LAB_ROUTER kestrel-router-sim ..."); it never runs anywhere else.
 //

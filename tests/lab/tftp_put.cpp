@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kestrel-tftp-put: uploads one image to the boot loader at 192.168.1.1 with the product's own
 // TFTP client, for the benchmark and for trying the lab by hand. Run it only inside the lab's PC
 // namespace ("ip netns exec $LAB_PC kestrel-tftp-put IMAGE [--debug]").

@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Linux IP Helper and DNS client, run in the lab's "pc" namespace: lab.sh builds the lab,
 # runs the binary there and removes the lab afterwards, also on failure.
 add_executable(iphlp_lab_tests ${CMAKE_CURRENT_LIST_DIR}/iphlp_lab_test.cpp)

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Linux IP Helper and DNS client in the lab's "pc" namespace (tests/lab/lab.sh). Run only
 // through ctest, which builds the lab around this binary and removes it afterwards.
 #include <arpa/inet.h>

@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+# SPDX-License-Identifier: GPL-3.0-or-later
 include(GoogleTest)
 
 add_executable(kernel_test ${CMAKE_CURRENT_LIST_DIR}/kernel_test.cpp)

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Kernel services: the command line, the image folder, the user's location, the locale's
 // character set, the rights check and the quit-signal pipe.
 #include "platform/kernel.h"

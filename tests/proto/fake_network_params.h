@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An IpHelper whose GetNetworkParams lists the DNS servers a test chooses, with the two-call
 // sizing protocol, and records the sizes it was asked with. Everything else is unsupported.
 // Installs itself for the lifetime of the object.

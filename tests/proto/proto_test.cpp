@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The packet layouts, the probe's acceptance rules and the paths of both operations that end
 // before anything is sent. Nothing here sends a datagram.
 #include "proto/proto.h"

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A clock whose sleeps return at once and move time on, so that jobs full of fixed pauses run
 // instantly in unit tests. Installs itself for the lifetime of the object.
 #pragma once

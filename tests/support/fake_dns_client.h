@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A scripted DNS client for unit tests: each query takes the next scripted status (then the
 // default), answers with one A record on success, and every call is recorded in order as a
 // readable line. Installs itself for the lifetime of the object.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A scripted PC for unit tests: adapters with their addresses, contexts and gateways, a route
 // table, per-call error codes and ARP answers. Add and Delete change its own model, including the
 // kernel's habit of dropping the routes whose gateway a deleted address made reachable. Every call

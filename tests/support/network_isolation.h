@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Unit tests send nothing. Should one reach a real send by mistake, it must go nowhere: before
 // any case runs, the test process moves into a network namespace of its own with no link up.
 // Included by every unit-test program that links the network code; never by the lab tests,

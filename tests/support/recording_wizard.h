@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stand-in for the wizard dialog that records, in order, everything a job does to the window.
 #pragma once
 
