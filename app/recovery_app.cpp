@@ -9,6 +9,7 @@
 
 #include "app/recovery_dlg.h"
 #include "platform/kernel.h"
+#include "platform/privileges.h"
 
 namespace kestrel {
 namespace {
@@ -29,7 +30,8 @@ void PrintUsage() {
         "  TIME=seconds how long to wait for the router to restart (default 120)\n"
         "  DEBUG        show a message box for every failure and detail\n"
         "\n"
-        "Needs administrator rights (CAP_NET_ADMIN and CAP_NET_RAW): run it with sudo.\n",
+        "It runs as you and asks once, through polkit, for the administrator rights that\n"
+        "changing the network settings needs.\n",
         kProgram, kProgram, GetSystemDirectoryW().c_str());
 }
 
@@ -44,6 +46,14 @@ CKSTLDevRecoveryApp::CKSTLDevRecoveryApp(int& argc, char** argv) : m_argc(argc),
 CKSTLDevRecoveryApp::~CKSTLDevRecoveryApp() = default;
 
 int CKSTLDevRecoveryApp::Run() {
+    // Before anything can load a plugin: with setuid or file capabilities, whoever starts the
+    // program could make Qt load code of their choosing with those rights.
+    if (RunsWithSecureExec()) {
+        PrintFailure(
+            "refuses to run with setuid or file capabilities: it needs no rights of its own and "
+            "asks for them through polkit");
+        return 1;
+    }
     SetCommandLine(m_argc, m_argv);
     for (int i = 1; i < m_argc; ++i) {
         if (std::strcmp(m_argv[i], "--help") == 0 || std::strcmp(m_argv[i], "-h") == 0) {
@@ -51,21 +61,25 @@ int CKSTLDevRecoveryApp::Run() {
             return 0;
         }
     }
+    // Where the program asks to be elevated: the helper starts, and a front end started as
+    // root becomes the invoking user before Qt is loaded.
+    m_helper = PrivilegedHelper::Start(m_strHelperFailure);
     m_app = std::make_unique<QApplication>(m_argc, m_argv);
     QApplication::setApplicationName(QString::fromLatin1(kProgram));
     InitInstance();
+    // A clean end: the helper puts back whatever the dialog left changed.
+    m_helper.reset();
     return m_nExitStatus;
 }
 
 BOOL CKSTLDevRecoveryApp::InitInstance() {
-    // Changing the PC's addresses and routes and sending ARP needs these rights.
-    if (!HasNetworkAdminRights()) {
-        PrintFailure("needs CAP_NET_ADMIN and CAP_NET_RAW; run it with sudo");
+    if (!m_helper) {
+        PrintFailure(m_strHelperFailure);
         QMessageBox::critical(
             nullptr, QApplication::applicationName(),
             QString::fromLatin1("KESTREL Device Recovery needs administrator rights to change the "
-                                "network settings of this PC.\n\nRun it with sudo, for example:\n"
-                                "sudo kestrel-recovery FW=image.bin"));
+                                "network settings of this PC.\n\n") +
+                QString::fromLocal8Bit(m_strHelperFailure.c_str()) + QLatin1Char('.'));
         m_nExitStatus = 1;
         return FALSE;
     }

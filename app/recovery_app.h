@@ -5,7 +5,9 @@
 
 #include <QApplication>
 #include <memory>
+#include <string>
 
+#include "platform/privileges.h"
 #include "platform/wintypes.h"
 
 namespace kestrel {
@@ -23,6 +25,8 @@ public:
 private:
     int& m_argc;
     char** m_argv;
+    std::unique_ptr<PrivilegedHelper> m_helper;
+    std::string m_strHelperFailure;
     std::unique_ptr<QApplication> m_app;
     int m_nExitStatus = 0;
 };

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/linux_iphlp.h"
+#include "platform/netparams.h"
 
 namespace kestrel {
 namespace {
@@ -39,7 +40,7 @@ void CopyText(char* out, std::size_t capacity, const char* text) {
 
 }  // namespace
 
-DWORD LinuxIpHelper::GetNetworkParams(FIXED_INFO* fixedInfo, ULONG* outBufLen) {
+DWORD LinuxGetNetworkParams(FIXED_INFO* fixedInfo, ULONG* outBufLen) {
     if (!outBufLen) return ERROR_INVALID_PARAMETER;
     ResolverState resolver;
     if (!resolver.ok()) return ERROR_GEN_FAILURE;
@@ -84,6 +85,10 @@ DWORD LinuxIpHelper::GetNetworkParams(FIXED_INFO* fixedInfo, ULONG* outBufLen) {
     }
     if (count > 0) fixedInfo->CurrentDnsServer = &fixedInfo->DnsServerList;
     return NO_ERROR;
+}
+
+DWORD LinuxIpHelper::GetNetworkParams(FIXED_INFO* fixedInfo, ULONG* outBufLen) {
+    return LinuxGetNetworkParams(fixedInfo, outBufLen);
 }
 
 }  // namespace kestrel

@@ -1,0 +1,179 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
+// kestrel-recovery-helper: the privileged half of the recovery. A front end starts it (through
+// pkexec, or directly when it runs as root) and talks to it over its standard input and
+// output; nothing else reaches it. Whenever that conversation ends without a clean end, it
+// puts back everything it changed.
+#include <fcntl.h>
+#include <poll.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "helper/journal.h"
+#include "helper/session.h"
+#include "platform/helper_protocol.h"
+#include "platform/kernel.h"
+#include "platform/linux/linux_netkernel.h"
+
+namespace kestrel {
+namespace {
+
+constexpr char kProgram[] = "kestrel-recovery-helper";
+constexpr char kJournalFolder[] = "/run/kestrel-recovery";
+
+int signalPipe[2] = {-1, -1};
+volatile std::sig_atomic_t lastSignal = 0;
+
+extern "C" void OnSignal(int signal) {
+    lastSignal = signal;
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t wrote = ::write(signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+void Log(const std::string& line) {
+    syslog(LOG_NOTICE, "%s", line.c_str());
+}
+
+void Fail(const std::string& line) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, line.c_str());
+    syslog(LOG_ERR, "%s", line.c_str());
+}
+
+bool WriteLine(const std::string& line) {
+    const std::string text = line + "\n";
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t wrote = ::write(STDOUT_FILENO, text.data() + done, text.size() - done);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) return false;
+        done += static_cast<std::size_t>(wrote);
+    }
+    return true;
+}
+
+bool SetUpSignals() {
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    struct sigaction action = {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        if (sigaction(signal, &action, nullptr) != 0) return false;
+    std::signal(SIGPIPE, SIG_IGN);  // a vanished front end shows as a failed write
+    return true;
+}
+
+// Serves requests until the front end ends the conversation. Returns the exit status.
+int Serve(HelperSession& session) {
+    std::string pending;
+    char buffer[4096];
+    for (;;) {
+        const std::size_t newline = pending.find('\n');
+        if (newline == std::string::npos) {
+            if (pending.size() > kMaxRequestLine) {
+                Log("a request line was too long: putting everything back");
+                WriteLine(EncodeReply(HelperOp::Hello, {0, ERROR_INVALID_PARAMETER, "line too long"}));
+                session.RestoreAll();
+                return 1;
+            }
+            pollfd ready[2] = {{STDIN_FILENO, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
+            if (::poll(ready, 2, -1) < 0 && errno != EINTR) return 1;
+            if (lastSignal) {
+                Log("ended by signal " + std::to_string(lastSignal) + ": putting everything back");
+                session.RestoreAll();
+                return 128 + lastSignal;
+            }
+            if (!(ready[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) {
+                // The front end crashed, was killed, lost its display or its session ended.
+                Log("the front end went away without a clean end: putting everything back");
+                session.RestoreAll();
+                return 0;
+            }
+            pending.append(buffer, static_cast<std::size_t>(got));
+            continue;
+        }
+        const std::string line = pending.substr(0, newline);
+        pending.erase(0, newline + 1);
+
+        HelperRequest request;
+        std::string why;
+        if (!DecodeRequest(line, request, why)) {
+            Log("a malformed request (" + why + "): putting everything back");
+            WriteLine(EncodeReply(HelperOp::Hello, {0, ERROR_INVALID_PARAMETER, "refused: " + why}));
+            session.RestoreAll();
+            return 1;
+        }
+        const HelperReply reply = session.Handle(request, STDIN_FILENO);
+        if (!WriteLine(EncodeReply(request.op, reply))) {
+            Log("the front end stopped listening: putting everything back");
+            session.RestoreAll();
+            return 0;
+        }
+        if (request.op == HelperOp::End) return reply.error == NO_ERROR ? 0 : 1;
+    }
+}
+
+void PrintUsage() {
+    std::printf(
+        "Usage: %s [--restore]\n"
+        "\n"
+        "The privileged helper of kestrel-recovery. The recovery programs start it themselves\n"
+        "and talk to it over its standard input and output.\n"
+        "\n"
+        "  --restore   put back the network settings that a recovery which ended abruptly left\n"
+        "              changed in this network namespace, then end\n",
+        kProgram);
+}
+
+}  // namespace
+}  // namespace kestrel
+
+int main(int argc, char** argv) {
+    using namespace kestrel;
+    const std::string option = argc == 2 ? argv[1] : "";
+    if (argc > 2 || (argc == 2 && option != "--restore")) {
+        if (option == "--help" || option == "-h") {
+            PrintUsage();
+            return 0;
+        }
+        std::fprintf(stderr, "%s: unknown option; see --help\n", kProgram);
+        return 2;
+    }
+    ::umask(077);
+    openlog(kProgram, LOG_PID, LOG_DAEMON);
+    if (!HasNetworkAdminRights()) {
+        Fail("needs CAP_NET_ADMIN and CAP_NET_RAW: it is started through pkexec or as root");
+        return 1;
+    }
+    if (!SetUpSignals()) {
+        Fail("cannot set up its signal handling");
+        return 1;
+    }
+    std::string why;
+    std::unique_ptr<Journal> journal = Journal::Open(kJournalFolder, why);
+    if (!journal) {
+        Fail(why);
+        return 1;
+    }
+    LinuxNetKernel kernel;
+    HelperSession session(kernel, *journal, Log);
+    bool restored = true;
+    if (!journal->Entries().empty()) {
+        Log("journal replay: putting back " + std::to_string(journal->Entries().size()) +
+            " changes that a recovery which ended abruptly left in " + journal->Path());
+        restored = session.RestoreAll();
+    }
+    if (option == "--restore") return restored ? 0 : 1;
+    return Serve(session);
+}

@@ -1,0 +1,595 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "helper/session.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "helper/ip_text.h"
+#include "platform/clock.h"
+
+namespace kestrel {
+namespace {
+
+using Kind = JournalEntry::Kind;
+
+constexpr std::uint64_t kCarrierWaitMs = 3000;  // a link without carrier by then has no router
+constexpr int kArpWaitMs = 3000;
+constexpr DWORD ERROR_CANCELLED = 1223;
+
+const IPAddr kRouter = inet_addr("192.168.1.1");
+const IPAddr kTemporary = inet_addr("192.168.1.141");
+constexpr int kTemporaryPrefix = 24;
+
+IPMask MaskOf(int prefix) {
+    return prefix <= 0 ? 0 : htonl(~std::uint32_t{0} << (32 - prefix));
+}
+
+int PrefixOf(IPMask mask) {
+    const int prefix = __builtin_popcount(ntohl(mask));
+    return MaskOf(prefix) == mask ? prefix : -1;
+}
+
+// The network of `value` and `mask` holds the router's factory address.
+bool Clashes(IPAddr value, IPMask mask) {
+    return value != 0 && (mask & kRouter) == (mask & value);
+}
+
+DWORD ErrorOf(int result) {
+    switch (-result) {
+        case 0:
+            return NO_ERROR;
+        case EEXIST:
+            return ERROR_OBJECT_ALREADY_EXISTS;
+        case ESRCH:
+        case ENOENT:
+        case EADDRNOTAVAIL:
+            return ERROR_NOT_FOUND;
+        case EPERM:
+        case EACCES:
+            return ERROR_ACCESS_DENIED;
+        case EINVAL:
+        case ENODEV:
+        case ENETUNREACH:
+            return ERROR_INVALID_PARAMETER;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        default:
+            return ERROR_GEN_FAILURE;
+    }
+}
+
+HelperReply Failed(DWORD error, std::string message) {
+    HelperReply reply;
+    reply.error = error;
+    reply.message = std::move(message);
+    return reply;
+}
+
+HelperReply Refused(std::string what) {
+    return Failed(ERROR_ACCESS_DENIED, "refused: " + std::move(what));
+}
+
+MIB_IPFORWARDROW RowOf(const KernelRoute& route) {
+    MIB_IPFORWARDROW row{};
+    row.dwForwardDest = route.dst;
+    row.dwForwardMask = MaskOf(route.prefix);
+    row.dwForwardPolicy = route.tos;
+    row.dwForwardNextHop = route.gateway;
+    row.dwForwardIfIndex = static_cast<DWORD>(route.oif);
+    switch (route.type) {
+        case 1:  // unicast
+        case 2:  // local
+        case 3:  // broadcast
+        case 5:  // multicast
+            row.dwForwardType = route.gateway ? MIB_IPROUTE_TYPE_INDIRECT : MIB_IPROUTE_TYPE_DIRECT;
+            break;
+        case 6:  // blackhole
+        case 7:  // unreachable
+        case 8:  // prohibit
+            row.dwForwardType = MIB_IPROUTE_TYPE_INVALID;
+            break;
+        default:
+            row.dwForwardType = MIB_IPROUTE_TYPE_OTHER;
+    }
+    switch (route.protocol) {
+        case 2:  // kernel
+            row.dwForwardProto = MIB_IPPROTO_LOCAL;
+            break;
+        case 3:  // boot
+        case 4:  // static
+            row.dwForwardProto = MIB_IPPROTO_NETMGMT;
+            break;
+        default:
+            row.dwForwardProto = MIB_IPPROTO_OTHER;
+    }
+    // No AS numbers here: the field carries the routing table.
+    row.dwForwardNextHopAS = route.table;
+    row.dwForwardMetric1 = route.priority;
+    row.dwForwardMetric2 = row.dwForwardMetric3 = row.dwForwardMetric4 = row.dwForwardMetric5 =
+        0xFFFFFFFF;
+    return row;
+}
+
+bool SameRoute(const KernelRoute& a, const KernelRoute& b) {
+    return a.table == b.table && a.dst == b.dst && a.prefix == b.prefix && a.tos == b.tos &&
+           a.priority == b.priority && a.type == b.type && a.gateway == b.gateway &&
+           a.oif == b.oif;
+}
+
+bool SameRow(const MIB_IPFORWARDROW& a, const MIB_IPFORWARDROW& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// Routes without a gateway first: a route with one needs the way to its gateway back first.
+void GatewaysLast(std::vector<JournalEntry>& entries) {
+    std::stable_sort(entries.begin(), entries.end(), [](const JournalEntry& a, const JournalEntry& b) {
+        return (a.route.gateway != 0) < (b.route.gateway != 0);
+    });
+}
+
+// The address as it should come back now: its lifetimes have run on since it was read.
+bool Aged(const JournalEntry& entry, KernelAddress& address) {
+    address = entry.address;
+    const std::uint64_t now = Journal::NowMs();
+    const auto elapsed =
+        static_cast<std::uint32_t>(now > entry.readAtMs ? (now - entry.readAtMs) / 1000 : 0);
+    auto age = [elapsed](std::uint32_t& lifetime) {
+        if (lifetime != kForeverLifetime) lifetime = lifetime > elapsed ? lifetime - elapsed : 0;
+    };
+    age(address.validLifetime);
+    age(address.preferredLifetime);
+    return address.validLifetime != 0;
+}
+
+}  // namespace
+
+HelperSession::HelperSession(NetKernel& kernel, Journal& journal, ChangeLog log)
+    : kernel_(kernel), journal_(journal), log_(std::move(log)) {}
+
+HelperReply HelperSession::Handle(const HelperRequest& request, int abortFd) {
+    HelperReply reply;
+    switch (request.op) {
+        case HelperOp::Hello:
+            reply.version = kHelperProtocolVersion;
+            break;
+        case HelperOp::Adapters:
+            reply = Adapters();
+            break;
+        case HelperOp::Routes:
+            reply = Routes();
+            break;
+        case HelperOp::AddAddress:
+            reply = AddAddress(request);
+            break;
+        case HelperOp::DeleteAddress:
+            reply = DeleteAddress(request);
+            break;
+        case HelperOp::CreateRoute:
+            reply = CreateRoute(request);
+            break;
+        case HelperOp::DeleteRoute:
+            reply = DeleteRoute(request);
+            break;
+        case HelperOp::Arp:
+            reply = Arp(request, abortFd);
+            break;
+        case HelperOp::End:
+            if (!RestoreAll()) reply = Failed(ERROR_GEN_FAILURE, "not everything could be put back");
+            break;
+    }
+    reply.id = request.id;
+    return reply;
+}
+
+DWORD HelperSession::ContextFor(const AddressKey& key) {
+    const auto known = contexts_.find(key);
+    if (known != contexts_.end()) return known->second;
+    const auto context = static_cast<DWORD>(contexts_.size() + 1);
+    contexts_.emplace(key, context);
+    return context;
+}
+
+const KernelLink* HelperSession::LinkOf(int ifIndex) {
+    for (const KernelLink& link : links_)
+        if (link.index == ifIndex) return &link;
+    return nullptr;
+}
+
+bool HelperSession::FindAddress(const AddressKey& key, KernelAddress& found) {
+    std::vector<KernelAddress> addresses;
+    if (!kernel_.Addresses(addresses)) return false;
+    for (KernelAddress& address : addresses)
+        if (AddressKey{address.ifIndex, address.local, address.prefix} == key) {
+            found = std::move(address);
+            return true;
+        }
+    return false;
+}
+
+bool HelperSession::FindRoute(const MIB_IPFORWARDROW& row, KernelRoute& found) {
+    std::vector<KernelRoute> routes;
+    if (!kernel_.Routes(routes)) return false;
+    for (KernelRoute& route : routes)
+        if (SameRow(RowOf(route), row)) {
+            found = std::move(route);
+            return true;
+        }
+    return false;
+}
+
+JournalEntry HelperSession::EntryFor(Kind kind, int ifIndex) {
+    JournalEntry entry;
+    entry.kind = kind;
+    entry.ifIndex = ifIndex;
+    if (const KernelLink* link = LinkOf(ifIndex)) {
+        entry.linkName = link->name;
+        entry.linkMac = link->mac;
+    }
+    entry.readAtMs = Journal::NowMs();
+    return entry;
+}
+
+bool HelperSession::SameLink(const JournalEntry& entry) {
+    if (entry.ifIndex == 0) return true;
+    kernel_.Links(links_);
+    const KernelLink* link = LinkOf(entry.ifIndex);
+    return link && link->name == entry.linkName && link->mac == entry.linkMac;
+}
+
+HelperReply HelperSession::Adapters() {
+    std::vector<KernelAddress> addresses;
+    std::vector<KernelRoute> routes;
+    if (!kernel_.Links(links_) || !kernel_.Addresses(addresses) || !kernel_.Routes(routes))
+        return Failed(ERROR_GEN_FAILURE, "the kernel's links cannot be read");
+
+    // Gateways of the default routes of the main table, per link, lowest metric first.
+    std::vector<const KernelRoute*> defaults;
+    for (const KernelRoute& route : routes)
+        if (route.table == kMainTable && route.type == 1 && route.prefix == 0 && route.gateway)
+            defaults.push_back(&route);
+    std::stable_sort(defaults.begin(), defaults.end(),
+                     [](const KernelRoute* a, const KernelRoute* b) { return a->priority < b->priority; });
+
+    HelperReply reply;
+    std::vector<KernelLink> links = links_;
+    std::sort(links.begin(), links.end(),
+              [](const KernelLink& a, const KernelLink& b) { return a.index < b.index; });
+    for (const KernelLink& link : links) {
+        AdapterRecord record;
+        record.index = static_cast<DWORD>(link.index);
+        record.name = link.name;
+        record.description = link.description;
+        record.hardwareAddress = link.mac;
+        record.type = link.type;
+        for (const KernelAddress& address : addresses) {
+            if (address.ifIndex != link.index) continue;
+            record.addresses.push_back(
+                {Dotted(address.local), Dotted(MaskOf(address.prefix)),
+                 ContextFor({address.ifIndex, address.local, address.prefix})});
+        }
+        for (const KernelRoute* route : defaults)
+            if (route->oif == link.index) record.gateways.push_back(Dotted(route->gateway));
+        reply.adapters.push_back(std::move(record));
+    }
+    return reply;
+}
+
+HelperReply HelperSession::Routes() {
+    std::vector<KernelRoute> routes;
+    if (!kernel_.Routes(routes)) return Failed(ERROR_GEN_FAILURE, "the route table cannot be read");
+    HelperReply reply;
+    for (const KernelRoute& route : routes) reply.routes.push_back(RowOf(route));
+    return reply;
+}
+
+HelperReply HelperSession::AddAddress(const HelperRequest& request) {
+    const int prefix = PrefixOf(request.mask);
+    if (prefix < 0) return Failed(ERROR_INVALID_PARAMETER, "the mask is not a prefix");
+    const AddressKey key{static_cast<int>(request.ifIndex), request.address, prefix};
+    HelperReply reply;
+
+    // One of the PC's own addresses, taken off by this helper: it comes back exactly.
+    for (const JournalEntry& entry : journal_.Entries()) {
+        if (entry.kind != Kind::RemovedAddress ||
+            AddressKey{entry.address.ifIndex, entry.address.local, entry.address.prefix} != key)
+            continue;
+        const JournalEntry removed = entry;
+        if (!UndoRemovedAddress(removed))
+            return Failed(ERROR_GEN_FAILURE, "the address could not be put back");
+        reply.context = ContextFor(key);
+        return reply;
+    }
+
+    if (request.address != kTemporary || prefix != kTemporaryPrefix)
+        return Refused("only 192.168.1.141/24 may be added");
+    kernel_.Links(links_);
+    const KernelLink* link = LinkOf(std::get<0>(key));
+    if (!link || link->type != MIB_IF_TYPE_ETHERNET)
+        return Refused("192.168.1.141/24 goes on an Ethernet link only");
+
+    if (!link->up) {
+        // Brought up for this attempt only, and set down again after it.
+        if (!journal_.Append({EntryFor(Kind::LinkUp, link->index)}))
+            return Failed(ERROR_GEN_FAILURE, "the journal cannot be written");
+        const int result = kernel_.SetLinkUp(link->index, true);
+        if (result != 0) {
+            journal_.Remove({journal_.Entries().back().seq});
+            return Failed(ErrorOf(result), "the link cannot be brought up");
+        }
+        linkUpAt_[link->index] = GetTickCount64();
+        log_("brought up: ip link set dev " + link->name + " up");
+    }
+
+    KernelAddress temporary;
+    temporary.ifIndex = link->index;
+    temporary.local = kTemporary;
+    temporary.prefix = kTemporaryPrefix;
+    temporary.broadcast = kTemporary | ~MaskOf(kTemporaryPrefix);
+    JournalEntry entry = EntryFor(Kind::AddedAddress, link->index);
+    entry.address = temporary;
+    const std::string name = link->name;
+    if (!journal_.Append({entry})) return Failed(ERROR_GEN_FAILURE, "the journal cannot be written");
+    const int result = kernel_.AddAddress(temporary);
+    if (result != 0) {
+        journal_.Remove({journal_.Entries().back().seq});
+        return Failed(ErrorOf(result), "the address cannot be added");
+    }
+    log_("added: " + AddressCommand("add", temporary, name));
+    reply.context = ContextFor(key);
+    return reply;
+}
+
+HelperReply HelperSession::DeleteAddress(const HelperRequest& request) {
+    const auto known = std::find_if(contexts_.begin(), contexts_.end(),
+                                    [&](const auto& item) { return item.second == request.context; });
+    if (known == contexts_.end()) return Failed(ERROR_INVALID_PARAMETER, "unknown address context");
+    const AddressKey key = known->first;
+    if (!Clashes(std::get<1>(key), MaskOf(std::get<2>(key))))
+        return Refused("only an address in the router's factory subnet may be deleted");
+    KernelAddress address;
+    if (!FindAddress(key, address)) return Failed(ERROR_NOT_FOUND, "no such address");
+    kernel_.Links(links_);
+
+    for (const JournalEntry& entry : journal_.Entries()) {
+        if (entry.kind != Kind::AddedAddress ||
+            AddressKey{entry.address.ifIndex, entry.address.local, entry.address.prefix} != key)
+            continue;
+        const JournalEntry added = entry;
+        if (!UndoAddedAddress(added)) return Failed(ERROR_GEN_FAILURE, "the address cannot be deleted");
+        return {};
+    }
+    const DWORD result = RemoveAddress(address, EntryFor(Kind::RemovedAddress, address.ifIndex), false);
+    return result == NO_ERROR ? HelperReply{} : Failed(result, "the address cannot be deleted");
+}
+
+DWORD HelperSession::RemoveAddress(const KernelAddress& address, JournalEntry entry, bool keepRoutes) {
+    std::vector<KernelRoute> before;
+    if (!kernel_.Routes(before)) return ERROR_GEN_FAILURE;
+    const std::string linkName = entry.linkName;
+
+    // Journal first what the kernel may take with the address: routes through its link and
+    // routes that use it as their source. Which of them really went is known only afterwards.
+    std::vector<JournalEntry> batch;
+    std::uint64_t owner = entry.seq;
+    if (entry.seq == 0) {
+        entry.address = address;
+        owner = journal_.NextSeq();
+        batch.push_back(entry);
+    }
+    for (const KernelRoute& route : before) {
+        if (route.oif != address.ifIndex && route.prefsrc != address.local) continue;
+        JournalEntry atRisk = EntryFor(Kind::RemovedRoute, route.oif);
+        atRisk.route = route;
+        atRisk.droppedWith = owner;
+        batch.push_back(std::move(atRisk));
+    }
+    std::vector<std::uint64_t> seqs;
+    if (!journal_.Append(std::move(batch), &seqs)) return ERROR_GEN_FAILURE;
+    std::vector<std::uint64_t> riskSeqs(seqs.begin() + (entry.seq == 0 ? 1 : 0), seqs.end());
+
+    const int result = kernel_.DeleteAddress(address);
+    if (result != 0) {
+        journal_.Remove(seqs);
+        return ErrorOf(result);
+    }
+    log_(keepRoutes ? "deleted: " + AddressCommand("del", address, linkName)
+                   : "took off, to put back: " + AddressCommand("add", address, linkName));
+
+    std::vector<KernelRoute> after;
+    if (!kernel_.Routes(after)) return NO_ERROR;  // the journal keeps every route at risk
+    std::vector<std::uint64_t> stayed;
+    std::vector<JournalEntry> dropped;
+    for (std::uint64_t seq : riskSeqs) {
+        const JournalEntry& atRisk = *journal_.Find(seq);
+        const bool present = std::any_of(after.begin(), after.end(), [&](const KernelRoute& route) {
+            return SameRoute(route, atRisk.route);
+        });
+        if (present)
+            stayed.push_back(seq);
+        else
+            dropped.push_back(atRisk);
+    }
+    journal_.Remove(stayed);
+    if (!keepRoutes) {
+        for (const JournalEntry& route : dropped)
+            log_("dropped with it, to put back: " + RouteCommand("add", route.route, route.linkName));
+        return NO_ERROR;
+    }
+    // The temporary address must not take the PC's routes with it.
+    GatewaysLast(dropped);
+    for (const JournalEntry& route : dropped) UndoRemovedRoute(route);
+    return NO_ERROR;
+}
+
+HelperReply HelperSession::CreateRoute(const HelperRequest& request) {
+    for (const JournalEntry& entry : journal_.Entries()) {
+        if (entry.kind != Kind::RemovedRoute || !SameRow(RowOf(entry.route), request.row)) continue;
+        const JournalEntry removed = entry;
+        if (!UndoRemovedRoute(removed)) return Failed(ERROR_GEN_FAILURE, "the route could not be put back");
+        return {};
+    }
+    return Refused("only a route this helper took off may be created");
+}
+
+HelperReply HelperSession::DeleteRoute(const HelperRequest& request) {
+    if (!Clashes(request.row.dwForwardDest, request.row.dwForwardMask))
+        return Refused("only a route into the router's factory subnet may be deleted");
+    KernelRoute route;
+    if (!FindRoute(request.row, route)) return Failed(ERROR_NOT_FOUND, "no such route");
+    kernel_.Links(links_);
+    JournalEntry entry = EntryFor(Kind::RemovedRoute, route.oif);
+    entry.route = route;
+    const std::string linkName = entry.linkName;
+    if (!journal_.Append({entry})) return Failed(ERROR_GEN_FAILURE, "the journal cannot be written");
+    const int result = kernel_.DeleteRoute(route);
+    if (result != 0) {
+        journal_.Remove({journal_.Entries().back().seq});
+        return Failed(ErrorOf(result), "the route cannot be deleted");
+    }
+    log_("took off, to put back: " + RouteCommand("add", route, linkName));
+    return {};
+}
+
+HelperReply HelperSession::Arp(const HelperRequest& request, int abortFd) {
+    if (request.target != kRouter || request.source != kTemporary)
+        return Refused("ARP asks 192.168.1.1 from 192.168.1.141 only");
+    int ifIndex = 0;
+    for (const JournalEntry& entry : journal_.Entries())
+        if (entry.kind == Kind::AddedAddress) ifIndex = entry.address.ifIndex;
+    if (ifIndex == 0) return Failed(ERROR_NOT_FOUND, "192.168.1.141 is on no link");
+
+    // Without carrier there is nobody to ask: wait for it until the link has been up a while.
+    const auto upAt = linkUpAt_.find(ifIndex);
+    const std::uint64_t deadline = (upAt != linkUpAt_.end() ? upAt->second : GetTickCount64()) + kCarrierWaitMs;
+    for (;;) {
+        kernel_.Links(links_);
+        const KernelLink* link = LinkOf(ifIndex);
+        if (!link) return Failed(ERROR_NOT_FOUND, "the link is gone");
+        if (link->carrier) break;
+        if (GetTickCount64() >= deadline) return Failed(ERROR_BAD_NET_NAME, "the link has no carrier");
+        pollfd hangup{abortFd, POLLIN, 0};
+        if (abortFd >= 0 && ::poll(&hangup, 1, 0) > 0) return Failed(ERROR_CANCELLED, "cancelled");
+        Sleep(100);
+    }
+
+    std::uint8_t mac[6] = {};
+    const int result = kernel_.Arp(ifIndex, request.target, request.source, mac, kArpWaitMs, abortFd);
+    if (result == -ECANCELED) return Failed(ERROR_CANCELLED, "cancelled");
+    if (result != 0) return Failed(ERROR_BAD_NET_NAME, "no answer");
+    HelperReply reply;
+    std::copy(std::begin(mac), std::end(mac), reply.mac.begin());
+    return reply;
+}
+
+bool HelperSession::UndoRemovedAddress(const JournalEntry& entry) {
+    std::vector<JournalEntry> routes;
+    std::vector<std::uint64_t> done{entry.seq};
+    for (const JournalEntry& candidate : journal_.Entries())
+        if (candidate.kind == Kind::RemovedRoute && candidate.droppedWith == entry.seq)
+            routes.push_back(candidate);
+
+    KernelAddress address;
+    if (!SameLink(entry)) {
+        log_("not put back, the link " + entry.linkName + " is gone: " +
+             AddressCommand("add", entry.address, entry.linkName));
+    } else if (!Aged(entry, address)) {
+        log_("not put back, its lifetime ran out: " + AddressCommand("add", entry.address, entry.linkName));
+    } else {
+        const int result = kernel_.AddAddress(address);
+        if (result != 0 && result != -EEXIST) {
+            log_("could not put back (" + std::string(std::strerror(-result)) +
+                 "): " + AddressCommand("add", address, entry.linkName));
+            journal_.Remove(done);
+            return false;
+        }
+        log_("put back: " + AddressCommand("add", address, entry.linkName));
+        journal_.Remove(done);
+        GatewaysLast(routes);
+        bool all = true;
+        for (const JournalEntry& route : routes) all = UndoRemovedRoute(route) && all;
+        return all;
+    }
+    for (const JournalEntry& route : routes) done.push_back(route.seq);
+    journal_.Remove(done);
+    return true;
+}
+
+bool HelperSession::UndoRemovedRoute(const JournalEntry& entry) {
+    const std::vector<std::uint64_t> done{entry.seq};
+    if (!SameLink(entry)) {
+        log_("not put back, the link " + entry.linkName + " is gone: " +
+             RouteCommand("add", entry.route, entry.linkName));
+        journal_.Remove(done);
+        return true;
+    }
+    const int result = kernel_.AddRoute(entry.route);
+    const std::string command = RouteCommand("add", entry.route, entry.linkName);
+    journal_.Remove(done);
+    if (result != 0 && result != -EEXIST) {
+        log_("could not put back (" + std::string(std::strerror(-result)) + "): " + command);
+        return false;
+    }
+    log_("put back: " + command);
+    return true;
+}
+
+bool HelperSession::UndoAddedAddress(const JournalEntry& entry) {
+    KernelAddress address;
+    const AddressKey key{entry.address.ifIndex, entry.address.local, entry.address.prefix};
+    if (SameLink(entry) && FindAddress(key, address) &&
+        RemoveAddress(address, entry, true) != NO_ERROR)
+        return false;
+    journal_.Remove({entry.seq});
+    // A link brought up for this attempt goes down with its address.
+    for (const JournalEntry& other : journal_.Entries())
+        if (other.kind == Kind::LinkUp && other.ifIndex == entry.ifIndex) {
+            const JournalEntry up = other;
+            return UndoLinkUp(up);
+        }
+    return true;
+}
+
+bool HelperSession::UndoLinkUp(const JournalEntry& entry) {
+    const int result = SameLink(entry) ? kernel_.SetLinkUp(entry.ifIndex, false) : 0;
+    journal_.Remove({entry.seq});
+    linkUpAt_.erase(entry.ifIndex);
+    if (result != 0) return false;
+    log_("set down again: ip link set dev " + entry.linkName + " down");
+    return true;
+}
+
+bool HelperSession::RestoreAll() {
+    // Newest first, in the order that makes each step possible: the temporary address and the
+    // links go, then the PC's addresses come back with their routes, then its other routes.
+    auto newest = [this](Kind kind) -> const JournalEntry* {
+        const auto& entries = journal_.Entries();
+        for (auto it = entries.rbegin(); it != entries.rend(); ++it)
+            if (it->kind == kind && (kind != Kind::RemovedRoute || !journal_.Find(it->droppedWith)))
+                return &*it;
+        return nullptr;
+    };
+    bool all = true;
+    for (Kind kind : {Kind::AddedAddress, Kind::LinkUp, Kind::RemovedAddress}) {
+        while (const JournalEntry* entry = newest(kind)) {
+            const JournalEntry copy = *entry;
+            if (kind == Kind::AddedAddress) all = UndoAddedAddress(copy) && all;
+            if (kind == Kind::LinkUp) all = UndoLinkUp(copy) && all;
+            if (kind == Kind::RemovedAddress) all = UndoRemovedAddress(copy) && all;
+            // An undo that fails still takes its entry: the log tells what is left to do.
+            if (journal_.Find(copy.seq)) journal_.Remove({copy.seq});
+        }
+    }
+    std::vector<JournalEntry> routes;
+    for (auto it = journal_.Entries().rbegin(); it != journal_.Entries().rend(); ++it)
+        if (it->kind == Kind::RemovedRoute) routes.push_back(*it);
+    GatewaysLast(routes);
+    for (const JournalEntry& route : routes) all = UndoRemovedRoute(route) && all;
+    return all && journal_.Entries().empty();
+}
+
+}  // namespace kestrel
