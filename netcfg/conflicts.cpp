@@ -4,9 +4,7 @@
 // temporary address reaches the boot loader, and remembering them for RestoreNetworkSettings.
 #include <arpa/inet.h>
 
-#include <cstring>
 #include <string>
-#include <vector>
 
 #include "netcfg/netcfg.h"
 
@@ -19,38 +17,6 @@ bool Conflicts(DWORD value, DWORD mask, DWORD router) {
     return value != 0 && (mask & router) == (mask & value);
 }
 
-bool SameRow(const MIB_IPFORWARDROW& a, const MIB_IPFORWARDROW& b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
-// The route table as rows, or nothing when it cannot be read.
-std::vector<MIB_IPFORWARDROW> ReadRoutes() {
-    ULONG size = 0;
-    if (GetIpForwardTable(nullptr, &size, FALSE) != ERROR_INSUFFICIENT_BUFFER) return {};
-    auto* table = static_cast<MIB_IPFORWARDTABLE*>(HeapAlloc(size));
-    if (!table) return {};
-    std::vector<MIB_IPFORWARDROW> rows;
-    if (GetIpForwardTable(table, &size, FALSE) == NO_ERROR)
-        rows.assign(table->table, table->table + table->dwNumEntries);
-    HeapFree(table);
-    return rows;
-}
-
-// Deleting an address makes the kernel drop the routes whose gateway it made reachable (a default
-// route via the router goes with the address in its subnet). Those are recorded too, so that the
-// restore brings them back; the kernel's own subnet routes come back with their address.
-void RecordRoutesDroppedWithAddresses(WizardContext& dlg,
-                                      const std::vector<MIB_IPFORWARDROW>& before,
-                                      const MIB_IPFORWARDTABLE& after) {
-    for (const MIB_IPFORWARDROW& row : before) {
-        if (row.dwForwardProto == MIB_IPPROTO_LOCAL) continue;
-        bool present = false;
-        for (DWORD i = 0; i < after.dwNumEntries && !present; ++i)
-            present = SameRow(row, after.table[i]);
-        if (!present) InsetRouteEntry(dlg, row);
-    }
-}
-
 }  // namespace
 
 void RemoveConflictingSettings(WizardContext& dlg) {
@@ -59,17 +25,11 @@ void RemoveConflictingSettings(WizardContext& dlg) {
     IP_ADAPTER_INFO* adapters = GetAdapterList(dlg);
     if (!adapters) return;
 
-    bool routesRead = false;
-    std::vector<MIB_IPFORWARDROW> routesBefore;
     for (const IP_ADAPTER_INFO* adapter = adapters; adapter; adapter = adapter->Next) {
         for (const IP_ADDR_STRING* entry = &adapter->IpAddressList; entry; entry = entry->Next) {
             const DWORD address = inet_addr(entry->IpAddress.String);
             const DWORD mask = inet_addr(entry->IpMask.String);
             if (!Conflicts(address, mask, router)) continue;
-            if (!routesRead) {
-                routesBefore = ReadRoutes();
-                routesRead = true;
-            }
             InsetIPEntry(dlg, entry->IpAddress.String, entry->IpMask.String, adapter->Index);
             DeleteIPAddress(entry->Context);
             if (dlg.m_bDebug)
@@ -120,9 +80,6 @@ void RemoveConflictingSettings(WizardContext& dlg) {
         InsetRouteEntry(dlg, row);
         DeleteIpForwardEntry(&row);
     }
-    // Recorded last, so they come back first: right after their addresses, before a clashing
-    // route returns and could take the path to their gateway.
-    RecordRoutesDroppedWithAddresses(dlg, routesBefore, *table);
     HeapFree(table);
 }
 

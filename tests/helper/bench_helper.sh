@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Benchmark, not a test: the helper's round trip per request and its memory, measured in the
+# lab's pc namespace (built and removed around it). Needs root.
+#   bench_helper.sh BENCH_BINARY HELPER [ROUNDS]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+if [ -z "${LAB_PC:-}" ]; then
+    exec "$here/../lab/lab.sh" run -- "$0" "$@"
+fi
+exec ip netns exec "$LAB_PC" "$1" "$2" "${3:-500}"
