@@ -101,12 +101,27 @@ bool RunsWithSecureExec() {
     return ::getauxval(AT_SECURE) != 0;
 }
 
-std::string HelperPath() {
+namespace {
+
+bool RunsFromBuildTree() {
     std::error_code error;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
     const std::string tree = KESTREL_BUILD_TREE;
-    if (!error && !tree.empty() && self.string().rfind(tree + "/", 0) == 0 &&
-        ::access(KESTREL_HELPER_BUILT, X_OK) == 0)
+    return !error && !tree.empty() && self.string().rfind(tree + "/", 0) == 0;
+}
+
+// In its build tree a front end may be handed a stand-in helper to start directly, without
+// pkexec: the tests' way to run it as an ordinary user. An installed one never looks.
+const char* StandInHelper() {
+    const char* standIn = RunsFromBuildTree() ? std::getenv("KESTREL_HELPER") : nullptr;
+    return standIn && *standIn ? standIn : nullptr;
+}
+
+}  // namespace
+
+std::string HelperPath() {
+    if (const char* standIn = StandInHelper()) return standIn;
+    if (RunsFromBuildTree() && ::access(KESTREL_HELPER_BUILT, X_OK) == 0)
         return KESTREL_HELPER_BUILT;
     return KESTREL_HELPER_INSTALLED;
 }
@@ -122,7 +137,7 @@ PrivilegedHelper::~PrivilegedHelper() {
 std::unique_ptr<PrivilegedHelper> PrivilegedHelper::Start(std::string& why) {
     const bool root = ::geteuid() == 0;
     std::vector<std::string> argv;
-    if (!root) argv.push_back(kPkexec);
+    if (!root && !StandInHelper()) argv.push_back(kPkexec);
     argv.push_back(HelperPath());
     std::unique_ptr<HelperProcess> process = HelperProcess::Start(argv, why);
     if (!process) return nullptr;
