@@ -381,8 +381,13 @@ DWORD HelperSession::RemoveAddress(const KernelAddress& address, JournalEntry en
         owner = journal_.NextSeq();
         batch.push_back(entry);
     }
+    const IPMask mask = MaskOf(address.prefix);
     for (const KernelRoute& route : before) {
         if (route.oif != address.ifIndex && route.prefsrc != address.local) continue;
+        // The temporary address's own routes go with it for good.
+        if (keepRoutes && (route.prefsrc == address.local ||
+                           (route.gateway && (route.gateway & mask) == (address.local & mask))))
+            continue;
         JournalEntry atRisk = EntryFor(Kind::RemovedRoute, route.oif);
         atRisk.route = route;
         atRisk.droppedWith = owner;
