@@ -1,0 +1,104 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
+// The real helper in the lab's pc namespace (tests/lab/lab.sh builds it around this binary):
+// whoever dies, the PC gets its settings back.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "netcfg/netcfg.h"
+#include "platform/helper_client.h"
+#include "tests/support/recording_wizard.h"
+
+namespace kestrel {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+std::string Shell(const std::string& command) {
+    std::string out;
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    char buffer[512];
+    while (pipe && fgets(buffer, sizeof buffer, pipe.get())) out += buffer;
+    return out;
+}
+
+// Sorted: an address put back comes last in the kernel's list, which is no change.
+std::string Settings() {
+    return Shell("{ ip -4 -o addr; ip -4 route show table all; } | sort");
+}
+
+// A front end in a child process: it starts the helper, takes the clashing settings off
+// through it, reports the helper's pid, and waits to be killed.
+pid_t StartFrontEnd(pid_t& helper) {
+    int report[2];
+    if (pipe(report) != 0) return -1;
+    const pid_t child = fork();
+    if (child == 0) {
+        std::string why;
+        auto process = HelperProcess::Start({KESTREL_HELPER_PATH}, why);
+        if (!process) _exit(1);
+        HelperIpHelper client(*process);
+        if (!client.Hello(why)) _exit(1);
+        SetIpHelper(&client);
+        testing::RecordingWizard dlg;
+        RemoveConflictingSettings(dlg);
+        const pid_t pid = process->Pid();
+        [[maybe_unused]] const ssize_t wrote = write(report[1], &pid, sizeof pid);
+        pause();
+        _exit(0);
+    }
+    close(report[1]);
+    if (read(report[0], &helper, sizeof helper) != sizeof helper) helper = -1;
+    close(report[0]);
+    return child;
+}
+
+void Kill(pid_t pid) {
+    kill(pid, SIGKILL);
+    while (kill(pid, 0) == 0) std::this_thread::sleep_for(milliseconds(5));
+}
+
+TEST(HelperLab, TheSettingsAreBackWithinASecondOfTheFrontEndsDeath) {
+    const std::string before = Settings();
+    pid_t helper = -1;
+    const pid_t frontEnd = StartFrontEnd(helper);
+    ASSERT_GT(helper, 0);
+    ASSERT_NE(Settings(), before) << "nothing was taken off";
+
+    kill(frontEnd, SIGKILL);
+    waitpid(frontEnd, nullptr, 0);
+    const auto killed = steady_clock::now();
+    while (Settings() != before && steady_clock::now() - killed < std::chrono::seconds(5))
+        std::this_thread::sleep_for(milliseconds(10));
+    const auto took = std::chrono::duration_cast<milliseconds>(steady_clock::now() - killed);
+    EXPECT_EQ(Settings(), before);
+    EXPECT_LT(took.count(), 1000);
+}
+
+TEST(HelperLab, TheNextHelperPutsBackWhatAKilledHelperLeft) {
+    const std::string before = Settings();
+    pid_t helper = -1;
+    const pid_t frontEnd = StartFrontEnd(helper);
+    ASSERT_GT(helper, 0);
+    Kill(helper);
+    kill(frontEnd, SIGKILL);
+    waitpid(frontEnd, nullptr, 0);
+    const std::string left = Settings();
+    ASSERT_NE(left, before) << "a killed helper cannot have put anything back";
+
+    EXPECT_EQ(system(KESTREL_HELPER_PATH " --restore"), 0);
+    EXPECT_EQ(Settings(), before);
+}
+
+}  // namespace
+}  // namespace kestrel
