@@ -3,6 +3,7 @@
 #include "helper/session.h"
 
 #include <arpa/inet.h>
+#include <linux/if_addr.h>
 #include <poll.h>
 
 #include <algorithm>
@@ -305,8 +306,13 @@ HelperReply HelperSession::AddAddress(const HelperRequest& request) {
         return reply;
     }
 
-    if (request.address != kTemporary || prefix != kTemporaryPrefix)
-        return Refused("only 192.168.1.141/24 may be added");
+    if (request.address != kTemporary || prefix != kTemporaryPrefix) {
+        // Already back, with the address the kernel took it along with: nothing to do.
+        KernelAddress existing;
+        if (!FindAddress(key, existing)) return Refused("only 192.168.1.141/24 may be added");
+        reply.context = ContextFor(key);
+        return reply;
+    }
     kernel_.Links(links_);
     const KernelLink* link = LinkOf(std::get<0>(key));
     if (!link || link->type != MIB_IF_TYPE_ETHERNET)
@@ -368,12 +374,13 @@ HelperReply HelperSession::DeleteAddress(const HelperRequest& request) {
 }
 
 DWORD HelperSession::RemoveAddress(const KernelAddress& address, JournalEntry entry, bool keepRoutes) {
-    std::vector<KernelRoute> before;
-    if (!kernel_.Routes(before)) return ERROR_GEN_FAILURE;
+    std::vector<KernelAddress> addressesBefore;
+    std::vector<KernelRoute> routesBefore;
+    if (!kernel_.Addresses(addressesBefore) || !kernel_.Routes(routesBefore)) return ERROR_GEN_FAILURE;
     const std::string linkName = entry.linkName;
 
-    // Journal first what the kernel may take with the address: routes through its link and
-    // routes that use it as their source. Which of them really went is known only afterwards.
+    // Journal first what the kernel may take along: the secondaries of a primary address, the
+    // routes through its link and those with it as source. What really went is known after.
     std::vector<JournalEntry> batch;
     std::uint64_t owner = entry.seq;
     if (entry.seq == 0) {
@@ -382,11 +389,21 @@ DWORD HelperSession::RemoveAddress(const KernelAddress& address, JournalEntry en
         batch.push_back(entry);
     }
     const IPMask mask = MaskOf(address.prefix);
-    for (const KernelRoute& route : before) {
+    auto inSubnet = [&](IPAddr value) { return (value & mask) == (address.local & mask); };
+    for (const KernelAddress& other : addressesBefore) {
+        if (other.ifIndex != address.ifIndex || other.local == address.local ||
+            !(other.flags & IFA_F_SECONDARY) || (address.flags & IFA_F_SECONDARY) ||
+            !inSubnet(other.local))
+            continue;
+        JournalEntry atRisk = EntryFor(Kind::RemovedAddress, other.ifIndex);
+        atRisk.address = other;
+        atRisk.droppedWith = owner;
+        batch.push_back(std::move(atRisk));
+    }
+    for (const KernelRoute& route : routesBefore) {
         if (route.oif != address.ifIndex && route.prefsrc != address.local) continue;
         // The temporary address's own routes go with it for good.
-        if (keepRoutes && (route.prefsrc == address.local ||
-                           (route.gateway && (route.gateway & mask) == (address.local & mask))))
+        if (keepRoutes && (route.prefsrc == address.local || (route.gateway && inSubnet(route.gateway))))
             continue;
         JournalEntry atRisk = EntryFor(Kind::RemovedRoute, route.oif);
         atRisk.route = route;
@@ -395,7 +412,7 @@ DWORD HelperSession::RemoveAddress(const KernelAddress& address, JournalEntry en
     }
     std::vector<std::uint64_t> seqs;
     if (!journal_.Append(std::move(batch), &seqs)) return ERROR_GEN_FAILURE;
-    std::vector<std::uint64_t> riskSeqs(seqs.begin() + (entry.seq == 0 ? 1 : 0), seqs.end());
+    const std::vector<std::uint64_t> atRisk(seqs.begin() + (entry.seq == 0 ? 1 : 0), seqs.end());
 
     const int result = kernel_.DeleteAddress(address);
     if (result != 0) {
@@ -403,31 +420,44 @@ DWORD HelperSession::RemoveAddress(const KernelAddress& address, JournalEntry en
         return ErrorOf(result);
     }
     log_(keepRoutes ? "deleted: " + AddressCommand("del", address, linkName)
-                   : "took off, to put back: " + AddressCommand("add", address, linkName));
+                    : "took off, to put back: " + AddressCommand("add", address, linkName));
 
-    std::vector<KernelRoute> after;
-    if (!kernel_.Routes(after)) return NO_ERROR;  // the journal keeps every route at risk
+    std::vector<KernelAddress> addressesAfter;
+    std::vector<KernelRoute> routesAfter;
+    // Unreadable: the journal keeps everything that was at risk, which a replay puts back.
+    if (!kernel_.Addresses(addressesAfter) || !kernel_.Routes(routesAfter)) return NO_ERROR;
     std::vector<std::uint64_t> stayed;
     std::vector<JournalEntry> dropped;
-    for (std::uint64_t seq : riskSeqs) {
-        const JournalEntry& atRisk = *journal_.Find(seq);
-        const bool present = std::any_of(after.begin(), after.end(), [&](const KernelRoute& route) {
-            return SameRoute(route, atRisk.route);
-        });
+    for (std::uint64_t seq : atRisk) {
+        const JournalEntry& candidate = *journal_.Find(seq);
+        const bool present =
+            candidate.kind == Kind::RemovedRoute
+                ? std::any_of(routesAfter.begin(), routesAfter.end(),
+                              [&](const KernelRoute& route) { return SameRoute(route, candidate.route); })
+                : std::any_of(addressesAfter.begin(), addressesAfter.end(), [&](const KernelAddress& other) {
+                      return other.ifIndex == candidate.address.ifIndex &&
+                             other.local == candidate.address.local;
+                  });
         if (present)
             stayed.push_back(seq);
         else
-            dropped.push_back(atRisk);
+            dropped.push_back(candidate);
     }
     journal_.Remove(stayed);
     if (!keepRoutes) {
-        for (const JournalEntry& route : dropped)
-            log_("dropped with it, to put back: " + RouteCommand("add", route.route, route.linkName));
+        for (const JournalEntry& gone : dropped)
+            log_("dropped with it, to put back: " +
+                 (gone.kind == Kind::RemovedRoute ? RouteCommand("add", gone.route, gone.linkName)
+                                                  : AddressCommand("add", gone.address, gone.linkName)));
         return NO_ERROR;
     }
-    // The temporary address must not take the PC's routes with it.
+    // The temporary address must not take anything of the PC's with it.
+    for (const JournalEntry& gone : dropped)
+        if (gone.kind == Kind::RemovedAddress) UndoRemovedAddress(gone);
+    std::erase_if(dropped, [](const JournalEntry& gone) { return gone.kind != Kind::RemovedRoute; });
     GatewaysLast(dropped);
-    for (const JournalEntry& route : dropped) UndoRemovedRoute(route);
+    for (const JournalEntry& route : dropped)
+        if (journal_.Find(route.seq)) UndoRemovedRoute(route);
     return NO_ERROR;
 }
 
@@ -438,6 +468,9 @@ HelperReply HelperSession::CreateRoute(const HelperRequest& request) {
         if (!UndoRemovedRoute(removed)) return Failed(ERROR_GEN_FAILURE, "the route could not be put back");
         return {};
     }
+    // Already there, put back with its address: "already exists" is no failure.
+    KernelRoute existing;
+    if (FindRoute(request.row, existing)) return {};
     return Refused("only a route this helper took off may be created");
 }
 
@@ -492,36 +525,45 @@ HelperReply HelperSession::Arp(const HelperRequest& request, int abortFd) {
 }
 
 bool HelperSession::UndoRemovedAddress(const JournalEntry& entry) {
+    // A secondary the kernel took along with its primary comes back after it, as it was.
+    if (const JournalEntry* primary = journal_.Find(entry.droppedWith);
+        primary && primary->kind == Kind::RemovedAddress) {
+        const JournalEntry copy = *primary;
+        return UndoRemovedAddress(copy);
+    }
+    std::vector<JournalEntry> secondaries;
     std::vector<JournalEntry> routes;
-    std::vector<std::uint64_t> done{entry.seq};
     for (const JournalEntry& candidate : journal_.Entries())
-        if (candidate.kind == Kind::RemovedRoute && candidate.droppedWith == entry.seq)
-            routes.push_back(candidate);
+        if (candidate.droppedWith == entry.seq)
+            (candidate.kind == Kind::RemovedRoute ? routes : secondaries).push_back(candidate);
 
+    bool back = true;
     KernelAddress address;
     if (!SameLink(entry)) {
         log_("not put back, the link " + entry.linkName + " is gone: " +
              AddressCommand("add", entry.address, entry.linkName));
     } else if (!Aged(entry, address)) {
         log_("not put back, its lifetime ran out: " + AddressCommand("add", entry.address, entry.linkName));
+    } else if (const int result = kernel_.AddAddress(address); result != 0 && result != -EEXIST) {
+        log_("could not put back (" + std::string(std::strerror(-result)) +
+             "): " + AddressCommand("add", address, entry.linkName));
+        back = false;
     } else {
-        const int result = kernel_.AddAddress(address);
-        if (result != 0 && result != -EEXIST) {
-            log_("could not put back (" + std::string(std::strerror(-result)) +
-                 "): " + AddressCommand("add", address, entry.linkName));
-            journal_.Remove(done);
-            return false;
-        }
         log_("put back: " + AddressCommand("add", address, entry.linkName));
-        journal_.Remove(done);
-        GatewaysLast(routes);
-        bool all = true;
-        for (const JournalEntry& route : routes) all = UndoRemovedRoute(route) && all;
-        return all;
     }
-    for (const JournalEntry& route : routes) done.push_back(route.seq);
-    journal_.Remove(done);
-    return true;
+    journal_.Remove({entry.seq});
+    bool all = back;
+    for (const JournalEntry& secondary : secondaries) {
+        if (!back) {
+            journal_.Remove({secondary.seq});
+            continue;
+        }
+        all = UndoRemovedAddress(secondary) && all;
+    }
+    // Without its address a route has nowhere to go: the log keeps it for the administrator.
+    GatewaysLast(routes);
+    for (const JournalEntry& route : routes) all = UndoRemovedRoute(route) && all;
+    return all;
 }
 
 bool HelperSession::UndoRemovedRoute(const JournalEntry& entry) {
