@@ -230,6 +230,8 @@ const Scenario kScenarios[] = {
       "add route 10.9.0.0/16 via 192.168.1.1 dev 2",  // identical
       "add route 10.9.0.0/16 dev 2 scope link",       // same key, other next hop
       "add route 10.7.0.0/16 via 10.1.0.7 dev 2 onlink",
+      "add route 10.4.0.0/16 via 192.168.3.1",  // the kernel finds the link, or not
+      "add route 10.5.0.0/16 via 192.168.1.1",
       "add address 192.168.1.100/24 dev 2",
       "add address 192.168.1.100/25 dev 2",
       "add address 10.2.0.1/16 dev 9",

@@ -340,16 +340,17 @@ bool FakeKernel::IsLocal(IPAddr address) const {
                        [&](const KernelAddress& a) { return a.local == address; });
 }
 
-// The kernel looks the gateway up among the routes of scope link or host through the route's
-// link, in the route's table and then in the main one; a route via another gateway does not do.
-bool FakeKernel::Reaches(const KernelRoute& route) const {
+// The link through which the route's gateway is reached, or 0. The kernel looks the gateway up
+// among the routes of scope link or host through the route's link (any link when it names
+// none), in the route's table and then in the main one; a route via another gateway does not do.
+int FakeKernel::LinkReaching(const KernelRoute& route) const {
     for (const std::uint32_t table : {route.table, kMainTable}) {
         for (const KernelRoute& r : routes_)
             if (r.table == table && r.type == RTN_UNICAST && r.scope >= RT_SCOPE_LINK &&
-                r.oif == route.oif && SameSubnet(r.dst, route.gateway, r.prefix))
-                return true;
+                (!route.oif || r.oif == route.oif) && SameSubnet(r.dst, route.gateway, r.prefix))
+                return r.oif;
     }
-    return false;
+    return 0;
 }
 
 // Link by link, the primary addresses before the secondary ones, as the kernel lists them.
@@ -409,10 +410,14 @@ int FakeKernel::Insert(KernelRoute route) {
     if (route.prefix < 0 || route.prefix > 32 || (route.dst & ~MaskOf(route.prefix)) != 0)
         return -EINVAL;
     if (route.type == RTN_UNICAST) {
+        if (!route.oif && route.gateway && !route.onlink) {
+            route.oif = LinkReaching(route);
+            if (!route.oif) return -ENETUNREACH;
+        }
         const KernelLink* link = FindLink(route.oif);
         if (!link) return -ENODEV;
         if (!link->up) return -ENETDOWN;
-        if (route.gateway && !route.onlink && !Reaches(route)) return -ENETUNREACH;
+        if (route.gateway && !route.onlink && !LinkReaching(route)) return -ENETUNREACH;
     }
     if (route.prefsrc && !IsLocal(route.prefsrc)) return -EINVAL;
     // Routes that differ only by next hop, protocol or source stand side by side.

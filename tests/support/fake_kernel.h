@@ -88,7 +88,7 @@ private:
     KernelLink* FindLink(int index);
     bool IsLocal(IPAddr address) const;
     std::vector<KernelAddress> Listed() const;
-    bool Reaches(const KernelRoute& route) const;
+    int LinkReaching(const KernelRoute& route) const;
     int Insert(KernelAddress address);
     int Insert(KernelRoute route);
     void Remove(std::size_t address);
