@@ -39,9 +39,9 @@ struct KernelAddress {
     int ifIndex = 0;
     IPAddr local = 0;  // network byte order
     int prefix = 0;
-    IPAddr broadcast = 0;  // 0: none
-    std::uint32_t flags = 0;  // IFA_F_* (secondary, noprefixroute, permanent, ...)
-    std::uint8_t scope = 0;   // RT_SCOPE_*
+    IPAddr broadcast = 0;      // 0: none
+    std::uint32_t flags = 0;   // IFA_F_* (secondary, noprefixroute, permanent, ...)
+    std::uint8_t scope = 0;    // RT_SCOPE_*
     std::uint32_t metric = 0;  // IFA_RT_PRIORITY: the metric of its prefix route
     std::string label;
     // Seconds left when read, or when handed to AddAddress: what the new address gets.
@@ -55,9 +55,9 @@ struct KernelRoute {
     IPAddr dst = 0;  // network byte order
     int prefix = 0;
     std::uint8_t tos = 0;
-    std::uint8_t protocol = 0;  // RTPROT_*
-    std::uint8_t scope = 0;     // RT_SCOPE_*
-    std::uint8_t type = 1;      // RTN_*; 1 is unicast
+    std::uint8_t protocol = 0;   // RTPROT_*
+    std::uint8_t scope = 0;      // RT_SCOPE_*
+    std::uint8_t type = 1;       // RTN_*; 1 is unicast
     std::uint32_t priority = 0;  // the metric
     IPAddr prefsrc = 0;
     // The first (usually only) next hop.
@@ -85,9 +85,21 @@ public:
     // An address with `raw` comes back as that message says, with the lifetimes, and the
     // metric, given here; one without is made from the fields.
     virtual int AddAddress(const KernelAddress& address) = 0;
+    // By link, local address and prefix. With default sysctls the kernel takes along a primary
+    // address's secondaries; with each address its prefix route and, once no link holds that
+    // address, the main table's routes with it as preferred source; and from a link left
+    // without any address, every route through it, in every table. Routes whose gateway is now
+    // out of reach stay while the link keeps another address.
     virtual int DeleteAddress(const KernelAddress& address) = 0;
+    // A route with `raw` comes back as that message says; one without is made from the fields.
+    // The kernel keys routes by table, destination, tos and metric: a route that differs from
+    // one already there only in its next hop, protocol or source goes in beside it, and only an
+    // identical one gives -EEXIST.
     virtual int AddRoute(const KernelRoute& route) = 0;
+    // The route with these table, destination, tos, metric, type, protocol, source and next
+    // hop; a field left 0 matches any, and of several matches the one with the lowest metric goes.
     virtual int DeleteRoute(const KernelRoute& route) = 0;
+    // Down takes every route through the link; up brings back only its prefix routes.
     virtual int SetLinkUp(int ifIndex, bool up) = 0;
 
     // One ARP question for `target` from `source` out of link `ifIndex`, sent again every
