@@ -7,6 +7,7 @@
 // puts back everything it changed.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -41,6 +42,14 @@ extern "C" void OnSignal(int signal) {
 
 void Log(const std::string& line) {
     syslog(LOG_NOTICE, "%s", line.c_str());
+}
+
+// The reply to a line that ended the conversation: its id is not known.
+std::string Refusal(const std::string& why) {
+    HelperReply reply;
+    reply.error = ERROR_INVALID_PARAMETER;
+    reply.message = "refused: " + why;
+    return EncodeReply(HelperOp::Hello, reply);
 }
 
 void Fail(const std::string& line) {
@@ -80,7 +89,7 @@ int Serve(HelperSession& session) {
         if (newline == std::string::npos) {
             if (pending.size() > kMaxRequestLine) {
                 Log("a request line was too long: putting everything back");
-                WriteLine(EncodeReply(HelperOp::Hello, {0, ERROR_INVALID_PARAMETER, "line too long"}));
+                WriteLine(Refusal("line too long"));
                 session.RestoreAll();
                 return 1;
             }
@@ -110,7 +119,7 @@ int Serve(HelperSession& session) {
         std::string why;
         if (!DecodeRequest(line, request, why)) {
             Log("a malformed request (" + why + "): putting everything back");
-            WriteLine(EncodeReply(HelperOp::Hello, {0, ERROR_INVALID_PARAMETER, "refused: " + why}));
+            WriteLine(Refusal(why));
             session.RestoreAll();
             return 1;
         }

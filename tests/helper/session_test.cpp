@@ -25,7 +25,10 @@
 namespace kestrel {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::IsEmpty;
 using testing::FakeKernel;
 
@@ -173,6 +176,7 @@ TEST_F(HelperSessionTest, AllowsWhatARecoveryDoesAndRefusesTheRest) {
     const MIB_IPFORWARDROW clashing = Row("192.168.1.0", 24, "192.168.0.254", 2, MIB_IPPROTO_NETMGMT, 50);
     const MIB_IPFORWARDROW beside = Row("10.9.0.0", 16, "192.168.1.1", 3, MIB_IPPROTO_NETMGMT, 0);
     const MIB_IPFORWARDROW fallback = Row("0.0.0.0", 0, "192.168.1.1", 3, MIB_IPPROTO_OTHER, 100);
+    const MIB_IPFORWARDROW unknown = Row("172.16.0.0", 12, "10.20.0.1", 2, MIB_IPPROTO_NETMGMT, 0);
 
     struct Case {
         const char* name;
@@ -191,17 +195,18 @@ TEST_F(HelperSessionTest, AllowsWhatARecoveryDoesAndRefusesTheRest) {
         {"a clashing route", route(HelperOp::DeleteRoute, clashing), NO_ERROR},
         {"a route beside the subnet", route(HelperOp::DeleteRoute, beside), ERROR_ACCESS_DENIED},
         {"the default route", route(HelperOp::DeleteRoute, fallback), ERROR_ACCESS_DENIED},
-        {"a route it took off", route(HelperOp::CreateRoute, clashing), NO_ERROR},
-        {"a route it never took off", route(HelperOp::CreateRoute, beside), ERROR_ACCESS_DENIED},
         {"an address it took off", add("192.168.0.5", "255.255.0.0", 2), NO_ERROR},
+        {"a route it took off", route(HelperOp::CreateRoute, clashing), NO_ERROR},
+        {"a route it never took off", route(HelperOp::CreateRoute, unknown), ERROR_ACCESS_DENIED},
         {"another address, once more", add("10.1.1.1", "255.0.0.0", 2), ERROR_ACCESS_DENIED},
     };
     for (const Case& c : cases) {
         const auto before = kernel.Log().size();
         const HelperReply reply = Do(c.request);
         EXPECT_EQ(reply.error, c.error) << c.name << ": " << reply.message;
-        if (c.error == ERROR_ACCESS_DENIED)
+        if (c.error == ERROR_ACCESS_DENIED) {
             EXPECT_EQ(kernel.Log().size(), before) << c.name << " changed the kernel";
+        }
     }
 }
 
@@ -215,10 +220,12 @@ TEST_F(HelperSessionTest, PutsBackExactlyWhateverWayTheRecoveryEnds) {
     enum End { Restore, EndOfConversation, NextHelper };
     for (End end : {Restore, EndOfConversation, NextHelper}) {
         RemoveConflictingSettings(dlg);
-        EXPECT_THAT(kernel.RouteTexts(), ::testing::Not(::testing::Contains(::testing::HasSubstr("192.168.1."))))
+        EXPECT_THAT(kernel.RouteTexts(), Not(Contains(HasSubstr("192.168.1."))))
             << "the PC still reaches into the router's subnet";
         if (end == Restore) RestoreNetworkSettings(dlg);
-        if (end == EndOfConversation) EXPECT_TRUE(session->RestoreAll());
+        if (end == EndOfConversation) {
+            EXPECT_TRUE(session->RestoreAll());
+        }
         if (end == NextHelper) {
             DiscardSavedSettings(dlg);
             Crash();
