@@ -63,9 +63,16 @@ pid_t StartFrontEnd(pid_t& helper) {
     return child;
 }
 
+// Kills a process that is not our child and waits until it is dead (gone, or a zombie).
 void Kill(pid_t pid) {
     kill(pid, SIGKILL);
-    while (kill(pid, 0) == 0) std::this_thread::sleep_for(milliseconds(5));
+    const std::string stat = "/proc/" + std::to_string(pid) + "/stat";
+    for (;;) {
+        std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(stat.c_str(), "r"), fclose);
+        char state = 'Z';
+        if (!file || fscanf(file.get(), "%*d (%*[^)]) %c", &state) != 1 || state == 'Z') return;
+        std::this_thread::sleep_for(milliseconds(5));
+    }
 }
 
 TEST(HelperLab, TheSettingsAreBackWithinASecondOfTheFrontEndsDeath) {
