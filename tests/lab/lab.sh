@@ -18,12 +18,15 @@
 #           resolv.conf names 192.168.1.1.
 #   router  the router: 192.168.1.1/24 on its eth0. Tests start the router simulator here.
 #   spare   the far end of the PC's second Ethernet link; holds nothing.
+# desktop.sh adds a private polkitd and NetworkManager to a namespace of the world; "down" ends
+# them.
 #
 # LAB_PREFIX (default empty) prefixes every namespace name; LAB_TIMEOUT (seconds, default 900)
 # bounds "run". "run" waits (LAB_LOCK_WAIT seconds, default 900) while another "run" with the
 # same prefix holds the lab.
 set -euo pipefail
 
+here=$(cd "$(dirname "$0")" && pwd)
 prefix=${LAB_PREFIX:-}
 export LAB_PC="${prefix}pc" LAB_ROUTER="${prefix}router" LAB_SPARE="${prefix}spare"
 namespaces=("$LAB_PC" "$LAB_ROUTER" "$LAB_SPARE")
@@ -36,7 +39,8 @@ in_ns() { local ns=$1; shift; ip netns exec "$ns" "$@"; }
 lab_down() {
     for ns in "${namespaces[@]}"; do
         if [ -e "$marker_dir/$ns" ]; then
-            # Anything still running inside (simulator, DNS servers) goes with the namespace.
+            "$here/desktop.sh" stop "$ns" || true
+            # Anything else still running inside (simulator, DNS servers) goes with the namespace.
             local pids
             pids=$(ip netns pids "$ns" 2>/dev/null || true)
             [ -n "$pids" ] && kill $pids 2>/dev/null || true

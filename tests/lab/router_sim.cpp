@@ -5,13 +5,17 @@
 //
 // Boot-loader mode (the default) is a TFTP write server on port 69 that stores the image it
 // receives. After a complete image it exits, stays in boot-loader mode, or "reboots": a pause,
-// then normal mode. Normal mode is a DNS responder on port 53 for the router's login host name.
+// then normal mode. Normal mode is a DNS responder on port 53 for the router's login host name
+// and, with --dhcp, a DHCP server as the firmware of a real router runs one.
 //
 //   --address A           local address to serve on (default 192.168.1.1)
 //   --mode bootloader|normal
 //   --store PATH          write the received image here (default: keep nothing)
 //   --after-image exit|stay|reboot   (default exit)
 //   --reboot-seconds S    pause before normal mode (default 3)
+//   --reboot-carrier-loss S   the reboot also takes the link that holds --address down for S
+//                         seconds, so that the PC loses its carrier; normal mode comes after the
+//                         pause and the carrier, whichever is later
 //   --max-seconds S       lifetime; the simulator always ends by then (default 60)
 //   --log PATH            event log (default stdout), one line per received packet, each
 //                         line starting with t=SECONDS since the start:
@@ -22,6 +26,8 @@
 //                           image size=N
 //                           mode normal
 //                           dns port=P len=L
+//                           carrier down|up
+//                           dhcp pid=P
 //   Faults of the boot loader (BLOCK counts DATA packets from 1; 0 is the write request):
 //   --silent              never answer
 //   --new-port            answer the request from a new port (as U-Boot does)
@@ -45,16 +51,27 @@
 //   --dns LIST            answers to the queries in turn, the last one repeating: good (53
 //                         bytes, owner name a pointer), full-name, nxdomain, rcode3, type5, silent
 //   --dns-answer A        the address in the answers (default 192.168.1.1)
+//   --dhcp                leases from 192.168.1.100 to 192.168.1.140 (never the recovery's
+//                         192.168.1.141) for an hour, with --address as gateway and DNS server;
+//                         dnsmasq serves them and logs to stderr. It starts with normal mode,
+//                         knowing no leases, and ends with the simulator.
 //
 // Exit status: 0 when it ended normally or its lifetime ran out, 2 for a bad command line,
-// 1 when a socket could not be set up.
+// 1 when a socket, the link or the DHCP server could not be set up.
 #include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -77,6 +94,7 @@ struct Options {
     std::string store;
     std::string afterImage = "exit";
     double rebootSeconds = 3;
+    double carrierLoss = 0;
     double maxSeconds = 60;
     std::string log;
     bool silent = false;
@@ -96,6 +114,7 @@ struct Options {
     std::string stray;
     std::vector<std::string> dns{"good"};
     std::string dnsAnswer = "192.168.1.1";
+    bool dhcp = false;
 };
 
 double Now() {
@@ -106,6 +125,8 @@ double Now() {
 
 std::FILE* logFile = stdout;
 double started = 0;
+volatile sig_atomic_t stopRequested = 0;
+sigset_t waitMask;  // the signal mask the simulator started with
 
 void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void Log(const char* format, ...) {
@@ -158,6 +179,8 @@ Options Parse(int argc, char** argv) {
                 Usage("unknown --after-image " + o.afterImage);
         } else if (arg == "--reboot-seconds")
             o.rebootSeconds = std::atof(value().c_str());
+        else if (arg == "--reboot-carrier-loss")
+            o.carrierLoss = std::atof(value().c_str());
         else if (arg == "--max-seconds")
             o.maxSeconds = std::atof(value().c_str());
         else if (arg == "--log")
@@ -202,6 +225,8 @@ Options Parse(int argc, char** argv) {
             }
         } else if (arg == "--dns-answer")
             o.dnsAnswer = value();
+        else if (arg == "--dhcp")
+            o.dhcp = true;
         else
             Usage("unknown option " + arg);
     }
@@ -245,17 +270,112 @@ private:
     int fd_ = -1;
 };
 
+// The name of the link that holds ADDRESS, or "" when none does.
+std::string LinkHolding(const std::string& address) {
+    const in_addr_t wanted = Address(address, 0).sin_addr.s_addr;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return {};
+    std::string name;
+    for (const ifaddrs* a = list; a && name.empty(); a = a->ifa_next) {
+        if (a->ifa_addr && a->ifa_addr->sa_family == AF_INET &&
+            reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr == wanted)
+            name = a->ifa_name;
+    }
+    ::freeifaddrs(list);
+    return name;
+}
+
+// Down is what the PC sees as a lost carrier: the far end of a veth link loses it with us.
+bool SetLinkUp(const std::string& name, bool up) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0) return false;
+    ifreq request{};
+    std::snprintf(request.ifr_name, sizeof request.ifr_name, "%s", name.c_str());
+    bool done = ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    if (done) {
+        request.ifr_flags =
+            static_cast<short>(up ? request.ifr_flags | IFF_UP : request.ifr_flags & ~IFF_UP);
+        done = ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    }
+    ::close(fd);
+    return done;
+}
+
+// dnsmasq as the router firmware's DHCP server (its DNS is off: the simulator answers that),
+// for as long as the object lives, and no longer than the simulator.
+class DhcpServer {
+public:
+    DhcpServer() = default;
+    ~DhcpServer() { Stop(); }
+    DhcpServer(const DhcpServer&) = delete;
+    DhcpServer& operator=(const DhcpServer&) = delete;
+
+    bool Start(const std::string& address) {
+        Stop();
+        const std::vector<std::string> args = {
+            "dnsmasq", "--keep-in-foreground", "--conf-file=/dev/null", "--port=0", "--pid-file=",
+            // Its own group would clear the parent-death signal.
+            "--user=root", "--group=root", "--log-facility=-", "--listen-address=" + address,
+            "--dhcp-range=192.168.1.100,192.168.1.140,255.255.255.0,1h",
+            "--dhcp-option=option:router," + address, "--dhcp-option=option:dns-server," + address,
+            // A rebooted router knows no leases and answers a PC that asks for its old one.
+            "--leasefile-ro", "--dhcp-authoritative"};
+        const pid_t parent = ::getpid();
+        pid_ = ::fork();
+        if (pid_ < 0) return false;
+        if (pid_ == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            ::sigprocmask(SIG_SETMASK, &waitMask, nullptr);
+            if (::getppid() != parent) ::_exit(1);
+            std::vector<char*> argv;
+            for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+            argv.push_back(nullptr);
+            ::execvp(argv[0], argv.data());
+            std::perror("kestrel-router-sim: dnsmasq");
+            ::_exit(127);
+        }
+        return true;
+    }
+    void Stop() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        pid_ = -1;
+    }
+    pid_t pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+};
+
 class Router {
 public:
     explicit Router(const Options& o) : o_(o) {}
+    ~Router() {
+        if (carrierUpAt_ > 0) SetLinkUp(link_, true);
+    }
+    Router(const Router&) = delete;
+    Router& operator=(const Router&) = delete;
 
     int Run() {
         const double end = Now() + o_.maxSeconds;
+        if (o_.carrierLoss > 0) {
+            link_ = LinkHolding(o_.address);
+            if (link_.empty()) {
+                std::fprintf(stderr, "kestrel-router-sim: no link holds %s\n", o_.address.c_str());
+                return 1;
+            }
+        }
         if (o_.normalMode ? !StartNormal() : !StartBootLoader()) return 1;
         Log("ready mode=%s", o_.normalMode ? "normal" : "bootloader");
         for (;;) {
             const double now = Now();
-            if (now >= end || finished_) return 0;
+            if (now >= end || finished_ || stopRequested) return status_;
+            if (carrierUpAt_ > 0 && now >= carrierUpAt_) {
+                carrierUpAt_ = 0;
+                if (!SetCarrier(true)) return 1;
+            }
             if (rebootAt_ > 0 && now >= rebootAt_) {
                 rebootAt_ = 0;
                 if (!StartNormal()) return 1;
@@ -266,6 +386,7 @@ public:
                 nextAckResend_ = now + o_.resendAckEvery;
             }
             double wake = end;
+            if (carrierUpAt_ > 0 && carrierUpAt_ < wake) wake = carrierUpAt_;
             if (rebootAt_ > 0 && rebootAt_ < wake) wake = rebootAt_;
             if (nextAckResend_ > 0 && nextAckResend_ < wake) wake = nextAckResend_;
 
@@ -274,8 +395,10 @@ public:
             for (const Socket* s : {&listen_, &ownPort_, &dns_}) {
                 if (s->fd() >= 0) fds[count++] = pollfd{s->fd(), POLLIN, 0};
             }
-            const int timeoutMs = static_cast<int>((wake - now) * 1000) + 1;
-            if (::poll(fds, static_cast<nfds_t>(count), timeoutMs) <= 0) continue;
+            const long waitMs = static_cast<long>((wake - now) * 1000) + 1;
+            const timespec timeout{waitMs / 1000, (waitMs % 1000) * 1000000};
+            // TERM and INT get through only while waiting here, so none is missed.
+            if (::ppoll(fds, static_cast<nfds_t>(count), &timeout, &waitMask) <= 0) continue;
             for (int i = 0; i < count; ++i) {
                 if (fds[i].revents & POLLIN) Receive(fds[i].fd);
             }
@@ -290,7 +413,22 @@ private:
         ownPort_.Close();
         transfer_ = nullptr;
         nextAckResend_ = 0;
-        return dns_.Open(Address(o_.address, kDnsPort));
+        if (!dns_.Open(Address(o_.address, kDnsPort))) return false;
+        if (o_.dhcp) {
+            if (!dhcp_.Start(o_.address)) return false;
+            Log("dhcp pid=%d", static_cast<int>(dhcp_.pid()));
+        }
+        return true;
+    }
+
+    bool SetCarrier(bool up) {
+        if (!SetLinkUp(link_, up)) {
+            std::fprintf(stderr, "kestrel-router-sim: cannot set %s %s\n", link_.c_str(),
+                         up ? "up" : "down");
+            return false;
+        }
+        Log("carrier %s", up ? "up" : "down");
+        return true;
     }
 
     void Receive(int fd) {
@@ -400,7 +538,17 @@ private:
             listen_.Close();
             ownPort_.Close();
             transfer_ = nullptr;
-            rebootAt_ = Now() + o_.rebootSeconds;
+            double pause = o_.rebootSeconds;
+            if (o_.carrierLoss > 0) {
+                if (!SetCarrier(false)) {
+                    status_ = 1;
+                    finished_ = true;
+                    return;
+                }
+                carrierUpAt_ = Now() + o_.carrierLoss;
+                pause = std::max(pause, o_.carrierLoss);
+            }
+            rebootAt_ = Now() + pause;
         } else {
             transfer_ = nullptr;
             requests_ = 0;
@@ -505,6 +653,8 @@ private:
     }
 
     const Options& o_;
+    std::string link_;  // the link whose carrier a reboot drops
+    DhcpServer dhcp_;
     Socket listen_, ownPort_, dns_;
     Socket* transfer_ = nullptr;
     sockaddr_in client_{};
@@ -519,8 +669,10 @@ private:
     std::FILE* image_ = nullptr;
     double nextAckResend_ = 0;
     double rebootAt_ = 0;
+    double carrierUpAt_ = 0;
     std::size_t dnsCount_ = 0;
     bool finished_ = false;
+    int status_ = 0;
 };
 
 }  // namespace
@@ -528,6 +680,16 @@ private:
 
 int main(int argc, char** argv) {
     kestrel::lab::started = kestrel::lab::Now();
+    // Ending on TERM or INT through Run's loop puts the carrier back and stops the DHCP server.
+    struct sigaction stop {};
+    stop.sa_handler = [](int) { kestrel::lab::stopRequested = 1; };
+    sigaction(SIGTERM, &stop, nullptr);
+    sigaction(SIGINT, &stop, nullptr);
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    sigprocmask(SIG_BLOCK, &stopSignals, &kestrel::lab::waitMask);
     const kestrel::lab::Options options = kestrel::lab::Parse(argc, argv);
     if (!options.log.empty()) {
         kestrel::lab::logFile = std::fopen(options.log.c_str(), "a");
