@@ -25,6 +25,7 @@
 #include "app/recovery_dlg.h"
 #include "netcfg/netcfg.h"
 #include "platform/kernel.h"
+#include "platform/privileges.h"
 
 namespace kestrel {
 namespace {
@@ -154,6 +155,13 @@ int Run(int argc, char** argv) {
                      "usage: kestrel-wizard-driver --expect router-ok|success|failed "
                      "[--shots DIR] [--timeout S] -- WIZARD-ARGUMENTS...\n");
         return 2;
+    }
+    // As the wizard does: the helper first, then Qt.
+    std::string why;
+    const std::unique_ptr<PrivilegedHelper> helper = PrivilegedHelper::Start(why);
+    if (!helper) {
+        std::fprintf(stderr, "driver: %s\n", why.c_str());
+        return 1;
     }
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
