@@ -154,6 +154,7 @@ CKSTLDevRecoveryDlg::~CKSTLDevRecoveryDlg() {
     while (m_bWorkerActive) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     m_timer1.stop();
     DiscardSavedSettings(*this);
+    CloseFirmwareImage(m_hFirmwareFile);
 }
 
 QRect CKSTLDevRecoveryDlg::MapDialogRect(int x, int y, int width, int height) const {
@@ -198,6 +199,7 @@ BOOL CKSTLDevRecoveryDlg::OnInitDialog() {
     m_bDebug = settings.bDebug;
     m_nRebootTimeout = settings.nRebootTimeout;
     for (const DiagnosticBox& box : settings.boxes) MessageBox(box.text, box.caption);
+    m_hFirmwareFile = settings.hFirmwareFile;
     if (!settings.ok) {
         m_strStartupFailure = settings.failure;
         return FALSE;

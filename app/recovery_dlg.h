@@ -35,8 +35,9 @@ public:
                                  ThreadEntry recoveryEntry = RecoveryThread);
     ~CKSTLDevRecoveryDlg() override;
 
-    // Reads GetCommandLineW(), lays out the window and shows the welcome page. FALSE: no usable
-    // image; the process must end with exit status 1 (StartupFailure() says why).
+    // Reads GetCommandLineW(), opens the image, lays out the window and shows the welcome page.
+    // FALSE: no usable image; the process must end with exit status 1 (StartupFailure() says
+    // why).
     BOOL OnInitDialog();
     const std::string& StartupFailure() const { return m_strStartupFailure; }
 

@@ -4,11 +4,11 @@
 // one 512-byte block in flight, one re-send per packet.
 #include <arpa/inet.h>
 #include <sys/select.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -31,31 +31,30 @@ enum : int {
 constexpr std::uint64_t kWaitLimitMs = 5000;
 constexpr char kCaption[] = "Warning";
 
-class ImageFile {
+// The image opened at start-up and kept open, read from its start on every attempt.
+class ImageReader {
 public:
-    explicit ImageFile(const std::string& path) : file_(std::fopen(path.c_str(), "rb")) {
-        // A folder opens for reading here but has no image to give.
-        struct stat info {};
-        if (file_ && (::fstat(::fileno(file_), &info) != 0 || !S_ISREG(info.st_mode))) {
-            std::fclose(file_);
-            file_ = nullptr;
-        }
-    }
-    ~ImageFile() {
-        if (file_) std::fclose(file_);
-    }
-    ImageFile(const ImageFile&) = delete;
-    ImageFile& operator=(const ImageFile&) = delete;
+    explicit ImageReader(int file) : file_(file) {}
 
-    bool IsOpen() const { return file_ != nullptr; }
+    bool IsOpen() const { return file_ >= 0; }
     // Up to one block; fewer bytes mean the end of the image. False when reading failed.
     bool ReadBlock(unsigned char* buffer, std::size_t& count) {
-        count = std::fread(buffer, 1, kTftpBlockSize, file_);
-        return !std::ferror(file_);
+        count = 0;
+        while (count < kTftpBlockSize) {
+            const ssize_t got = ::pread(file_, buffer + count, kTftpBlockSize - count,
+                                        offset_ + static_cast<off_t>(count));
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) return false;
+            if (got == 0) break;
+            count += static_cast<std::size_t>(got);
+        }
+        offset_ += static_cast<off_t>(count);
+        return true;
     }
 
 private:
-    std::FILE* file_;
+    int file_;
+    off_t offset_ = 0;
 };
 
 void Report(WizardContext& dlg, const std::string& text) {
@@ -109,7 +108,7 @@ int TftpUploadFirmware(WizardContext& dlg) {
     int state = TFTP_STATE_REQUEST_SENT;
     int resent = 0;
 
-    ImageFile image(dlg.m_strFirmwarePath);
+    ImageReader image(dlg.m_hFirmwareFile);
     if (!image.IsOpen()) {
         Report(dlg, "TFTP firmware recovery failed: Can not open firmware.");
         return TFTP_ERR_OPEN;

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The wizard dialog: pages, buttons, the timer-driven bar, workers and quitting.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -443,6 +444,11 @@ TEST_F(Wizard, DebugSwitchShowsTheFirmwareNameAtStartUp) {
     EXPECT_EQ(dlg_->m_nRebootTimeout, 45000);
     EXPECT_STREQ(dlg_->m_szFirmwareName, "x.bin");
     EXPECT_EQ(dlg_->m_strFirmwarePath, folder_.path().toStdString() + "/KESTREL/x.bin");
+    // The image is open from start-up until the dialog goes.
+    const int file = dlg_->m_hFirmwareFile;
+    EXPECT_NE(fcntl(file, F_GETFD), -1);
+    dlg_.reset();
+    EXPECT_EQ(fcntl(file, F_GETFD), -1);
 }
 
 TEST_F(Wizard, MissingImageFailsOnInitDialogWithTheBox) {
