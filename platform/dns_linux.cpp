@@ -126,7 +126,8 @@ DNS_STATUS LinuxDnsClient::DnsQuery_A(const char* name, WORD type, DWORD, IP4_AR
         ares_timeout(channel.channel, &bound, &wait);
         ::select(count, &readers, &writers, nullptr, &wait);
         ares_process(channel.channel, &readers, &writers);
-        if (std::chrono::steady_clock::now() >= deadline) ares_cancel(channel.channel);
+        if (std::chrono::steady_clock::now() >= deadline || StopRequested())
+            ares_cancel(channel.channel);
     }
     if (!outcome.done) return ERROR_TIMEOUT;
     const DNS_STATUS status = StatusOf(outcome.status);

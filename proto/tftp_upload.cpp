@@ -80,14 +80,16 @@ std::string ErrorMessage(const unsigned char* packet, std::size_t length) {
 }
 
 // Waits until a datagram is readable or `deadline` (tick count) passes. 1 readable, 0 timed
-// out, -1 failed.
+// out or stopped, -1 failed. Looks for a stop at least once a second.
 int WaitReadable(int fd, std::uint64_t deadline) {
+    constexpr std::uint64_t kStopCheckMs = 1000;
     for (;;) {
+        if (StopRequested()) return 0;
         const std::uint64_t now = GetTickCount64();
-        const std::uint64_t remaining = deadline > now ? deadline - now : 0;
+        const std::uint64_t slice = std::min(deadline > now ? deadline - now : 0, kStopCheckMs);
         timeval limit{};
-        limit.tv_sec = static_cast<time_t>(remaining / 1000);
-        limit.tv_usec = static_cast<suseconds_t>((remaining % 1000) * 1000);
+        limit.tv_sec = static_cast<time_t>(slice / 1000);
+        limit.tv_usec = static_cast<suseconds_t>((slice % 1000) * 1000);
         fd_set readSet;
         FD_ZERO(&readSet);
         FD_SET(fd, &readSet);
@@ -139,6 +141,9 @@ int TftpUploadFirmware(WizardContext& dlg) {
 
     for (;;) {
         const int ready = WaitReadable(sock.fd(), deadline);
+        // A stop ends the transfer, silently; the boot loader drops the half-sent image and
+        // waits for a new one.
+        if (StopRequested()) return TFTP_ERR_TIMEOUT;
         if (ready < 0) {
             Report(dlg, "TFTP firmware recovery failed: Socket error.");
             return TFTP_ERR_SOCKET;

@@ -194,6 +194,25 @@ TEST_F(TftpLab, TheImageOpenedOnceIsSentWholeOnEveryAttempt) {
     CloseFirmwareImage(file);
 }
 
+TEST_F(TftpLab, AStopEndsTheWaitSilentlyWithoutAResend) {
+    image_ = MakeImage(1000, 5);
+    WriteFile(dir_.File("kestrel.img"), image_);
+    const int file = OpenFirmwareImage(dir_.File("kestrel.img"));
+    StartSim({"--silent"});
+    std::thread stopper([] {
+        std::this_thread::sleep_for(1500ms);
+        RequestStop();
+    });
+    const Upload upload = RunUpload(file, "kestrel.img", true);
+    stopper.join();
+    ClearStopRequest();
+    CloseFirmwareImage(file);
+    EXPECT_NE(upload.result, TFTP_OK);
+    EXPECT_TRUE(upload.boxes.empty());
+    EXPECT_EQ(sim_->Tftp(2).size(), 1u);  // the re-send was due at 5 s
+    std::printf("stopped after %.1f s\n", upload.seconds);
+}
+
 TEST_F(TftpLab, MissingImageSendsNothing) {
     StartSim({});
     const Upload upload = RunUpload(-1, "absent.img", true);
