@@ -56,7 +56,8 @@ bool HasNetworkAdminRights();
 // what it does and put the PC's settings back instead of dying. Returns the read end (the same
 // one on every call), or -1 when the pipe or the handlers cannot be set up.
 int InstallQuitSignalPipe();
-// Empties the pipe after the read end became readable; returns how many signals it held.
-int DrainQuitSignalPipe(int readEnd);
+// Empties the pipe after the read end became readable; returns how many signals it held and
+// sets `first` to the number of the first of them.
+int DrainQuitSignalPipe(int readEnd, int& first);
 
 }  // namespace kestrel
