@@ -5,7 +5,6 @@
 #include <cctype>
 #include <climits>
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 
 #include "platform/kernel.h"
@@ -78,15 +77,8 @@ std::string TooLong(const char* switchName) {
 }  // namespace
 
 CommandLineEnvironment PlatformCommandLineEnvironment() {
-    return {
-        GetUserGeoID,
-        GetSystemDirectoryW(),
-        [](const std::string& path) {
-            std::error_code error;
-            return std::filesystem::exists(path, error);
-        },
-        WideCharToMultiByte,
-    };
+    return {GetUserGeoID, GetSystemDirectoryW(), OpenFirmwareImage, CloseFirmwareImage,
+            WideCharToMultiByte};
 }
 
 CommandLineSettings ReadCommandLine(const std::string& commandLine,
@@ -121,19 +113,25 @@ CommandLineSettings ReadCommandLine(const std::string& commandLine,
     if (settings.bDebug) settings.boxes.push_back({*name, "Firmware"});
 
     settings.strFirmwarePath = environment.systemDirectory + "/KESTREL/" + *name;
-    if (!IsPlainFileName(*name) || !environment.exists(settings.strFirmwarePath))
+    // Opened here and kept: what was checked is what the upload reads.
+    const int file = IsPlainFileName(*name) ? environment.open(settings.strFirmwarePath) : -1;
+    if (file < 0)
         return Fail(std::move(settings), "Can not find Firmware " + settings.strFirmwarePath);
 
     std::string ansi;
+    std::string refusal;
     if (!environment.toAnsi(*name, ansi))
-        return Fail(
-            std::move(settings),
-            "The firmware name can not be written in the character set of the locale: " + *name);
-    if (ansi.size() > kMaxFirmwareNameBytes)
-        return Fail(std::move(settings), "The firmware name is longer than " +
-                                             std::to_string(kMaxFirmwareNameBytes) +
-                                             " bytes: " + *name);
+        refusal =
+            "The firmware name can not be written in the character set of the locale: " + *name;
+    else if (ansi.size() > kMaxFirmwareNameBytes)
+        refusal = "The firmware name is longer than " + std::to_string(kMaxFirmwareNameBytes) +
+                  " bytes: " + *name;
+    if (!refusal.empty()) {
+        environment.close(file);
+        return Fail(std::move(settings), refusal);
+    }
     settings.szFirmwareName = ansi;
+    settings.hFirmwareFile = file;
     settings.ok = true;
     return settings;
 }

@@ -15,11 +15,13 @@ namespace kestrel {
 struct CommandLineEnvironment {
     std::function<int()> userGeoId;  // asked only when "WWFW=" is present
     std::string systemDirectory;
-    std::function<bool(const std::string& path)> exists;
+    // Opens the image once, for good: a descriptor, or -1 when there is no usable image there.
+    std::function<int(const std::string& path)> open;
+    std::function<void(int file)> close;
     std::function<bool(const std::string& text, std::string& ansi)> toAnsi;
 };
 
-// The platform's location, system folder, file system and locale.
+// The platform's location, system folder, image files and locale.
 CommandLineEnvironment PlatformCommandLineEnvironment();
 
 struct DiagnosticBox {
@@ -34,6 +36,7 @@ struct CommandLineSettings {
     int nRebootTimeout = 120000;
     std::string strFirmwarePath;
     std::string szFirmwareName;        // the name in the locale's character set, at most 255 bytes
+    int hFirmwareFile = -1;            // the open image when ok (the caller owns it), else -1
     std::vector<DiagnosticBox> boxes;  // to show in this order (only with "DEBUG")
     std::string failure;               // one line for standard error when !ok
 };

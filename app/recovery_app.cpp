@@ -85,12 +85,14 @@ BOOL CKSTLDevRecoveryApp::InitInstance() {
     }
 
     CKSTLDevRecoveryDlg dlg;
-    if (!dlg.OnInitDialog()) {
+    if (dlg.OnInitDialog()) {
+        dlg.exec();
+    } else if (!dlg.QuitSignal()) {
         PrintFailure(dlg.StartupFailure());
         m_nExitStatus = 1;
-        return FALSE;
     }
-    dlg.exec();
+    // Ended by a quit signal: the status a shell expects of a program that signal ended.
+    if (dlg.QuitSignal()) m_nExitStatus = 128 + dlg.QuitSignal();
     return FALSE;
 }
 

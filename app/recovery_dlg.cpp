@@ -11,10 +11,12 @@
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QThread>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/command_line.h"
 #include "netcfg/netcfg.h"
+#include "platform/clock.h"
 
 namespace kestrel {
 namespace {
@@ -22,6 +24,7 @@ namespace {
 constexpr char kCaption[] = "KESTREL Device Recovery";
 constexpr char kRule[] = "_________________________________________";
 constexpr char kWorkingStatus[] = "checking router status...";
+constexpr char kStoppingStatus[] = "stopping, restoring PC network settings...";
 constexpr int kTimerId = 1;
 constexpr int kTemplateWidth = 240;
 constexpr int kTemplateHeight = 151;
@@ -94,8 +97,10 @@ CKSTLDevRecoveryDlg::CKSTLDevRecoveryDlg(ThreadEntry statusCheckEntry, ThreadEnt
       m_openUrl([](const QUrl& url) { QDesktopServices::openUrl(url); }),
       m_showBox([this](const QString& text, const QString& caption) {
           QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
+          connect(this, &CKSTLDevRecoveryDlg::Stopping, &box, &QMessageBox::reject);
           box.exec();
-      }) {
+      }),
+      m_exitProcess([](int status) { std::_Exit(status); }) {
     setWindowTitle(QString::fromLatin1(kCaption));
 
     m_dialogFont = QFont(FirstInstalled({"Microsoft Sans Serif", "Liberation Sans"}));
@@ -154,6 +159,7 @@ CKSTLDevRecoveryDlg::~CKSTLDevRecoveryDlg() {
     while (m_bWorkerActive) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     m_timer1.stop();
     DiscardSavedSettings(*this);
+    CloseFirmwareImage(m_hFirmwareFile);
 }
 
 QRect CKSTLDevRecoveryDlg::MapDialogRect(int x, int y, int width, int height) const {
@@ -198,7 +204,9 @@ BOOL CKSTLDevRecoveryDlg::OnInitDialog() {
     m_bDebug = settings.bDebug;
     m_nRebootTimeout = settings.nRebootTimeout;
     for (const DiagnosticBox& box : settings.boxes) MessageBox(box.text, box.caption);
-    if (!settings.ok) {
+    m_hFirmwareFile = settings.hFirmwareFile;
+    // A quit signal while a box was open ends the program before the wizard shows.
+    if (!settings.ok || m_nQuitSignal) {
         m_strStartupFailure = settings.failure;
         return FALSE;
     }
@@ -263,6 +271,7 @@ void CKSTLDevRecoveryDlg::SetPageNow(int page) {
 
 void CKSTLDevRecoveryDlg::SetStatusText(const std::string& text) {
     OnUiThread([this, &text] {
+        if (m_nQuitSignal) return;  // stopping says so until the end
         m_ctlStatus.setText(
             QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
         emit StatusTextChanged(m_ctlStatus.text());
@@ -283,6 +292,7 @@ void CKSTLDevRecoveryDlg::KillTimer1() {
 
 void CKSTLDevRecoveryDlg::MessageBox(const std::string& text, const std::string& caption) {
     OnUiThread([this, &text, &caption] {
+        if (m_nQuitSignal) return;  // nobody may hold up a stop
         m_showBox(QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())),
                   QString::fromLocal8Bit(caption.data(), static_cast<qsizetype>(caption.size())));
     });
@@ -367,21 +377,31 @@ bool CKSTLDevRecoveryDlg::event(QEvent* event) {
     if (event->type() != WorkerEndedEventType()) return QDialog::event(event);
     m_bWorkerActive = false;
     emit WorkerEnded();
-    if (m_bQuitPending) {
-        m_bQuitPending = false;
-        OnQuitSignal();
-    }
+    if (m_nQuitSignal) QuitAfterSignal();
     return true;
 }
 
 void CKSTLDevRecoveryDlg::OnQuitSignal() {
-    if (m_quitSignalFd >= 0) DrainQuitSignalPipe(m_quitSignalFd);
-    // A job that changed the PC's settings puts them back or leaves them for Quit on the failed
-    // page: wait for it, then quit as the Quit button would.
-    if (m_bWorkerActive) {
-        m_bQuitPending = true;
+    int signal = 0;
+    const int count = DrainQuitSignalPipe(m_quitSignalFd, signal);
+    if (count == 0) return;
+    // A second signal: leave at once. The helper puts the PC's settings back when its input
+    // ends.
+    if (m_nQuitSignal || count > 1) {
+        m_exitProcess(128 + signal);
         return;
     }
+    m_nQuitSignal = signal;
+    m_ctlStatus.setText(QString::fromLatin1(kStoppingStatus));
+    emit StatusTextChanged(m_ctlStatus.text());
+    emit Stopping();
+    // The job stops at its next step boundary and ends on the failed page; then the settings go
+    // back as Quit there puts them back.
+    RequestStop();
+    if (!m_bWorkerActive) QuitAfterSignal();
+}
+
+void CKSTLDevRecoveryDlg::QuitAfterSignal() {
     if (m_nPage == PAGE_FAILED) RestoreNetworkSettings(*this);
     EndDialog(QDialog::Rejected);
 }

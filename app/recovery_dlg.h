@@ -29,16 +29,20 @@ class CKSTLDevRecoveryDlg : public QDialog, public WizardContext {
 public:
     using UrlOpener = std::function<void(const QUrl&)>;
     using BoxPresenter = std::function<void(const QString& text, const QString& caption)>;
+    using ProcessExit = std::function<void(int status)>;
 
     // The thread entries receive the WizardContext; tests pass scripted jobs.
     explicit CKSTLDevRecoveryDlg(ThreadEntry statusCheckEntry = StatusCheckThread,
                                  ThreadEntry recoveryEntry = RecoveryThread);
     ~CKSTLDevRecoveryDlg() override;
 
-    // Reads GetCommandLineW(), lays out the window and shows the welcome page. FALSE: no usable
-    // image; the process must end with exit status 1 (StartupFailure() says why).
+    // Reads GetCommandLineW(), opens the image, lays out the window and shows the welcome page.
+    // FALSE: no usable image, and the process must end with exit status 1 (StartupFailure()
+    // says why); or a quit signal came while a start-up box was open (QuitSignal()).
     BOOL OnInitDialog();
     const std::string& StartupFailure() const { return m_strStartupFailure; }
+    // The quit signal that ended the dialog, 0 if none: the program then ends with 128 + it.
+    int QuitSignal() const { return m_nQuitSignal; }
 
     // WizardContext: callable from the worker; each completes on the UI thread.
     void SetPage(int page) override;
@@ -60,6 +64,7 @@ public:
     const QIcon& OnQueryDragIcon() const { return m_hIcon; }
     void SetUrlOpener(UrlOpener opener) { m_openUrl = std::move(opener); }
     void SetBoxPresenter(BoxPresenter presenter) { m_showBox = std::move(presenter); }
+    void SetProcessExit(ProcessExit exit) { m_exitProcess = std::move(exit); }
     // Pixels of a rectangle given in dialog units of the dialog font.
     QRect MapDialogRect(int x, int y, int width, int height) const;
 
@@ -67,6 +72,7 @@ signals:
     void PageChanged(int page);
     void StatusTextChanged(const QString& text);
     void WorkerEnded();
+    void Stopping();  // a quit signal came: open boxes close
 
 public slots:
     void OnNext();  // IDOK: the right-hand button, Enter
@@ -86,6 +92,7 @@ private:
     void StartWorker(ThreadEntry entry);
     static unsigned WorkerMain(void* dialog);
     void OnQuitSignal();
+    void QuitAfterSignal();
     void EndDialog(int result);
     void Layout();
     template <typename Call>
@@ -114,11 +121,12 @@ private:
     ThreadEntry m_workerEntry = nullptr;  // the job the worker about to start runs
     UrlOpener m_openUrl;
     BoxPresenter m_showBox;
+    ProcessExit m_exitProcess;
     QSocketNotifier* m_quitNotifier = nullptr;
     int m_quitSignalFd = -1;
     int m_nPageOnScreen = PAGE_WELCOME;
     bool m_bWorkerActive = false;  // UI thread only: from the start to the worker's last word
-    bool m_bQuitPending = false;   // a quit signal came while a job ran
+    int m_nQuitSignal = 0;         // the first quit signal; from then on the wizard is stopping
     std::string m_strStartupFailure;
 };
 

@@ -66,11 +66,15 @@ struct RunAddresses {
     IPMask mask;
 };
 
-// One attempt on one Ethernet adapter. Raises the bar target by exactly plan.S whichever way
-// it ends; true when the rebooted router answered through this adapter.
-bool TryAdapter(WizardContext& dlg, const IP_ADAPTER_INFO& adapter, const ProgressPlan& plan,
-                const RunAddresses& addresses, const RouterProtocols& protocols,
-                int& lastResolverResult) {
+// How an attempt on an adapter ended. Stopped: a stop was requested; the temporary address is
+// gone and nothing further is tried or slept.
+enum class Attempt { Failed, Succeeded, Stopped };
+
+// One attempt on one Ethernet adapter. Raises the bar target by exactly plan.S unless it was
+// stopped.
+Attempt TryAdapter(WizardContext& dlg, const IP_ADAPTER_INFO& adapter, const ProgressPlan& plan,
+                   const RunAddresses& addresses, const RouterProtocols& protocols,
+                   int& lastResolverResult) {
     if (dlg.m_bDebug) dlg.MessageBox(std::string("Try ") + adapter.Description, "Information");
 
     dlg.SetStatusText(kConfiguringText);
@@ -79,13 +83,21 @@ bool TryAdapter(WizardContext& dlg, const IP_ADAPTER_INFO& adapter, const Progre
     ULONG nteInstance = 0;
     // Only an address this attempt added may be deleted again: a failed add leaves the
     // context pointing at nothing of ours.
-    const bool added = AddIPAddress(addresses.temporary, addresses.mask, adapter.Index, &nteContext,
-                                    &nteInstance) == NO_ERROR;
+    bool added = AddIPAddress(addresses.temporary, addresses.mask, adapter.Index, &nteContext,
+                              &nteInstance) == NO_ERROR;
     auto deleteTemporary = [&] {
         if (added) DeleteIPAddress(nteContext);
+        added = false;
+    };
+    // The boundary between two steps: on a stop the attempt ends here.
+    auto stopped = [&] {
+        if (!StopRequested()) return false;
+        deleteTemporary();
+        return true;
     };
     Sleep(kSettleMs);
     ShowTarget(dlg);
+    if (stopped()) return Attempt::Stopped;
 
     dlg.RaiseProgressTarget(plan.A);
     BYTE reply[8];
@@ -95,22 +107,24 @@ bool TryAdapter(WizardContext& dlg, const IP_ADAPTER_INFO& adapter, const Progre
     const DWORD arp = SendARP(addresses.router, addresses.temporary, reply, &replyLength);
     PadTo(arpStart, kMinimumArpMs);
     ShowTarget(dlg);
+    if (stopped()) return Attempt::Stopped;
     if (arp != NO_ERROR) {
         deleteTemporary();
         dlg.RaiseProgressTarget(plan.D + plan.B + plan.F);
         ShowTarget(dlg);
-        return false;
+        return Attempt::Failed;
     }
 
     dlg.RaiseProgressTarget(plan.F);
     dlg.SetStatusText(kUploadingText);
     const int upload = protocols.upload(dlg);
     ShowTarget(dlg);
+    if (stopped()) return Attempt::Stopped;
     if (upload != TFTP_OK) {
         deleteTemporary();
         dlg.RaiseProgressTarget(plan.D + plan.B);
         ShowTarget(dlg);
-        return false;
+        return Attempt::Failed;
     }
 
     dlg.RaiseProgressTarget(plan.B);
@@ -119,6 +133,7 @@ bool TryAdapter(WizardContext& dlg, const IP_ADAPTER_INFO& adapter, const Progre
     RestoreNetworkSettings(dlg);
     Sleep(kSettleMs);
     ShowTarget(dlg);
+    if (stopped()) return Attempt::Stopped;
 
     dlg.RaiseProgressTarget(plan.D);
     dlg.SetStatusText(kRebootingText);
@@ -129,6 +144,7 @@ bool TryAdapter(WizardContext& dlg, const IP_ADAPTER_INFO& adapter, const Progre
         const std::uint64_t pollStart = GetTickCount64();
         lastResolverResult = CheckResolver(dlg, adapter.Index);
         if (lastResolverResult == 1) break;
+        if (stopped()) return Attempt::Stopped;
         if (lastResolverResult == -1)
             Sleep(kNoQueryPauseMs);
         else
@@ -139,10 +155,10 @@ bool TryAdapter(WizardContext& dlg, const IP_ADAPTER_INFO& adapter, const Progre
     ShowTarget(dlg);
     dlg.SetTimer1(plan.stepInterval);
 
-    if (lastResolverResult == 1) return true;
+    if (lastResolverResult == 1) return Attempt::Succeeded;
     // The router stayed silent: take the PC's clashing settings off again for the next adapter.
     RemoveConflictingSettings(dlg);
-    return false;
+    return Attempt::Failed;
 }
 
 void EndWorker(WizardContext& dlg) {
@@ -179,6 +195,10 @@ void CheckRouterStatus(WizardContext& dlg) {
         dlg.SetPage(PAGE_ROUTER_OK);
         return;
     }
+    if (StopRequested()) {
+        dlg.SetPage(PAGE_FAILED);
+        return;
+    }
     RemoveConflictingSettings(dlg);
     RunRecovery(dlg);
 }
@@ -206,13 +226,20 @@ void RunRecovery(WizardContext& dlg) {
             dlg.SetTimer1(plan.stepInterval);
             for (const IP_ADAPTER_INFO* adapter = list; adapter; adapter = adapter->Next) {
                 if (adapter->Type != MIB_IF_TYPE_ETHERNET) continue;
-                if (TryAdapter(dlg, *adapter, plan, addresses, protocols, lastResolverResult))
+                if (StopRequested()) break;
+                if (TryAdapter(dlg, *adapter, plan, addresses, protocols, lastResolverResult) !=
+                    Attempt::Failed)
                     break;
             }
         }
         HeapFree(list);
     }
 
+    // Stopped: the failed page at once, from which the wizard puts the settings back.
+    if (StopRequested() && lastResolverResult != 1) {
+        dlg.SetPage(PAGE_FAILED);
+        return;
+    }
     dlg.SetProgressPos(kFullBar);
     Sleep(kFinalPauseMs);
     dlg.SetPage(lastResolverResult == 1 ? PAGE_SUCCESS : PAGE_FAILED);

@@ -40,8 +40,9 @@ int CheckResolver(WizardContext& dlg, ULONG ifIndex) {
     }
 
     DNS_RECORDA* records = nullptr;
-    const DNS_STATUS status =
-        DnsQuery_A(kSetupHostName, DNS_TYPE_A, DNS_QUERY_BYPASS_CACHE, servers, &records, nullptr);
+    // Through this adapter only: a clashing route elsewhere must not carry the query away.
+    const DNS_STATUS status = DnsQuery_A(kSetupHostName, DNS_TYPE_A, DNS_QUERY_BYPASS_CACHE,
+                                         servers, &records, nullptr, ifIndex);
     HeapFree(servers);
     if (status != 0) return 0;
     DnsFree(records, DnsFreeRecordList);

@@ -3,11 +3,17 @@
 #include "platform/clock.h"
 
 #include <atomic>
-#include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <ctime>
+#include <mutex>
 
 namespace kestrel {
 namespace {
+
+std::mutex stopLock;
+std::condition_variable stopChanged;
+std::atomic<bool> stopRequested{false};
 
 class SystemClock final : public Clock {
 public:
@@ -19,11 +25,10 @@ public:
     }
 
     void Sleep(DWORD milliseconds) override {
-        timespec left{static_cast<time_t>(milliseconds / 1000),
-                      static_cast<long>(milliseconds % 1000) * 1000000L};
-        // A signal handler must not cut a fixed pause short.
-        while (nanosleep(&left, &left) == -1 && errno == EINTR) {
-        }
+        // Only a stop cuts a fixed pause short; signal handlers and spurious wake-ups do not.
+        std::unique_lock<std::mutex> lock(stopLock);
+        stopChanged.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                             [] { return stopRequested.load(); });
     }
 };
 
@@ -39,6 +44,23 @@ Clock& CurrentClock() {
 
 void SetClock(Clock* clock) {
     installed.store(clock);
+}
+
+void RequestStop() {
+    {
+        std::lock_guard<std::mutex> lock(stopLock);
+        stopRequested.store(true);
+    }
+    stopChanged.notify_all();
+}
+
+bool StopRequested() {
+    return stopRequested.load();
+}
+
+void ClearStopRequest() {
+    std::lock_guard<std::mutex> lock(stopLock);
+    stopRequested.store(false);
 }
 
 }  // namespace kestrel

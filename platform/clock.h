@@ -1,6 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Tick count and sleep behind a seam, so that unit tests run the jobs on a fake clock.
+// Tick count and sleep behind a seam, so that unit tests run the jobs on a fake clock, and the
+// process-wide stop request that cuts the jobs short.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,7 @@ class Clock {
 public:
     virtual ~Clock() = default;
     virtual std::uint64_t GetTickCount64() = 0;  // milliseconds, monotonic
+    // Returns early, at once, when a stop is or becomes requested.
     virtual void Sleep(DWORD milliseconds) = 0;
 };
 
@@ -27,5 +29,14 @@ inline std::uint64_t GetTickCount64() {
 inline void Sleep(DWORD milliseconds) {
     CurrentClock().Sleep(milliseconds);
 }
+
+// Stopping: a quit signal asks the running job to stop. From then on every Sleep returns at
+// once, and the jobs, the probe, the upload and the DNS client look at StopRequested after each
+// of their waits and give up there; no wait of theirs lasts more than 6 s. The request holds
+// for the rest of the process (the program ends after a stop). Not for signal handlers.
+void RequestStop();
+bool StopRequested();
+// Withdraws the request: for tests, which run many jobs in one process.
+void ClearStopRequest();
 
 }  // namespace kestrel

@@ -1,25 +1,21 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The DNS client over c-ares: one query, to exactly the one server given, leaving through the
-// link that reaches that server, with a bounded time-out and no cache.
+// adapter it is asked for, with a bounded time-out and no cache.
 #include <ares.h>
 #include <arpa/inet.h>
 #include <arpa/nameser.h>
-#include <ifaddrs.h>
-#include <linux/rtnetlink.h>
 #include <net/if.h>
-#include <netlink/addr.h>
-#include <netlink/route/route.h>
 #include <sys/select.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <string>
 #include <vector>
 
-#include "platform/netlink.h"
+#include "platform/clock.h"
+#include "platform/linux_iphlp.h"
 
 namespace kestrel {
 namespace {
@@ -28,52 +24,6 @@ constexpr int kTimeoutMs = 2000;
 constexpr int kTries = 2;
 constexpr auto kQueryBound = std::chrono::milliseconds(kTimeoutMs * kTries + 2000);
 constexpr DNS_STATUS DNS_ERROR_RCODE_NOT_IMPLEMENTED = 9004;
-
-IPAddr AddressOf(nl_addr* address) {
-    IPAddr value = 0;
-    if (address && nl_addr_get_len(address) == sizeof value)
-        std::memcpy(&value, nl_addr_get_binary_addr(address), sizeof value);
-    return value;
-}
-
-// The link whose default route goes via `server`, else the link whose subnet holds it. A
-// clashing route on another link must not carry the query away from the adapter it is meant for.
-std::string LinkReaching(IPAddr server) {
-    if (NlSocket socket = ConnectRoute()) {
-        std::vector<NlObject> routes;
-        DumpIPv4Routes(socket.get(), routes);
-        int best = 0;
-        std::uint32_t bestMetric = 0;
-        for (const NlObject& object : routes) {
-            rtnl_route* route = AsRoute(object);
-            nl_addr* dst = rtnl_route_get_dst(route);
-            if (rtnl_route_get_table(route) != RT_TABLE_MAIN || (dst && nl_addr_get_prefixlen(dst)))
-                continue;
-            for (int n = 0; n < rtnl_route_get_nnexthops(route); ++n) {
-                rtnl_nexthop* hop = rtnl_route_nexthop_n(route, n);
-                if (AddressOf(rtnl_route_nh_get_gateway(hop)) != server) continue;
-                if (best == 0 || rtnl_route_get_priority(route) < bestMetric) {
-                    best = rtnl_route_nh_get_ifindex(hop);
-                    bestMetric = rtnl_route_get_priority(route);
-                }
-            }
-        }
-        char name[IF_NAMESIZE] = {};
-        if (best > 0 && if_indextoname(static_cast<unsigned>(best), name)) return name;
-    }
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0) return {};
-    std::string name;
-    for (ifaddrs* entry = list; entry && name.empty(); entry = entry->ifa_next) {
-        if (!entry->ifa_addr || !entry->ifa_netmask || entry->ifa_addr->sa_family != AF_INET)
-            continue;
-        const IPAddr local = reinterpret_cast<sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr;
-        const IPAddr mask = reinterpret_cast<sockaddr_in*>(entry->ifa_netmask)->sin_addr.s_addr;
-        if ((local & mask) == (server & mask)) name = entry->ifa_name;
-    }
-    ::freeifaddrs(list);
-    return name;
-}
 
 DNS_STATUS StatusOf(int aresStatus) {
     switch (aresStatus) {
@@ -128,10 +78,14 @@ struct Channel {
 }  // namespace
 
 DNS_STATUS LinuxDnsClient::DnsQuery_A(const char* name, WORD type, DWORD, IP4_ARRAY* servers,
-                                      DNS_RECORDA** results, void*) {
+                                      DNS_RECORDA** results, void*, ULONG ifIndex) {
     if (!name || !results || !servers || servers->AddrCount != 1) return ERROR_INVALID_PARAMETER;
     if (type != DNS_TYPE_A) return ERROR_NOT_SUPPORTED;
     *results = nullptr;
+    // A clashing route on another link must not carry the query away from its adapter; a link
+    // that is gone has nobody to ask.
+    char link[IF_NAMESIZE] = {};
+    if (!if_indextoname(ifIndex, link)) return ERROR_NOT_FOUND;
     static std::once_flag initialised;
     static int libraryStatus = ARES_SUCCESS;
     std::call_once(initialised, [] { libraryStatus = ares_library_init(ARES_LIB_INIT_ALL); });
@@ -155,8 +109,8 @@ DNS_STATUS LinuxDnsClient::DnsQuery_A(const char* name, WORD type, DWORD, IP4_AR
     Channel channel;
     if (ares_init_options(&channel.channel, &options, mask) != ARES_SUCCESS)
         return ERROR_GEN_FAILURE;
-    const std::string link = LinkReaching(server.s_addr);
-    if (!link.empty()) ares_set_local_dev(channel.channel, link.c_str());
+    // SO_BINDTODEVICE, which needs no privilege since Linux 5.7.
+    ares_set_local_dev(channel.channel, link);
 
     Outcome outcome;
     ares_query(channel.channel, name, ns_c_in, ns_t_a, OnAnswer, &outcome);
@@ -172,7 +126,8 @@ DNS_STATUS LinuxDnsClient::DnsQuery_A(const char* name, WORD type, DWORD, IP4_AR
         ares_timeout(channel.channel, &bound, &wait);
         ::select(count, &readers, &writers, nullptr, &wait);
         ares_process(channel.channel, &readers, &writers);
-        if (std::chrono::steady_clock::now() >= deadline) ares_cancel(channel.channel);
+        if (std::chrono::steady_clock::now() >= deadline || StopRequested())
+            ares_cancel(channel.channel);
     }
     if (!outcome.done) return ERROR_TIMEOUT;
     const DNS_STATUS status = StatusOf(outcome.status);

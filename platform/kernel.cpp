@@ -3,8 +3,11 @@
 // Command line, system folder, the user's location and the locale's character set.
 #include "platform/kernel.h"
 
+#include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -65,6 +68,21 @@ std::string GetSystemDirectoryW() {
     const char* configured = secure_getenv("KESTREL_SYSTEM_DIR");
     if (configured && *configured) return configured;
     return KESTREL_DEFAULT_SYSTEM_DIR;
+}
+
+int OpenFirmwareImage(const std::string& path) {
+    const int file = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (file < 0) return -1;
+    struct stat info {};
+    if (::fstat(file, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(file);
+        return -1;
+    }
+    return file;  // O_NONBLOCK changes nothing for a regular file's reads
+}
+
+void CloseFirmwareImage(int file) {
+    if (file >= 0) ::close(file);
 }
 
 int GetUserGeoID() {

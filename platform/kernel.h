@@ -18,6 +18,12 @@ const std::string& GetCommandLineW();
 // secure_getenv, so it is ignored in set-id programs), else the build-time default.
 std::string GetSystemDirectoryW();
 
+// Opens the firmware image for reading, once, at start-up. Never blocks (a FIFO with no writer
+// would hang the upload) and keeps only a regular file: a directory, FIFO or device is refused
+// like a missing image. The descriptor (close-on-exec), or -1.
+int OpenFirmwareImage(const std::string& path);
+void CloseFirmwareImage(int file);  // -1 is ignored
+
 // Nation id of the user's location, from the territory of the locale (LC_ALL, then LC_ADDRESS,
 // then LANG): United States 244, Canada 39, Mexico 166; any other territory gives 0.
 inline constexpr int GEOID_UNITED_STATES = 244;
@@ -50,7 +56,8 @@ bool HasNetworkAdminRights();
 // what it does and put the PC's settings back instead of dying. Returns the read end (the same
 // one on every call), or -1 when the pipe or the handlers cannot be set up.
 int InstallQuitSignalPipe();
-// Empties the pipe after the read end became readable; returns how many signals it held.
-int DrainQuitSignalPipe(int readEnd);
+// Empties the pipe after the read end became readable; returns how many signals it held and
+// sets `first` to the number of the first of them.
+int DrainQuitSignalPipe(int readEnd, int& first);
 
 }  // namespace kestrel

@@ -60,7 +60,7 @@ private:
 class LinuxDnsClient final : public DnsClient {
 public:
     DNS_STATUS DnsQuery_A(const char* name, WORD type, DWORD options, IP4_ARRAY* servers,
-                          DNS_RECORDA** results, void* reserved) override;
+                          DNS_RECORDA** results, void* reserved, ULONG ifIndex) override;
     void DnsFree(void* data, DNS_FREE_TYPE freeType) override;
 };
 

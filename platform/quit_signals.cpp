@@ -15,9 +15,10 @@ namespace {
 
 int pipeEnds[2] = {-1, -1};
 
-extern "C" void OnQuitSignal(int) {
+extern "C" void OnQuitSignal(int signal) {
     int saved = errno;
-    char byte = 1;
+    // The signal's number, so that the program can end with 128 + it.
+    char byte = static_cast<char>(signal);
     // A full pipe already holds a request; losing this byte loses nothing.
     [[maybe_unused]] ssize_t written = write(pipeEnds[1], &byte, 1);
     errno = saved;
@@ -43,11 +44,14 @@ int InstallQuitSignalPipe() {
     return readEnd;
 }
 
-int DrainQuitSignalPipe(int readEnd) {
+int DrainQuitSignalPipe(int readEnd, int& first) {
     int count = 0;
     char buffer[64];
     ssize_t got;
-    while ((got = read(readEnd, buffer, sizeof buffer)) > 0) count += static_cast<int>(got);
+    while ((got = read(readEnd, buffer, sizeof buffer)) > 0) {
+        if (count == 0) first = buffer[0];
+        count += static_cast<int>(got);
+    }
     return count;
 }
 

@@ -1,6 +1,6 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
-// DNS client services: one query, to the servers given, past any cache.
+// DNS client services: one query, to the servers given, past any cache, through one adapter.
 // Over Linux: c-ares with exactly the servers given, bounded time-out and tries.
 #pragma once
 
@@ -49,9 +49,10 @@ class DnsClient {
 public:
     virtual ~DnsClient() = default;
     // Status 0 with a record list in *results, or a DNS_ERROR_* / ERROR_TIMEOUT status.
-    // The query leaves through the link that reaches the one server in `servers`.
+    // The query leaves through adapter `ifIndex` only, whatever the routes say; a stop request
+    // ends it early as a time-out.
     virtual DNS_STATUS DnsQuery_A(const char* name, WORD type, DWORD options, IP4_ARRAY* servers,
-                                  DNS_RECORDA** results, void* reserved) = 0;
+                                  DNS_RECORDA** results, void* reserved, ULONG ifIndex) = 0;
     virtual void DnsFree(void* data, DNS_FREE_TYPE freeType) = 0;
 };
 
@@ -60,8 +61,8 @@ DnsClient& CurrentDnsClient();
 void SetDnsClient(DnsClient* client);
 
 inline DNS_STATUS DnsQuery_A(const char* name, WORD type, DWORD options, IP4_ARRAY* servers,
-                             DNS_RECORDA** results, void* reserved) {
-    return CurrentDnsClient().DnsQuery_A(name, type, options, servers, results, reserved);
+                             DNS_RECORDA** results, void* reserved, ULONG ifIndex) {
+    return CurrentDnsClient().DnsQuery_A(name, type, options, servers, results, reserved, ifIndex);
 }
 inline void DnsFree(void* data, DNS_FREE_TYPE freeType) {
     CurrentDnsClient().DnsFree(data, freeType);

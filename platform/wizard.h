@@ -54,6 +54,8 @@ public:
     SavedRoute* m_pSavedRoutes = nullptr;
     char m_szFirmwareName[256] = {};
     std::string m_strFirmwarePath;
+    // The image, opened once at start-up (OpenFirmwareImage) and kept open; -1 when none.
+    int m_hFirmwareFile = -1;
     int m_nRebootTimeout = 120000;
     std::atomic<int> m_nProgressTarget{0};
     BOOL m_bDebug = FALSE;

@@ -114,6 +114,7 @@ int ProbeRouterDns(WizardContext& dlg) {
     }
 
     const std::uint64_t start = GetTickCount64();
+    // A stop ends the listening after the current wait.
     do {
         timeval limit{kWaitSeconds, 0};
         fd_set readSet;
@@ -141,7 +142,7 @@ int ProbeRouterDns(WizardContext& dlg) {
         Inform(dlg, inet_ntoa(answered), "Information");
         result = 1;
         break;
-    } while (GetTickCount64() - start < kWindowMs);
+    } while (GetTickCount64() - start < kWindowMs && !StopRequested());
 
     return result;
 }

@@ -20,7 +20,8 @@ enum : int {
 // 1 when a working router answered the query for kSetupHostName, else 0.
 int ProbeRouterDns(WizardContext& dlg);
 
-// Writes m_strFirmwarePath to 192.168.1.1 as m_szFirmwareName; TFTP_OK or an error code.
+// Writes the image open in m_hFirmwareFile, from its start, to 192.168.1.1 as m_szFirmwareName;
+// TFTP_OK or an error code.
 int TftpUploadFirmware(WizardContext& dlg);
 
 // Writes the "octet" write request for `fileName` at `packet`; returns its length.

@@ -4,11 +4,11 @@
 // one 512-byte block in flight, one re-send per packet.
 #include <arpa/inet.h>
 #include <sys/select.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -31,31 +31,30 @@ enum : int {
 constexpr std::uint64_t kWaitLimitMs = 5000;
 constexpr char kCaption[] = "Warning";
 
-class ImageFile {
+// The image opened at start-up and kept open, read from its start on every attempt.
+class ImageReader {
 public:
-    explicit ImageFile(const std::string& path) : file_(std::fopen(path.c_str(), "rb")) {
-        // A folder opens for reading here but has no image to give.
-        struct stat info {};
-        if (file_ && (::fstat(::fileno(file_), &info) != 0 || !S_ISREG(info.st_mode))) {
-            std::fclose(file_);
-            file_ = nullptr;
-        }
-    }
-    ~ImageFile() {
-        if (file_) std::fclose(file_);
-    }
-    ImageFile(const ImageFile&) = delete;
-    ImageFile& operator=(const ImageFile&) = delete;
+    explicit ImageReader(int file) : file_(file) {}
 
-    bool IsOpen() const { return file_ != nullptr; }
+    bool IsOpen() const { return file_ >= 0; }
     // Up to one block; fewer bytes mean the end of the image. False when reading failed.
     bool ReadBlock(unsigned char* buffer, std::size_t& count) {
-        count = std::fread(buffer, 1, kTftpBlockSize, file_);
-        return !std::ferror(file_);
+        count = 0;
+        while (count < kTftpBlockSize) {
+            const ssize_t got = ::pread(file_, buffer + count, kTftpBlockSize - count,
+                                        offset_ + static_cast<off_t>(count));
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) return false;
+            if (got == 0) break;
+            count += static_cast<std::size_t>(got);
+        }
+        offset_ += static_cast<off_t>(count);
+        return true;
     }
 
 private:
-    std::FILE* file_;
+    int file_;
+    off_t offset_ = 0;
 };
 
 void Report(WizardContext& dlg, const std::string& text) {
@@ -81,14 +80,16 @@ std::string ErrorMessage(const unsigned char* packet, std::size_t length) {
 }
 
 // Waits until a datagram is readable or `deadline` (tick count) passes. 1 readable, 0 timed
-// out, -1 failed.
+// out or stopped, -1 failed. Looks for a stop at least once a second.
 int WaitReadable(int fd, std::uint64_t deadline) {
+    constexpr std::uint64_t kStopCheckMs = 1000;
     for (;;) {
+        if (StopRequested()) return 0;
         const std::uint64_t now = GetTickCount64();
-        const std::uint64_t remaining = deadline > now ? deadline - now : 0;
+        const std::uint64_t slice = std::min(deadline > now ? deadline - now : 0, kStopCheckMs);
         timeval limit{};
-        limit.tv_sec = static_cast<time_t>(remaining / 1000);
-        limit.tv_usec = static_cast<suseconds_t>((remaining % 1000) * 1000);
+        limit.tv_sec = static_cast<time_t>(slice / 1000);
+        limit.tv_usec = static_cast<suseconds_t>((slice % 1000) * 1000);
         fd_set readSet;
         FD_ZERO(&readSet);
         FD_SET(fd, &readSet);
@@ -109,7 +110,7 @@ int TftpUploadFirmware(WizardContext& dlg) {
     int state = TFTP_STATE_REQUEST_SENT;
     int resent = 0;
 
-    ImageFile image(dlg.m_strFirmwarePath);
+    ImageReader image(dlg.m_hFirmwareFile);
     if (!image.IsOpen()) {
         Report(dlg, "TFTP firmware recovery failed: Can not open firmware.");
         return TFTP_ERR_OPEN;
@@ -140,6 +141,9 @@ int TftpUploadFirmware(WizardContext& dlg) {
 
     for (;;) {
         const int ready = WaitReadable(sock.fd(), deadline);
+        // A stop ends the transfer, silently; the boot loader drops the half-sent image and
+        // waits for a new one.
+        if (StopRequested()) return TFTP_ERR_TIMEOUT;
         if (ready < 0) {
             Report(dlg, "TFTP firmware recovery failed: Socket error.");
             return TFTP_ERR_SOCKET;

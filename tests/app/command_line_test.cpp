@@ -4,8 +4,11 @@
 #include "app/command_line.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <set>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -24,32 +27,58 @@ struct Case {
     int geoId;
     bool ok;
     std::string name;  // m_szFirmwareName when ok
-    std::string path;  // m_strFirmwarePath ("" to skip)
+    std::string path;  // m_strFirmwarePath, or the path refused ("" to skip)
     int timeoutMs = 120000;
     BOOL debug = FALSE;
     std::vector<DiagnosticBox> boxes = {};
 };
 
-CommandLineEnvironment Environment(int geoId, std::set<std::string> present = {}) {
-    return {
-        [geoId] { return geoId; },
-        "/sys",
-        [present](const std::string& path) { return present.count(path) > 0; },
-        [](const std::string& text, std::string& ansi) {
-            ansi = text;
-            return true;
-        },
-    };
-}
+// A system folder whose KESTREL/ holds real images and things that are no image.
+class SystemFolder {
+public:
+    SystemFolder() {
+        char pattern[] = "/tmp/kestrel-images-XXXXXX";
+        path_ = mkdtemp(pattern);
+        std::filesystem::create_directory(Images());
+        for (const char* name :
+             {"image.bin", "ww.bin", "na.bin", "my", "DEBUG.bin", "a.bin\tTIME=5", "a.bin"})
+            std::ofstream(Images() + name) << name;
+        std::filesystem::create_directory(Images() + "directory");
+        mkfifo((Images() + "fifo").c_str(), 0600);
+        std::filesystem::create_symlink("/dev/null", Images() + "device");
+    }
+    ~SystemFolder() { std::filesystem::remove_all(path_); }
+    std::string Images() const { return path_ + "/KESTREL/"; }
+    const std::string& path() const { return path_; }
 
-const std::set<std::string> kImages = {
-    "/sys/KESTREL/image.bin", "/sys/KESTREL/ww.bin",    "/sys/KESTREL/na.bin",
-    "/sys/KESTREL/my",        "/sys/KESTREL/DEBUG.bin", "/sys/KESTREL/a.bin\tTIME=5",
-    "/sys/KESTREL/a.bin",     "/sys/KESTREL/directory",
+private:
+    std::string path_;
 };
 
+// The platform's own opening of the images, in `folder`.
+CommandLineEnvironment Environment(int geoId, const SystemFolder& folder) {
+    CommandLineEnvironment environment = PlatformCommandLineEnvironment();
+    environment.userGeoId = [geoId] { return geoId; };
+    environment.systemDirectory = folder.path();
+    environment.toAnsi = [](const std::string& text, std::string& ansi) {
+        ansi = text;
+        return true;
+    };
+    return environment;
+}
+
+// Every name opens, as descriptor 99.
+CommandLineEnvironment Anything() {
+    return {[] { return kDE; }, "/sys", [](const std::string&) { return 99; }, [](int) {},
+            [](const std::string& text, std::string& ansi) {
+                ansi = text;
+                return true;
+            }};
+}
+
 TEST(CommandLineMatrix, SwitchesAndImageChoice) {
-    const std::string k = "/sys/KESTREL/";
+    const SystemFolder folder;
+    const std::string k = folder.Images();
     // clang-format off
     const Case cases[] = {
         {"FW names the image", "FW=image.bin", kDE, true, "image.bin", k + "image.bin"},
@@ -79,8 +108,10 @@ TEST(CommandLineMatrix, SwitchesAndImageChoice) {
         {"a tab does not end the value", "FW=a.bin\tTIME=5 x",
          kDE, true, "a.bin\tTIME=5", k + "a.bin\tTIME=5", 5000},
         {"quotes stay in the name", "FW=\"image.bin\"", kDE, false, "", ""},
-        {"a directory passes the existence test", "FW=directory",
-         kDE, true, "directory", k + "directory"},
+        {"a directory is refused like a missing image", "FW=directory",
+         kDE, false, "", k + "directory"},
+        {"a FIFO is refused without waiting for a writer", "FW=fifo", kDE, false, "", k + "fifo"},
+        {"a device is refused", "FW=device", kDE, false, "", k + "device"},
         {"lower-case debug does not count", "debug FW=image.bin",
          kDE, true, "image.bin", "", 120000, FALSE},
         {"DEBUG inside the image name", "FW=DEBUG.bin",
@@ -90,12 +121,16 @@ TEST(CommandLineMatrix, SwitchesAndImageChoice) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.title);
         CommandLineSettings got =
-            ReadCommandLine(kPrefix + c.arguments, Environment(c.geoId, kImages));
+            ReadCommandLine(kPrefix + c.arguments, Environment(c.geoId, folder));
         EXPECT_EQ(got.ok, c.ok);
         EXPECT_EQ(got.bDebug, c.debug);
         EXPECT_EQ(got.boxes, c.boxes);
         if (!c.ok) {
             EXPECT_FALSE(got.failure.empty());
+            if (!c.path.empty()) {
+                EXPECT_EQ(got.failure, "Can not find Firmware " + c.path);
+            }
+            EXPECT_EQ(got.hFirmwareFile, -1);
             continue;
         }
         EXPECT_EQ(got.szFirmwareName, c.name);
@@ -103,35 +138,38 @@ TEST(CommandLineMatrix, SwitchesAndImageChoice) {
             EXPECT_EQ(got.strFirmwarePath, c.path);
         }
         EXPECT_EQ(got.nRebootTimeout, c.timeoutMs);
+        // The image stays open, and it is the named one.
+        char content[64] = {};
+        ASSERT_GT(pread(got.hFirmwareFile, content, sizeof content - 1, 0), 0);
+        EXPECT_EQ(content, c.name);
+        CloseFirmwareImage(got.hFirmwareFile);
     }
 }
 
 TEST(CommandLineMatrix, DebugFoundInTheProgramPathShowsEveryBox) {
+    const SystemFolder folder;
+    const std::string gone = "Can not find Firmware " + folder.Images() + "gone.bin";
     CommandLineSettings got =
-        ReadCommandLine("/opt/DEBUG/kestrel-recovery FW=gone.bin", Environment(kDE, kImages));
+        ReadCommandLine("/opt/DEBUG/kestrel-recovery FW=gone.bin", Environment(kDE, folder));
     EXPECT_FALSE(got.ok);
     EXPECT_EQ(got.bDebug, TRUE);
-    const std::vector<DiagnosticBox> boxes = {
-        {"gone.bin", "Firmware"},
-        {"Can not find Firmware /sys/KESTREL/gone.bin", "Error"},
-    };
+    const std::vector<DiagnosticBox> boxes = {{"gone.bin", "Firmware"}, {gone, "Error"}};
     EXPECT_EQ(got.boxes, boxes);
-    EXPECT_EQ(got.failure, "Can not find Firmware /sys/KESTREL/gone.bin");
+    EXPECT_EQ(got.failure, gone);
 
-    got = ReadCommandLine(kPrefix + "DEBUG WWFW=ww.bin", Environment(GEOID_MEXICO, kImages));
+    got = ReadCommandLine(kPrefix + "DEBUG WWFW=ww.bin", Environment(GEOID_MEXICO, folder));
     EXPECT_FALSE(got.ok);
     EXPECT_EQ(got.boxes, (std::vector<DiagnosticBox>{{"You must specify the FW name.", "Error"}}));
 
-    got = ReadCommandLine(kPrefix + "FW=gone.bin", Environment(kDE, kImages));
+    got = ReadCommandLine(kPrefix + "FW=gone.bin", Environment(kDE, folder));
     EXPECT_FALSE(got.ok);
     EXPECT_TRUE(got.boxes.empty());  // silent without DEBUG
-    EXPECT_EQ(got.failure, "Can not find Firmware /sys/KESTREL/gone.bin");
+    EXPECT_EQ(got.failure, gone);
 }
 
 TEST(CommandLineMatrix, NamesThatLeaveTheImageFolderAreNeverFound) {
-    // Even a file system that says yes to everything must not let them through.
-    CommandLineEnvironment everything = Environment(kDE);
-    everything.exists = [](const std::string&) { return true; };
+    // Even a file system that opens everything must not let them through.
+    const CommandLineEnvironment everything = Anything();
     for (const char* arguments : {"FW=../../etc/shadow", "FW=/etc/shadow", "FW=.", "FW=..",
                                   "FW=", "FW= image.bin", "FW=sub/image.bin"}) {
         SCOPED_TRACE(arguments);
@@ -144,8 +182,7 @@ TEST(CommandLineMatrix, NamesThatLeaveTheImageFolderAreNeverFound) {
 }
 
 TEST(CommandLineMatrix, OverlongValuesAndNamesFailInsteadOfBeingCut) {
-    CommandLineEnvironment everything = Environment(kDE);
-    everything.exists = [](const std::string&) { return true; };
+    const CommandLineEnvironment everything = Anything();
 
     // TIME= accepts 511 characters and refuses 512.
     EXPECT_TRUE(
@@ -178,19 +215,23 @@ TEST(CommandLineMatrix, OverlongValuesAndNamesFailInsteadOfBeingCut) {
     EXPECT_TRUE(got.ok);  // 511 characters even though 1022 bytes
 }
 
-TEST(CommandLineMatrix, NameThatTheLocaleCannotWriteFails) {
-    CommandLineEnvironment environment = Environment(kDE, kImages);
+TEST(CommandLineMatrix, NameThatTheLocaleCannotWriteFailsAndClosesTheImage) {
+    CommandLineEnvironment environment = Anything();
     environment.toAnsi = [](const std::string&, std::string&) { return false; };
+    std::vector<int> closed;
+    environment.close = [&closed](int file) { closed.push_back(file); };
     CommandLineSettings got = ReadCommandLine(kPrefix + "DEBUG FW=image.bin", environment);
     EXPECT_FALSE(got.ok);
     ASSERT_EQ(got.boxes.size(), 2u);
     EXPECT_EQ(got.boxes[1].caption, "Error");
     EXPECT_NE(got.boxes[1].text.find("character set"), std::string::npos);
+    EXPECT_EQ(closed, std::vector<int>{99});
+    EXPECT_EQ(got.hFirmwareFile, -1);
 }
 
 TEST(CommandLineMatrix, LocationIsAskedOnlyWhenTheWorldImageIsNamed) {
     int asked = 0;
-    CommandLineEnvironment environment = Environment(kDE, kImages);
+    CommandLineEnvironment environment = Anything();
     environment.userGeoId = [&asked] {
         ++asked;
         return kDE;

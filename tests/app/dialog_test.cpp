@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The wizard dialog: pages, buttons, the timer-driven bar, workers and quitting.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -19,6 +20,7 @@
 
 #include "app/recovery_dlg.h"
 #include "netcfg/netcfg.h"
+#include "platform/clock.h"
 #include "tests/app/image_folder.h"
 #include "tests/support/network_isolation.h"
 
@@ -100,6 +102,7 @@ protected:
         SetIpHelper(nullptr);
         scripted = nullptr;
         unsetenv("KESTREL_SYSTEM_DIR");
+        ClearStopRequest();
     }
 
     // The dialog after OnInitDialog with `arguments`; shown when that succeeds. Boxes are
@@ -388,24 +391,41 @@ TEST_F(Wizard, QuitSignalWithoutAJobQuitsAtOnce) {
     ASSERT_TRUE(WaitUntil([&] { return finished_.has_value(); }));
     EXPECT_EQ(finished_, QDialog::Rejected);
     EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(dlg.QuitSignal(), SIGTERM);
 }
 
-TEST_F(Wizard, QuitSignalDuringAJobWaitsForItAndRestores) {
+TEST_F(Wizard, QuitSignalStopsTheJobSaysSoAndRestoresOnceItEnded) {
     CKSTLDevRecoveryDlg& dlg = Open();
     StartJob([](WizardContext& context) {
         InsetIPEntry(context, "10.0.0.1", "255.0.0.0", 3);
-        scripted->WaitForRelease();
+        Sleep(60000);  // a pause that only a stop cuts short
+        context.SetStatusText("uploading firmware to the router...");
         context.SetPage(PAGE_FAILED);
     });
+    std::vector<std::string> shown;
+    QObject::connect(&dlg, &CKSTLDevRecoveryDlg::StatusTextChanged,
+                     [&](const QString& text) { shown.push_back(text.toStdString()); });
     raise(SIGINT);
-    WaitUntil([] { return false; }, 300);
-    EXPECT_FALSE(finished_.has_value());
-    EXPECT_TRUE(dlg.isVisible());
-    jobs_.Release();
     ASSERT_TRUE(WaitUntil([&] { return finished_.has_value(); }));
     EXPECT_EQ(finished_, QDialog::Rejected);
+    EXPECT_EQ(dlg.QuitSignal(), SIGINT);
+    EXPECT_EQ(shown, std::vector<std::string>{"stopping, restoring PC network settings..."});
     ASSERT_EQ(ipHelper_.added.size(), 1u);
     EXPECT_EQ(ipHelper_.added[0].first, inet_addr("10.0.0.1"));
+}
+
+TEST_F(Wizard, SecondQuitSignalLeavesAtOnceWithoutWaitingForTheJob) {
+    CKSTLDevRecoveryDlg& dlg = Open();
+    std::vector<int> exits;
+    dlg.SetProcessExit([&](int status) { exits.push_back(status); });
+    StartBlockedJob();  // still inside its step
+    raise(SIGTERM);
+    ASSERT_TRUE(WaitUntil([&] { return StopRequested(); }));
+    EXPECT_TRUE(exits.empty());
+    raise(SIGINT);
+    ASSERT_TRUE(WaitUntil([&] { return !exits.empty(); }));
+    EXPECT_EQ(exits, std::vector<int>{128 + SIGINT});
+    EXPECT_FALSE(finished_.has_value());
 }
 
 TEST_F(Wizard, QuitSignalAfterASuccessfulJobQuitsWithoutOpeningThePage) {
@@ -418,6 +438,7 @@ TEST_F(Wizard, QuitSignalAfterASuccessfulJobQuitsWithoutOpeningThePage) {
     jobs_.Release();
     ASSERT_TRUE(WaitUntil([&] { return finished_.has_value(); }));
     EXPECT_EQ(finished_, QDialog::Rejected);
+    EXPECT_EQ(dlg_->QuitSignal(), SIGHUP);
     EXPECT_TRUE(openedUrls_.empty());
     EXPECT_TRUE(ipHelper_.added.empty());
 }
@@ -443,6 +464,11 @@ TEST_F(Wizard, DebugSwitchShowsTheFirmwareNameAtStartUp) {
     EXPECT_EQ(dlg_->m_nRebootTimeout, 45000);
     EXPECT_STREQ(dlg_->m_szFirmwareName, "x.bin");
     EXPECT_EQ(dlg_->m_strFirmwarePath, folder_.path().toStdString() + "/KESTREL/x.bin");
+    // The image is open from start-up until the dialog goes.
+    const int file = dlg_->m_hFirmwareFile;
+    EXPECT_NE(fcntl(file, F_GETFD), -1);
+    dlg_.reset();
+    EXPECT_EQ(fcntl(file, F_GETFD), -1);
 }
 
 TEST_F(Wizard, MissingImageFailsOnInitDialogWithTheBox) {

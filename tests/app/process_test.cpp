@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The real program: the start-up failures end the process with status 1 before any window, and
-// a quit signal on the welcome page ends it normally.
+// a quit signal ends it with 128 + the signal's number.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -103,16 +103,28 @@ TEST_F(Program, HelpPrintsUsageAndSucceeds) {
     EXPECT_NE(outcome.out.find(Folder() + "/KESTREL/"), std::string::npos);
 }
 
-TEST_F(Program, QuitSignalOnTheWelcomePageEndsNormally) {
-    std::unique_ptr<QProcess> process(Start({"FW=x.bin"}));
-    ASSERT_TRUE(process->waitForStarted(kWaitMs));
-    // Still running after a while: the image was accepted and the wizard waits for the user.
-    EXPECT_FALSE(process->waitForFinished(1500));
-    ASSERT_EQ(process->state(), QProcess::Running);
-    kill(static_cast<pid_t>(process->processId()), SIGTERM);
-    ASSERT_TRUE(process->waitForFinished(kWaitMs));
-    EXPECT_EQ(process->exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(process->exitCode(), 0);
+TEST_F(Program, AQuitSignalEndsItWith128PlusItsNumber) {
+    struct Case {
+        const char* when;
+        QStringList arguments;
+        int signal;
+    };
+    const Case cases[] = {
+        {"on the welcome page", {"FW=x.bin"}, SIGTERM},
+        {"while a start-up box is open", {"DEBUG", "FW=x.bin"}, SIGINT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.when);
+        std::unique_ptr<QProcess> process(Start(c.arguments));
+        ASSERT_TRUE(process->waitForStarted(kWaitMs));
+        // Still running after a while: the image was accepted and the wizard waits for the user.
+        EXPECT_FALSE(process->waitForFinished(1500));
+        ASSERT_EQ(process->state(), QProcess::Running);
+        kill(static_cast<pid_t>(process->processId()), c.signal);
+        ASSERT_TRUE(process->waitForFinished(kWaitMs));
+        EXPECT_EQ(process->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process->exitCode(), 128 + c.signal);
+    }
 }
 
 }  // namespace

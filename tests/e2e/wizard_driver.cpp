@@ -4,14 +4,15 @@
 // each status line and page as it changes, and optionally saving a screenshot of every page.
 // Runs inside the lab's pc namespace only (see e2e.sh and scripts/demo).
 //
-//   kestrel-wizard-driver --expect router-ok|success|failed [--shots DIR] [--timeout S]
+//   kestrel-wizard-driver --expect router-ok|success|failed|stopped [--shots DIR] [--timeout S]
 //                         -- WIZARD-ARGUMENTS...
 //
 //   router-ok  Next, then the router-working page with nothing recorded; Quit.
 //   success    Next, then the success page; Next must open the router's login page.
 //   failed     Next, then the failure page; Retry must end there again with the same records
 //              and no second removal; Quit puts them back.
-// Exit status 0 when the scenario went as expected.
+//   stopped    Next, then a quit signal from outside ends the wizard with nothing recorded.
+// Exit status 0 when the scenario went as expected; for stopped, 128 + the signal's number.
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -69,7 +70,7 @@ bool Parse(int argc, char** argv, Options& options) {
     }
     for (++i; i < argc; ++i) options.wizardArgs.push_back(argv[i]);
     return options.expect == "router-ok" || options.expect == "success" ||
-           options.expect == "failed";
+           options.expect == "failed" || options.expect == "stopped";
 }
 
 class Driver {
@@ -93,6 +94,7 @@ public:
         dlg_.SetBoxPresenter([this](const QString& text, const QString& caption) {
             Say("box " + caption.toStdString() + ": " + text.toStdString());
         });
+        QObject::connect(&dlg_, &QDialog::finished, [this] { ended_ = true; });
     }
 
     // Waits until the page on screen is `page` (and no job runs), pumping events.
@@ -116,6 +118,15 @@ public:
         }
         return Fail(std::string("timed out waiting for page ") + PageName(page) + ", on " +
                     PageName(dlg_.PageOnScreen()));
+    }
+    // Waits until the dialog has ended, pumping events.
+    bool WaitForEnd() {
+        const qint64 limit = static_cast<qint64>(options_.timeoutSeconds) * 1000;
+        while (clock_.elapsed() < limit) {
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+            if (ended_) return true;
+        }
+        return Fail("timed out waiting for the dialog to end");
     }
     void Press(QPushButton& button, const char* name) {
         Say(std::string("press: ") + name + " (" + button.text().toStdString() + ")");
@@ -146,13 +157,14 @@ private:
     std::string openedUrl_;
     QString lastStatus_;
     int shots_ = 0;
+    bool ended_ = false;
 };
 
 int Run(int argc, char** argv) {
     Options options;
     if (!Parse(argc, argv, options)) {
         std::fprintf(stderr,
-                     "usage: kestrel-wizard-driver --expect router-ok|success|failed "
+                     "usage: kestrel-wizard-driver --expect router-ok|success|failed|stopped "
                      "[--shots DIR] [--timeout S] -- WIZARD-ARGUMENTS...\n");
         return 2;
     }
@@ -190,6 +202,13 @@ int Run(int argc, char** argv) {
         driver.Press(dlg.OkButton(), "Next");
         if (driver.OpenedUrl() != kSetupPageUrl)
             return driver.Fail("Next did not open " + std::string(kSetupPageUrl)), 1;
+    } else if (options.expect == "stopped") {
+        if (!driver.WaitForEnd()) return 1;
+        if (!dlg.QuitSignal()) return driver.Fail("the dialog ended without a quit signal"), 1;
+        if (dlg.m_pSavedAddresses || dlg.m_pSavedRoutes)
+            return driver.Fail("settings still recorded after the stop"), 1;
+        driver.Say("ended by signal " + std::to_string(dlg.QuitSignal()));
+        return 128 + dlg.QuitSignal();
     } else {
         if (!driver.WaitFor(PAGE_FAILED)) return 1;
         const int addresses = Count(dlg.m_pSavedAddresses);

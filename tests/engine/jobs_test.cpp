@@ -5,12 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "engine/engine.h"
 #include "netcfg/netcfg.h"
+#include "platform/clock.h"
 #include "platform/kernel.h"
 #include "proto/proto.h"
 #include "tests/support/fake_clock.h"
@@ -104,17 +107,20 @@ protected:
         wizard.m_nRebootTimeout = 10000;
         SetRouterProtocols({[this](WizardContext&) {
                                 clock.Advance(probeMs);
+                                if (afterProbe) afterProbe();
                                 return probeResult;
                             },
                             [this](WizardContext&) {
                                 ++uploads;
                                 clock.Advance(3000);
+                                if (afterUpload) afterUpload();
                                 return uploadResults.empty() ? TFTP_OK : NextUpload();
                             }});
     }
     void TearDown() override {
         DiscardSavedSettings(wizard);
         SetRouterProtocols({});
+        ClearStopRequest();
     }
 
     int NextUpload() {
@@ -193,7 +199,8 @@ protected:
     int probeResult = 0;
     std::uint64_t probeMs = 0;
     std::vector<int> uploadResults;
-    int uploads = 0;
+    std::atomic<int> uploads{0};
+    std::function<void()> afterProbe, afterUpload;
     std::vector<std::string> addressesBefore, routesBefore;
 };
 
@@ -479,6 +486,82 @@ TEST_F(Jobs, TenAdaptersAreAllTriedAndTheBarEndsFull) {
     EXPECT_EQ(wizard.m_nProgressTarget.load(), 1000);
     EXPECT_THAT(Pages(), ElementsAre(PAGE_FAILED));
 }
+
+// A stop requested during one phase of the first adapter's attempt, which would otherwise go
+// through every phase.
+struct StopCase {
+    const char* phase;
+    enum Hook { Probe, IpCall, Upload, Poll } hook;
+    const char* call;  // IpCall: the stop comes with the first call that starts so
+    std::size_t temporaryAdds;
+};
+
+void PrintTo(const StopCase& c, std::ostream* out) {
+    *out << c.phase;
+}
+
+class StopDuring : public Jobs, public ::testing::WithParamInterface<StopCase> {
+protected:
+    void SetUp() override {
+        Jobs::SetUp();
+        const StopCase& c = GetParam();
+        // A step has begun with its ARP, its upload, its poll, or an address it adds (the
+        // temporary one, or one of the PC's put back).
+        net.ip.SetCallHook([this, c](const std::string& call) {
+            if (call.rfind("SendARP(", 0) == 0 || call.rfind("AddIPAddress(", 0) == 0) ++steps;
+            if (c.hook == StopCase::IpCall && call.rfind(c.call, 0) == 0) StopNow();
+        });
+        net.dns.SetQueryHook([this, c] {
+            ++steps;
+            if (c.hook == StopCase::Poll) StopNow();
+        });
+        if (c.hook == StopCase::Probe) afterProbe = [this] { StopNow(); };
+        if (c.hook == StopCase::Upload) afterUpload = [this] { StopNow(); };
+    }
+    int Steps() const { return steps + uploads; }
+    void StopNow() {
+        if (StopRequested()) return;
+        stopTick = clock.GetTickCount64();
+        stepsAtStop = Steps();
+        RequestStop();
+    }
+
+    std::atomic<int> steps{0};
+    int stepsAtStop = -1;
+    std::uint64_t stopTick = 0;
+};
+
+TEST_P(StopDuring, TheRunEndsOnTheFailedPageWithinTheStepAndQuitPutsThePcBack) {
+    BuildPc();
+    net.RouterAnswersArpOn(kDeadEnd);
+    net.ScriptDns({DNS_ERROR_RCODE_NAME_ERROR});
+    StartFromStatusCheck();
+
+    EXPECT_THAT(Pages(), ElementsAre(PAGE_FAILED));
+    // Nothing began and nothing was slept after the stop; no other adapter was tried.
+    EXPECT_EQ(Steps(), stepsAtStop);
+    EXPECT_EQ(PageTick(), stopTick);
+    EXPECT_EQ(LogWith("AddIPAddress(192.168.1.141").size(), GetParam().temporaryAdds);
+    for (const std::string& address : net.AddressState())
+        EXPECT_EQ(address.find("192.168.1.141"), std::string::npos);
+    if (GetParam().hook == StopCase::Probe) {
+        EXPECT_THAT(net.Log(), IsEmpty());
+    }
+    RestoreNetworkSettings(wizard);  // Quit on the failed page
+    EXPECT_EQ(net.AddressState(), addressesBefore);
+    EXPECT_EQ(net.RouteState(), routesBefore);
+}
+
+const StopCase kStopCases[] = {
+    {"Probe", StopCase::Probe, nullptr, 0},
+    {"SettlePause", StopCase::IpCall, "AddIPAddress(192.168.1.141", 1},
+    {"Arp", StopCase::IpCall, "SendARP(", 1},
+    {"Upload", StopCase::Upload, nullptr, 1},
+    {"RestorePause", StopCase::IpCall, "CreateIpForwardEntry(", 1},
+    {"Poll", StopCase::Poll, nullptr, 1},
+};
+INSTANTIATE_TEST_SUITE_P(Phases, StopDuring, ::testing::ValuesIn(kStopCases),
+                         [](const auto& row) { return std::string(row.param.phase); });
 
 TEST_F(Jobs, ThreadEntryRunsTheJobThenClearsItsHandleAndStopsTheTimer) {
     BuildPc();

@@ -3,7 +3,12 @@
 // The DNS probe and the resolver configuration it reads, in the lab.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -13,6 +18,7 @@
 
 #include "platform/clock.h"
 #include "platform/iphlpapi.h"
+#include "platform/windns.h"
 #include "proto/proto.h"
 #include "tests/lab/lab_process.h"
 #include "tests/proto/fake_network_params.h"
@@ -113,6 +119,60 @@ TEST(DnsProbeLab, SilentServersEachGetFiveQueriesAndTheWindowEndsInTime) {
         }
     }
     RunInRouter({"ip", "addr", "del", "192.168.1.2/24", "dev", "eth0"});
+}
+
+// systemd-resolved's list of upstream servers, on a tmpfs over /run/systemd that only this
+// process sees.
+class ResolvedUpstream {
+public:
+    explicit ResolvedUpstream(const std::string& text) {
+        static const bool isolated =
+            unshare(CLONE_NEWNS) == 0 &&
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        mounted_ = isolated && mount("tmpfs", "/run/systemd", "tmpfs", 0, "size=64k") == 0;
+        EXPECT_TRUE(mounted_) << "a private /run/systemd: " << std::strerror(errno);
+        mkdir("/run/systemd/resolve", 0755);
+        std::ofstream("/run/systemd/resolve/resolv.conf") << text;
+    }
+    ~ResolvedUpstream() {
+        if (mounted_) umount("/run/systemd");
+    }
+
+private:
+    bool mounted_ = false;
+};
+
+TEST(NetworkParamsLab, ALocalStubIsPassedByForTheServersItForwardsTo) {
+    ResolvConf conf("nameserver 127.0.0.53\n");
+    ResolvedUpstream upstream("nameserver 192.168.1.1\n");
+    // The stub holds an answer for the login name, as a cache would after the router was seen.
+    RouterProcess stub(
+        {"dnsmasq", "--keep-in-foreground", "--conf-file=/dev/null", "--no-resolv", "--no-hosts",
+         "--bind-interfaces", "--listen-address=127.0.0.53", "--pid-file=", "--user=root",
+         std::string("--host-record=") + kSetupHostName + ",192.168.1.1"},
+        "LAB_PC");
+    ASSERT_TRUE(WaitFor(
+        [] {
+            IP4_ARRAY servers{1, {inet_addr("127.0.0.53")}};
+            DNS_RECORDA* records = nullptr;
+            if (DnsQuery_A(kSetupHostName, DNS_TYPE_A, 0, &servers, &records, nullptr,
+                           if_nametoindex("lo")) != 0)
+                return false;
+            DnsFree(records, DnsFreeRecordList);
+            return true;
+        },
+        std::chrono::seconds(10)));
+
+    struct Case {
+        const char* router;
+        int result;
+    };
+    for (const Case& c : {Case{"bootloader", 0}, Case{"normal", 1}}) {
+        SCOPED_TRACE(c.router);
+        TempDir dir;
+        RouterSim sim(dir, {"--mode", c.router});
+        EXPECT_EQ(RunProbe(false).result, c.result);
+    }
 }
 
 TEST(NetworkParamsLab, DnsServersComeFromTheResolverConfigurationInOrder) {

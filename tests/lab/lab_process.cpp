@@ -19,8 +19,8 @@ extern char** environ;
 namespace kestrel::lab {
 namespace {
 
-pid_t Spawn(const std::vector<std::string>& args) {
-    std::vector<std::string> full{"ip", "netns", "exec", LabNamespace("LAB_ROUTER")};
+pid_t Spawn(const std::vector<std::string>& args, const char* where = "LAB_ROUTER") {
+    std::vector<std::string> full{"ip", "netns", "exec", LabNamespace(where)};
     full.insert(full.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : full) argv.push_back(a.data());
@@ -58,7 +58,8 @@ int RunInRouter(const std::vector<std::string>& args) {
     return status;
 }
 
-RouterProcess::RouterProcess(const std::vector<std::string>& args) : pid_(Spawn(args)) {}
+RouterProcess::RouterProcess(const std::vector<std::string>& args, const char* where)
+    : pid_(Spawn(args, where)) {}
 
 RouterProcess::~RouterProcess() {
     Stop();

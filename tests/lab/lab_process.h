@@ -20,11 +20,11 @@ std::string LabNamespace(const char* variable);
 // Runs `args` inside the router namespace and waits for it (at most 10 s); its exit status.
 int RunInRouter(const std::vector<std::string>& args);
 
-// A program started inside the router namespace and ended (SIGTERM, then SIGKILL) when the
-// object goes.
+// A program started inside the router namespace (or the lab namespace that `where` names) and
+// ended (SIGTERM, then SIGKILL) when the object goes.
 class RouterProcess {
 public:
-    explicit RouterProcess(const std::vector<std::string>& args);
+    explicit RouterProcess(const std::vector<std::string>& args, const char* where = "LAB_ROUTER");
     ~RouterProcess();
     RouterProcess(const RouterProcess&) = delete;
     RouterProcess& operator=(const RouterProcess&) = delete;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/kernel.h"
 #include "proto/proto.h"
 #include "tests/lab/lab_process.h"
 #include "tests/support/recording_wizard.h"
@@ -20,9 +21,11 @@ using namespace std::chrono_literals;
 
 int Upload(const std::string& path, const std::string& name) {
     RecordingWizard wizard;
-    wizard.m_strFirmwarePath = path;
+    wizard.m_hFirmwareFile = OpenFirmwareImage(path);
     snprintf(wizard.m_szFirmwareName, sizeof wizard.m_szFirmwareName, "%s", name.c_str());
-    return TftpUploadFirmware(wizard);
+    const int result = TftpUploadFirmware(wizard);
+    CloseFirmwareImage(wizard.m_hFirmwareFile);
+    return result;
 }
 
 // Gives a server started in the router namespace a moment to bind its port.

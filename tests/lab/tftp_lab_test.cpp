@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/kernel.h"
 #include "proto/proto.h"
 #include "tests/lab/lab_process.h"
 #include "tests/support/recording_wizard.h"
@@ -30,9 +32,10 @@ struct Upload {
     std::vector<std::string> boxes;
 };
 
-Upload RunUpload(const std::string& path, const std::string& name, bool debug) {
+// Uploads the image open in `file` (-1: none).
+Upload RunUpload(int file, const std::string& name, bool debug) {
     RecordingWizard wizard;
-    wizard.m_strFirmwarePath = path;
+    wizard.m_hFirmwareFile = file;
     snprintf(wizard.m_szFirmwareName, sizeof wizard.m_szFirmwareName, "%s", name.c_str());
     wizard.m_bDebug = debug ? TRUE : FALSE;
     const std::uint64_t start = GetTickCount64();
@@ -51,7 +54,10 @@ protected:
         WriteFile(dir_.File("kestrel.img"), image_);
         options.insert(options.end(), {"--store", dir_.File("stored.img")});
         StartSim(options);
-        return RunUpload(dir_.File("kestrel.img"), "kestrel.img", debug);
+        const int file = OpenFirmwareImage(dir_.File("kestrel.img"));
+        const Upload upload = RunUpload(file, "kestrel.img", debug);
+        CloseFirmwareImage(file);
+        return upload;
     }
     void StartSim(const std::vector<std::string>& options) {
         sim_.reset();  // the last one must have let go of port 69
@@ -175,9 +181,41 @@ TEST_F(TftpLab, ErrorPacketsEndTheUploadWithTheirCodeAndText) {
     }
 }
 
+TEST_F(TftpLab, TheImageOpenedOnceIsSentWholeOnEveryAttempt) {
+    image_ = MakeImage(3 * 512 + 5, 11);
+    WriteFile(dir_.File("kestrel.img"), image_);
+    const int file = OpenFirmwareImage(dir_.File("kestrel.img"));
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+        SCOPED_TRACE(attempt);
+        std::filesystem::remove(dir_.File("stored.img"));
+        StartSim({"--store", dir_.File("stored.img")});
+        ExpectIntact(RunUpload(file, "kestrel.img", true));
+    }
+    CloseFirmwareImage(file);
+}
+
+TEST_F(TftpLab, AStopEndsTheWaitSilentlyWithoutAResend) {
+    image_ = MakeImage(1000, 5);
+    WriteFile(dir_.File("kestrel.img"), image_);
+    const int file = OpenFirmwareImage(dir_.File("kestrel.img"));
+    StartSim({"--silent"});
+    std::thread stopper([] {
+        std::this_thread::sleep_for(1500ms);
+        RequestStop();
+    });
+    const Upload upload = RunUpload(file, "kestrel.img", true);
+    stopper.join();
+    ClearStopRequest();
+    CloseFirmwareImage(file);
+    EXPECT_NE(upload.result, TFTP_OK);
+    EXPECT_TRUE(upload.boxes.empty());
+    EXPECT_EQ(sim_->Tftp(2).size(), 1u);  // the re-send was due at 5 s
+    std::printf("stopped after %.1f s\n", upload.seconds);
+}
+
 TEST_F(TftpLab, MissingImageSendsNothing) {
     StartSim({});
-    const Upload upload = RunUpload(dir_.File("absent.img"), "absent.img", true);
+    const Upload upload = RunUpload(-1, "absent.img", true);
     EXPECT_EQ(upload.result, TFTP_ERR_OPEN);
     EXPECT_EQ(upload.boxes, std::vector<std::string>{
                                 "Warning: TFTP firmware recovery failed: Can not open firmware."});

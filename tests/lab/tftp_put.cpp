@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/kernel.h"
 #include "proto/proto.h"
 
 namespace {
@@ -33,9 +34,12 @@ int main(int argc, char** argv) {
     }
     ConsoleWizard wizard;
     wizard.m_strFirmwarePath = argv[1];
+    wizard.m_hFirmwareFile = kestrel::OpenFirmwareImage(argv[1]);
     const char* slash = std::strrchr(argv[1], '/');
     const char* name = slash ? slash + 1 : argv[1];
     std::snprintf(wizard.m_szFirmwareName, sizeof wizard.m_szFirmwareName, "%s", name);
     wizard.m_bDebug = argc == 3;
-    return kestrel::TftpUploadFirmware(wizard);
+    const int result = kestrel::TftpUploadFirmware(wizard);
+    kestrel::CloseFirmwareImage(wizard.m_hFirmwareFile);
+    return result;
 }

@@ -19,12 +19,12 @@ using testing::FakeIpHelper;
 using testing::RecordingWizard;
 using Lines = std::vector<std::string>;
 
-std::string Query(const std::string& server, DNS_STATUS status) {
-    return "DnsQuery_A(router.kestrel.home, type 1, options 8, servers [" + server +
-           "]) = " + std::to_string(status);
+std::string Query(const std::string& server, ULONG ifIndex, DNS_STATUS status) {
+    return "DnsQuery_A(router.kestrel.home, type 1, options 8, servers [" + server + "] via " +
+           std::to_string(ifIndex) + ") = " + std::to_string(status);
 }
 
-TEST(CheckResolver, AsksOnlyTheFirstGatewayOfTheAdapter) {
+TEST(CheckResolver, AsksOnlyTheFirstGatewayOfTheAdapterThroughThatAdapter) {
     FakeIpHelper ip;
     ip.AddAdapter(2, "eth0");
     ip.AddAdapter(3, "eth1");
@@ -37,7 +37,7 @@ TEST(CheckResolver, AsksOnlyTheFirstGatewayOfTheAdapter) {
     RecordingWizard dlg;
 
     EXPECT_EQ(CheckResolver(dlg, 3), 1);
-    EXPECT_EQ(dns.Calls(), (Lines{Query("192.168.1.1", 0), "DnsFree(records, 1)"}));
+    EXPECT_EQ(dns.Calls(), (Lines{Query("192.168.1.1", 3, 0), "DnsFree(records, 1)"}));
     EXPECT_EQ(dns.OutstandingResults(), 0);
 
     for (DNS_STATUS failure : {DNS_ERROR_RCODE_NAME_ERROR, DNS_INFO_NO_RECORDS,
@@ -45,7 +45,7 @@ TEST(CheckResolver, AsksOnlyTheFirstGatewayOfTheAdapter) {
         dns.ClearCalls();
         dns.ScriptStatus(failure);
         EXPECT_EQ(CheckResolver(dlg, 3), 0);
-        EXPECT_EQ(dns.Calls(), Lines{Query("192.168.1.1", failure)});
+        EXPECT_EQ(dns.Calls(), Lines{Query("192.168.1.1", 3, failure)});
     }
     EXPECT_TRUE(dlg.Boxes().empty());
 }
@@ -100,7 +100,7 @@ TEST(CheckResolver, ZeroGatewayIsAskedAndItsFailureCounts) {
     FakeDnsClient dns(DNS_STATUS{ERROR_TIMEOUT});
     RecordingWizard dlg;
     EXPECT_EQ(CheckResolver(dlg, 2), 0);
-    EXPECT_EQ(dns.Calls(), Lines{Query("0.0.0.0", DNS_STATUS{ERROR_TIMEOUT})});
+    EXPECT_EQ(dns.Calls(), Lines{Query("0.0.0.0", 2, DNS_STATUS{ERROR_TIMEOUT})});
 }
 
 }  // namespace

@@ -197,16 +197,22 @@ TEST(LinuxResolver, AsksTheGatewayThroughItsOwnLink) {
     EXPECT_EQ(CheckResolver(dlg, eth1), 0);  // nobody answers yet
     {
         RouterDns dns;
-        // A host route on the other link would carry an unbound query away from eth1.
+        // A host route and a better default route via the same gateway address on the other
+        // link: neither the routes nor the gateway's address may pick the link for the query.
         Shell("ip route add 192.168.1.1/32 via 192.168.0.254 dev eth0");
+        Shell("ip route add default via 192.168.1.1 dev eth0 onlink metric 50");
         EXPECT_EQ(CheckResolver(dlg, eth1), 1);
+        Shell("ip route del default via 192.168.1.1 dev eth0 onlink metric 50");
         Shell("ip route del 192.168.1.1/32 via 192.168.0.254 dev eth0");
         EXPECT_EQ(CheckResolver(dlg, if_nametoindex("eth0")), 0);  // gateway 0.0.0.0
 
         IP4_ARRAY servers{1, {inet_addr("192.168.1.1")}};
         DNS_RECORDA* records = nullptr;
+        EXPECT_EQ(DnsQuery_A(kSetupHostName, DNS_TYPE_A, DNS_QUERY_BYPASS_CACHE, &servers, &records,
+                             nullptr, if_nametoindex("eth0")),
+                  ERROR_TIMEOUT);  // bound to the dead end
         ASSERT_EQ(DnsQuery_A(kSetupHostName, DNS_TYPE_A, DNS_QUERY_BYPASS_CACHE, &servers, &records,
-                             nullptr),
+                             nullptr, eth1),
                   0);
         ASSERT_NE(records, nullptr);
         EXPECT_EQ(records->Data.A.IpAddress, inet_addr("192.168.1.1"));

@@ -138,17 +138,19 @@ TEST(NetworkAdminRights, RootHasThemAndLosesThemWithOneCapability) {
     }
 }
 
-TEST(QuitSignals, EachSignalLeavesOneByteInThePipe) {
+TEST(QuitSignals, EachSignalLeavesOneByteInThePipeAndTheFirstIsNamed) {
     int readEnd = InstallQuitSignalPipe();
     ASSERT_GE(readEnd, 0);
     EXPECT_EQ(InstallQuitSignalPipe(), readEnd);
-    DrainQuitSignalPipe(readEnd);
-    EXPECT_EQ(DrainQuitSignalPipe(readEnd), 0);
-    raise(SIGINT);
+    int first = 0;
+    DrainQuitSignalPipe(readEnd, first);
+    EXPECT_EQ(DrainQuitSignalPipe(readEnd, first), 0);
     raise(SIGTERM);
+    raise(SIGINT);
     raise(SIGHUP);
-    EXPECT_EQ(DrainQuitSignalPipe(readEnd), 3);
-    EXPECT_EQ(DrainQuitSignalPipe(readEnd), 0);
+    EXPECT_EQ(DrainQuitSignalPipe(readEnd, first), 3);
+    EXPECT_EQ(first, SIGTERM);
+    EXPECT_EQ(DrainQuitSignalPipe(readEnd, first), 0);
 }
 
 }  // namespace

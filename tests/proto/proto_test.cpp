@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -181,22 +180,16 @@ TEST_F(ProbeWithoutSending, EnlargedBlockThatCannotBeAllocated) {
     EXPECT_EQ(params.askedSizes.size(), 1u);
 }
 
-TEST(UploadWithoutSending, ImageThatCannotBeOpenedEndsBeforeAnySocket) {
-    const auto folder = std::filesystem::temp_directory_path();
-    for (const std::string& path : {std::string("/nonexistent/kestrel.img"), folder.string()}) {
-        SCOPED_TRACE(path);
+TEST(UploadWithoutSending, WithoutAnOpenImageItEndsBeforeAnySocket) {
+    for (BOOL debug : {TRUE, FALSE}) {
         RecordingWizard wizard;
-        wizard.m_strFirmwarePath = path;
         std::strcpy(wizard.m_szFirmwareName, "kestrel.img");
-        wizard.m_bDebug = TRUE;
+        wizard.m_bDebug = debug;
         EXPECT_EQ(TftpUploadFirmware(wizard), TFTP_ERR_OPEN);
         EXPECT_EQ(wizard.Boxes(),
-                  std::vector<std::string>{"Warning: TFTP firmware recovery failed: Can not open "
-                                           "firmware."});
-        RecordingWizard quiet;
-        quiet.m_strFirmwarePath = path;
-        EXPECT_EQ(TftpUploadFirmware(quiet), TFTP_ERR_OPEN);
-        EXPECT_TRUE(quiet.Boxes().empty());
+                  debug ? std::vector<std::string>{"Warning: TFTP firmware recovery failed: Can "
+                                                   "not open firmware."}
+                        : std::vector<std::string>{});
     }
 }
 

@@ -1,7 +1,8 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A clock whose sleeps return at once and move time on, so that jobs full of fixed pauses run
-// instantly in unit tests. Installs itself for the lifetime of the object.
+// instantly in unit tests; once a stop is requested they move it no more, as the system clock's
+// sleeps end then. Installs itself for the lifetime of the object.
 #pragma once
 
 #include <atomic>
@@ -19,6 +20,7 @@ public:
 
     std::uint64_t GetTickCount64() override { return now_.load(); }
     void Sleep(DWORD milliseconds) override {
+        if (StopRequested()) return;
         now_ += milliseconds;
         slept_ += milliseconds;
     }

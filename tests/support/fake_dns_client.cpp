@@ -69,7 +69,7 @@ int FakeDnsClient::OutstandingResults() const {
 }
 
 DNS_STATUS FakeDnsClient::DnsQuery_A(const char* name, WORD type, DWORD options, IP4_ARRAY* servers,
-                                     DNS_RECORDA** results, void*) {
+                                     DNS_RECORDA** results, void*, ULONG ifIndex) {
     std::function<void()> hook;
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -93,7 +93,8 @@ DNS_STATUS FakeDnsClient::DnsQuery_A(const char* name, WORD type, DWORD options,
     }
     calls_.push_back("DnsQuery_A(" + std::string(name ? name : "null") + ", type " +
                      std::to_string(type) + ", options " + std::to_string(options) + ", servers " +
-                     ServerList(servers) + ") = " + std::to_string(status));
+                     ServerList(servers) + " via " + std::to_string(ifIndex) +
+                     ") = " + std::to_string(status));
     return status;
 }
 

@@ -29,7 +29,7 @@ public:
     // Runs on every query before its status is chosen (e.g. to move a fake clock on).
     void SetQueryHook(std::function<void()> hook);
 
-    // "DnsQuery_A(router.kestrel.home, type 1, options 8, servers [192.168.1.1]) = 0",
+    // "DnsQuery_A(router.kestrel.home, type 1, options 8, servers [192.168.1.1] via 3) = 0",
     // "DnsFree(records, 1)".
     std::vector<std::string> Calls() const;
     void ClearCalls();
@@ -37,7 +37,7 @@ public:
     int OutstandingResults() const;
 
     DNS_STATUS DnsQuery_A(const char* name, WORD type, DWORD options, IP4_ARRAY* servers,
-                          DNS_RECORDA** results, void* reserved) override;
+                          DNS_RECORDA** results, void* reserved, ULONG ifIndex) override;
     void DnsFree(void* data, DNS_FREE_TYPE freeType) override;
 
 private:

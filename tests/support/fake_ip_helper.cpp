@@ -107,6 +107,11 @@ void FakeIpHelper::SetArpResponder(std::function<DWORD(IPAddr, IPAddr)> responde
     arpResponder_ = std::move(responder);
 }
 
+void FakeIpHelper::SetCallHook(std::function<void(const std::string&)> hook) {
+    std::lock_guard<std::mutex> guard(lock_);
+    callHook_ = std::move(hook);
+}
+
 std::vector<std::string> FakeIpHelper::Calls() const {
     std::lock_guard<std::mutex> guard(lock_);
     return calls_;
@@ -148,6 +153,7 @@ bool FakeIpHelper::Scripted(const std::string& function, DWORD& result) {
 
 DWORD FakeIpHelper::Record(std::string call, DWORD result) {
     calls_.push_back(std::move(call) + " = " + std::to_string(result));
+    if (callHook_) callHook_(calls_.back());
     return result;
 }
 

@@ -51,6 +51,8 @@ public:
     // SendARP answers: scripted codes first, then the responder, else ERROR_BAD_NET_NAME.
     void ScriptArp(DWORD result);
     void SetArpResponder(std::function<DWORD(IPAddr dest, IPAddr src)> responder);
+    // Runs after every call with its line (see Calls); it must not call the fake.
+    void SetCallHook(std::function<void(const std::string& call)> hook);
 
     // What happened.
     std::vector<std::string> Calls() const;
@@ -95,6 +97,7 @@ private:
     std::map<std::string, std::deque<DWORD>> scripted_;
     std::deque<DWORD> arpResults_;
     std::function<DWORD(IPAddr, IPAddr)> arpResponder_;
+    std::function<void(const std::string&)> callHook_;
     std::map<DWORD, std::string> contextNames_;  // every context ever handed out
     DWORD nextContext_ = 1;
     std::vector<std::string> calls_;
