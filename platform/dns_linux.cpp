@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "platform/linux_iphlp.h"
+#include "platform/dns_linux.h"
 
 namespace kestrel {
 namespace {

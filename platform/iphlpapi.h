@@ -2,8 +2,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // IP Helper services: adapters, addresses, routes, ARP and network parameters, with the
 // record layouts, sizing protocols and result codes the network code relies on.
-// Over Linux they are provided by netlink (libnl-route-3), AF_PACKET and the resolver
-// configuration; unit tests install a scripted fake with SetIpHelper.
+// Over Linux the front ends send them to the privileged helper (platform/helper_client.h),
+// which makes them over netlink and AF_PACKET; the network parameters come from the resolver
+// configuration. Unit tests install a scripted fake with SetIpHelper.
 #pragma once
 
 #include <ctime>

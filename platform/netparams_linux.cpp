@@ -12,7 +12,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/linux_iphlp.h"
 #include "platform/netparams.h"
 
 namespace kestrel {
@@ -95,10 +94,6 @@ std::vector<IPAddr> ServersPastLocalStubs(const std::vector<IPAddr>& configured,
         add(server);
     }
     return servers;
-}
-
-DWORD LinuxIpHelper::GetNetworkParams(FIXED_INFO* fixedInfo, ULONG* outBufLen) {
-    return LinuxGetNetworkParams(fixedInfo, outBufLen);
 }
 
 DWORD LinuxGetNetworkParams(FIXED_INFO* fixedInfo, ULONG* outBufLen) {

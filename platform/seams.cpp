@@ -4,7 +4,7 @@
 // fake.
 #include <atomic>
 
-#include "platform/linux_iphlp.h"
+#include "platform/dns_linux.h"
 #include "platform/netparams.h"
 
 namespace kestrel {
