@@ -59,6 +59,29 @@ TEST(ColorProgressCtrl, FillFollowsThePositionOverTheClientWidth) {
     }
 }
 
+TEST(ColorProgressCtrl, RepaintsAtEveryStep) {
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::Paint) ++paints;
+            return false;
+        }
+    } counter;
+    CColorProgressCtrl bar;
+    bar.resize(350, 30);
+    bar.SetRange(0, 1000);
+    bar.SetStep(2);
+    bar.show();
+    QCoreApplication::processEvents();
+    bar.installEventFilter(&counter);
+    for (int position = 2; position <= 40; position += 2) {
+        const int before = counter.paints;
+        bar.StepIt();
+        QCoreApplication::processEvents();
+        EXPECT_GT(counter.paints, before) << "position " << position;
+    }
+}
+
 TEST(ColorProgressCtrl, PositionMessagesKeepToTheRangeAndStepWraps) {
     CColorProgressCtrl bar;
     bar.SetRange(0, 1000);
