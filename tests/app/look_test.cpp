@@ -289,9 +289,8 @@ TEST_F(Look, EveryTextFitsItsControlAtTheDesktopsFontSize) {
         for (const char* label : {"Next", "Retry", "Quit"})
             EXPECT_EQ(InkCutOff(dlg.OkButton(), QString::fromLatin1(label), Qt::AlignCenter), 0);
         // The run-time rectangles grow with the font, and so does the window around them.
-        for (QWidget* control :
-             {static_cast<QWidget*>(&dlg.m_ctlDescription),
-              static_cast<QWidget*>(&dlg.m_ctlProgress), static_cast<QWidget*>(&dlg.m_ctlStatus)})
+        for (QWidget* control : std::initializer_list<QWidget*>{
+                 &dlg.m_ctlDescription, &dlg.m_ctlProgress, &dlg.m_ctlStatus})
             EXPECT_TRUE(dlg.rect().contains(control->geometry()));
     }
 }
