@@ -3,6 +3,7 @@
 #include "app/color_progress_ctrl.h"
 
 #include <QPainter>
+#include <QProxyStyle>
 #include <algorithm>
 
 namespace kestrel {
@@ -10,10 +11,29 @@ namespace {
 
 constexpr int kBorder = 1;  // the window border around the client area
 
+// The base class's painting keeps the books on what was painted last, but the look of the bar
+// is our own: the style draws nothing. And as the fill has no chunks, every position differs
+// from the last one painted.
+class FlatBarStyle : public QProxyStyle {
+public:
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+        if (element != CE_ProgressBar) QProxyStyle::drawControl(element, option, painter, widget);
+    }
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override {
+        if (metric == PM_ProgressBarChunkWidth) return 0;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
+
 }  // namespace
 
 CColorProgressCtrl::CColorProgressCtrl(QWidget* parent)
     : QProgressBar(parent), m_clrBar(0, 0, 255) {
+    auto* style = new FlatBarStyle;
+    style->setParent(this);
+    setStyle(style);
     QProgressBar::setRange(0, 100);
     QProgressBar::setValue(0);
     setTextVisible(false);
@@ -47,7 +67,8 @@ int CColorProgressCtrl::StepIt() {
     return previous;
 }
 
-void CColorProgressCtrl::paintEvent(QPaintEvent*) {
+void CColorProgressCtrl::paintEvent(QPaintEvent* event) {
+    QProgressBar::paintEvent(event);
     OnPaint();
 }
 

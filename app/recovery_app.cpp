@@ -4,6 +4,7 @@
 
 #include <QMessageBox>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -39,6 +40,19 @@ void PrintFailure(const std::string& line) {
     std::fprintf(stderr, "%s: %s\n", kProgram, line.c_str());
 }
 
+QtMessageHandler g_qtMessages = nullptr;
+
+// Qt aborts when no display can be reached; a program started outside a desktop session ends
+// like at any other start-up failure instead. Nothing has been changed yet.
+void EndWhenNoDisplay(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type != QtFatalMsg) {
+        if (g_qtMessages) g_qtMessages(type, context, text);
+        return;
+    }
+    PrintFailure("cannot open a window: no display (is DISPLAY or WAYLAND_DISPLAY set?)");
+    std::_Exit(1);
+}
+
 }  // namespace
 
 CKSTLDevRecoveryApp::CKSTLDevRecoveryApp(int& argc, char** argv) : m_argc(argc), m_argv(argv) {}
@@ -64,7 +78,9 @@ int CKSTLDevRecoveryApp::Run() {
     // Where the program asks to be elevated: the helper starts, and a front end started as
     // root becomes the invoking user before Qt is loaded.
     m_helper = PrivilegedHelper::Start(m_strHelperFailure);
+    g_qtMessages = qInstallMessageHandler(EndWhenNoDisplay);
     m_app = std::make_unique<QApplication>(m_argc, m_argv);
+    qInstallMessageHandler(g_qtMessages);
     QApplication::setApplicationName(QString::fromLatin1(kProgram));
     InitInstance();
     // A clean end: the helper puts back whatever the dialog left changed.

@@ -2,18 +2,23 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/recovery_dlg.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QThread>
+#include <QtMath>
 #include <cstdlib>
 #include <cstring>
 
+#include "app/assistive.h"
 #include "app/command_line.h"
 #include "netcfg/netcfg.h"
 #include "platform/clock.h"
@@ -31,7 +36,11 @@ constexpr int kTemplateHeight = 151;
 constexpr int kProgressUpper = 1000;
 constexpr int kProgressStep = 2;
 constexpr int kIconSize = 32;  // SM_CXICON, SM_CYICON
+constexpr double kDialogPointSize = 10;
 const QColor kTitleColour(0, 153, 204);
+// The text colour of the white window, whatever the desktop's theme: a dark theme's light text
+// would vanish on it.
+const QColor kTextColour(0, 0, 0);
 
 struct PageRow {
     const char* description;
@@ -79,6 +88,40 @@ int MulDiv(int number, int numerator, int denominator) {
     return static_cast<int>((product >= 0 ? product + half : product - half) / denominator);
 }
 
+// Base units of a dialog font: the average width of the 52 letters and the cell height.
+QSize BaseUnits(const QFont& font, const QPaintDevice* device) {
+    QFontMetrics metrics(font, device);
+    const QString letters =
+        QString::fromLatin1("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    return {(metrics.horizontalAdvance(letters) / 26 + 1) / 2, metrics.height()};
+}
+
+// Makes `label` tall enough for the tallest of `texts` at its width. The template's heights are
+// those of another platform's fonts, and a scaled screen draws text unhinted, a little taller.
+void FitHeightToText(QLabel& label, std::initializer_list<QString> texts) {
+    const QFontMetricsF metrics(label.font(), &label);
+    const int flags = (label.wordWrap() ? Qt::TextWordWrap : 0) | Qt::AlignLeft | Qt::AlignTop;
+    int height = label.height();
+    for (const QString& text : texts) {
+        const QRectF lines = metrics.boundingRect(QRectF(0, 0, label.width(), 1e6), flags, text);
+        height = std::max(height, qCeil(lines.height()));
+    }
+    label.resize(label.width(), height);
+}
+
+// The run-time rectangles are pixels for the 10-point dialog font; a larger desktop font
+// enlarges them with the rest of the window.
+QRect ScaledToFont(const QRect& pixels, const QFont& font, const QPaintDevice* device) {
+    QFont designFont(font);
+    designFont.setPointSizeF(kDialogPointSize);
+    const QSize now = BaseUnits(font, device);
+    const QSize design = BaseUnits(designFont, device);
+    return QRect(MulDiv(pixels.x(), now.width(), design.width()),
+                 MulDiv(pixels.y(), now.height(), design.height()),
+                 MulDiv(pixels.width(), now.width(), design.width()),
+                 MulDiv(pixels.height(), now.height(), design.height()));
+}
+
 }  // namespace
 
 CKSTLDevRecoveryDlg::CKSTLDevRecoveryDlg(ThreadEntry statusCheckEntry, ThreadEntry recoveryEntry)
@@ -97,6 +140,7 @@ CKSTLDevRecoveryDlg::CKSTLDevRecoveryDlg(ThreadEntry statusCheckEntry, ThreadEnt
       m_openUrl([](const QUrl& url) { QDesktopServices::openUrl(url); }),
       m_showBox([this](const QString& text, const QString& caption) {
           QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
+          box.setTextFormat(Qt::PlainText);  // the texts may carry a router's words
           connect(this, &CKSTLDevRecoveryDlg::Stopping, &box, &QMessageBox::reject);
           box.exec();
       }),
@@ -104,7 +148,9 @@ CKSTLDevRecoveryDlg::CKSTLDevRecoveryDlg(ThreadEntry statusCheckEntry, ThreadEnt
     setWindowTitle(QString::fromLatin1(kCaption));
 
     m_dialogFont = QFont(FirstInstalled({"Microsoft Sans Serif", "Liberation Sans"}));
-    m_dialogFont.setPointSize(10);
+    // A user who chose larger text on the desktop gets it here too.
+    m_dialogFont.setPointSizeF(
+        std::max(kDialogPointSize, QFontInfo(QApplication::font()).pointSizeF()));
     setFont(m_dialogFont);
 
     const QString titleFamily = FirstInstalled({"Arial", "Liberation Sans"});
@@ -135,6 +181,10 @@ CKSTLDevRecoveryDlg::CKSTLDevRecoveryDlg(ThreadEntry statusCheckEntry, ThreadEnt
 
     Layout();
     m_btnOk.setDefault(true);
+    // The rule is a line of underscores and the second bar never moves: nothing to read out.
+    HideFromAssistiveTools(m_ctlRule);
+    HideFromAssistiveTools(m_ctlProgressAux);
+    m_ctlProgress.setAccessibleName(QString::fromLatin1("Recovery progress"));
     // Stacking and tab order follow the template: later controls lie on top of earlier ones.
     for (QWidget* control : std::initializer_list<QWidget*>{
              &m_btnOk, &m_btnCancel, &m_ctlTitle, &m_ctlRule, &m_ctlDescription, &m_ctlProgressAux,
@@ -163,14 +213,9 @@ CKSTLDevRecoveryDlg::~CKSTLDevRecoveryDlg() {
 }
 
 QRect CKSTLDevRecoveryDlg::MapDialogRect(int x, int y, int width, int height) const {
-    // Base units of the dialog font: the average width of the 52 letters and the cell height.
-    QFontMetrics metrics(m_dialogFont, this);
-    const QString letters =
-        QString::fromLatin1("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-    const int baseX = (metrics.horizontalAdvance(letters) / 26 + 1) / 2;
-    const int baseY = metrics.height();
-    return QRect(MulDiv(x, baseX, 4), MulDiv(y, baseY, 8), MulDiv(width, baseX, 4),
-                 MulDiv(height, baseY, 8));
+    const QSize base = BaseUnits(m_dialogFont, this);
+    return QRect(MulDiv(x, base.width(), 4), MulDiv(y, base.height(), 8),
+                 MulDiv(width, base.width(), 4), MulDiv(height, base.height(), 8));
 }
 
 void CKSTLDevRecoveryDlg::Layout() {
@@ -183,11 +228,15 @@ void CKSTLDevRecoveryDlg::Layout() {
     m_ctlProgressAux.setGeometry(MapDialogRect(33, 64, 186, 14));
     m_ctlProgress.setGeometry(MapDialogRect(33, 84, 186, 14));
     m_ctlStatus.setGeometry(MapDialogRect(37, 126, 171, 8));
+    FitHeightToText(m_ctlTitle, {m_ctlTitle.text()});
+    FitHeightToText(m_ctlRule, {m_ctlRule.text()});
+    FitHeightToText(m_ctlStatus, {QString::fromLatin1(kWorkingStatus)});
 }
 
 QBrush CKSTLDevRecoveryDlg::OnCtlColor(QWidget* control) {
     QPalette palette = control->palette();
     palette.setColor(QPalette::Window, Qt::white);
+    palette.setColor(QPalette::WindowText, kTextColour);
     if (control == &m_ctlTitle || control == &m_ctlRule) {
         palette.setColor(QPalette::WindowText, kTitleColour);
         control->setFont(control == &m_ctlTitle ? m_titleFont : m_ruleFont);
@@ -214,9 +263,12 @@ BOOL CKSTLDevRecoveryDlg::OnInitDialog() {
     std::memset(m_szFirmwareName, 0, sizeof m_szFirmwareName);
     std::memcpy(m_szFirmwareName, settings.szFirmwareName.data(), settings.szFirmwareName.size());
 
-    m_ctlDescription.setGeometry(30, 90, 420, 150);
-    m_ctlProgress.setGeometry(55, 200, 350, 30);
-    m_ctlProgressAux.setGeometry(55, 200, 350, 30);
+    m_ctlDescription.setGeometry(ScaledToFont(QRect(30, 90, 420, 150), m_dialogFont, this));
+    m_ctlProgress.setGeometry(ScaledToFont(QRect(55, 200, 350, 30), m_dialogFont, this));
+    m_ctlProgressAux.setGeometry(m_ctlProgress.geometry());
+    FitHeightToText(m_ctlDescription, {QString::fromLatin1(kPages[PAGE_WELCOME].description),
+                                       QString::fromLatin1(kPages[PAGE_SUCCESS].description),
+                                       QString::fromLatin1(kPages[PAGE_FAILED].description)});
 
     m_ctlProgress.SetRange(0, kProgressUpper);
     m_ctlProgress.SetStep(kProgressStep);

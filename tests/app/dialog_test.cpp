@@ -319,12 +319,14 @@ TEST_F(Wizard, WorkerCallsCompleteOnTheUiThreadBeforeTheyReturn) {
 TEST_F(Wizard, DefaultBoxWaitsForOkOnTheUiThread) {
     CKSTLDevRecoveryDlg& dlg = Open({"FW=x.bin"}, TRUE, false);
     QString shownText, shownCaption;
+    Qt::TextFormat shownFormat = Qt::AutoText;
     QWidget* shownParent = nullptr;
     QTimer closer;
     QObject::connect(&closer, &QTimer::timeout, [&] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             shownText = box->text();
             shownCaption = box->windowTitle();
+            shownFormat = box->textFormat();
             shownParent = box->parentWidget();
             box->button(QMessageBox::Ok)->click();
         }
@@ -332,12 +334,14 @@ TEST_F(Wizard, DefaultBoxWaitsForOkOnTheUiThread) {
     closer.start(20);
     std::atomic<bool> returned{false};
     StartJob([&](WizardContext& context) {
-        context.MessageBox("Create thread failed", "Failed");
+        // A router's ERROR text is shown as it came, never as markup.
+        context.MessageBox("TFTP recevie Error 0: <b>bad</b>", "Failed");
         returned = true;
         context.SetPage(PAGE_ROUTER_OK);
     });
     ASSERT_TRUE(WaitUntil([&] { return returned.load() && !dlg.JobRunning(); }));
-    EXPECT_EQ(shownText.toStdString(), "Create thread failed");
+    EXPECT_EQ(shownText.toStdString(), "TFTP recevie Error 0: <b>bad</b>");
+    EXPECT_EQ(shownFormat, Qt::PlainText);
     EXPECT_EQ(shownCaption.toStdString(), "Failed");
     EXPECT_EQ(shownParent, &dlg);
 }

@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The real program: the start-up failures end the process with status 1 before any window, and
-// a quit signal ends it with 128 + the signal's number.
+// The real program: the start-up failures, a missing display among them, end the process with
+// status 1 before any window, and a quit signal ends it with 128 + the signal's number.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -36,19 +36,25 @@ protected:
         std::string out, err;
     };
 
-    QProcess* Start(const QStringList& arguments, const QString& locale = "C.UTF-8") {
+    QProcess* Start(const QStringList& arguments, const QString& locale = "C.UTF-8",
+                    bool display = true) {
         auto* process = new QProcess;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("KESTREL_SYSTEM_DIR", folder_.path());
         environment.insert("QT_QPA_PLATFORM", "offscreen");
+        if (!display) {
+            for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+                environment.remove(QString::fromLatin1(name));
+        }
         environment.insert("LC_ALL", locale);
         process->setProcessEnvironment(environment);
         process->start(QString::fromLatin1(KESTREL_RECOVERY_BINARY), arguments);
         return process;
     }
 
-    Outcome Run(const QStringList& arguments, const QString& locale = "C.UTF-8") {
-        std::unique_ptr<QProcess> process(Start(arguments, locale));
+    Outcome Run(const QStringList& arguments, const QString& locale = "C.UTF-8",
+                bool display = true) {
+        std::unique_ptr<QProcess> process(Start(arguments, locale, display));
         Outcome outcome;
         if (!process->waitForFinished(kWaitMs)) {
             process->kill();
@@ -72,8 +78,11 @@ TEST_F(Program, StartUpFailuresEndWithStatusOneAndOneLine) {
         QStringList arguments;
         QString locale;
         std::string line;
+        bool display = true;
     };
     const std::string overlong(600, 'x');
+    const std::string noDisplay =
+        "cannot open a window: no display (is DISPLAY or WAYLAND_DISPLAY set?)";
     const Case cases[] = {
         {{}, "C.UTF-8", "You must specify the FW name."},
         {{"TIME=30"}, "C.UTF-8", "You must specify the FW name."},
@@ -86,10 +95,12 @@ TEST_F(Program, StartUpFailuresEndWithStatusOneAndOneLine) {
         {{"FW=" + QString::fromStdString(overlong)},
          "C.UTF-8",
          "The value of FW= is longer than 511 characters."},
+        {{"FW=x.bin"}, "C.UTF-8", noDisplay, false},
+        {{"FW=y.bin"}, "C.UTF-8", noDisplay, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
-        Outcome outcome = Run(c.arguments, c.locale);
+        Outcome outcome = Run(c.arguments, c.locale, c.display);
         EXPECT_EQ(outcome.status, 1);
         EXPECT_EQ(outcome.err.find("kestrel-recovery: " + c.line + "\n") != std::string::npos, true)
             << outcome.err;

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Builds the .deb from a built tree and fails on anything lintian (errors, warnings and the
+# pedantic tags not overridden), desktop-file-validate, appstreamcli or mandoc find in it.
+# Usage: check_package.sh BUILD_DIR
+set -euo pipefail
+build=$(realpath "$1")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1 ||
+    { cat "$work/cpack.log"; exit 1; }
+deb=$(echo "$work"/*.deb)
+dpkg-deb -x "$deb" "$work/root"
+status=0
+fail() { echo "package check: $*" >&2; status=1; }
+
+lintian --pedantic --info --fail-on error,warning,pedantic "$deb" || fail "lintian"
+
+shopt -s nullglob
+for entry in "$work"/root/usr/share/applications/*.desktop; do
+    # Hints are advice; anything else it prints is an error or a warning.
+    out=$(desktop-file-validate "$entry" 2>&1 | grep -v ': hint: ' || true)
+    [ -z "$out" ] || { echo "$out"; fail "desktop-file-validate ${entry##*/}"; }
+done
+metainfo=("$work"/root/usr/share/metainfo/*.xml)
+[ ${#metainfo[@]} -gt 0 ] || fail "no AppStream metainfo"
+for file in "${metainfo[@]}"; do
+    appstreamcli validate --no-net --explain "$file" || fail "appstreamcli ${file##*/}"
+done
+pages=("$work"/root/usr/share/man/man*/*)
+[ ${#pages[@]} -gt 0 ] || fail "no manual page"
+for page in "${pages[@]}"; do
+    mandoc -Tlint -W warning "$page" || fail "mandoc ${page##*/}"
+done
+exit $status
