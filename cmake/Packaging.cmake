@@ -53,7 +53,7 @@ install(CODE "
     if(CMAKE_INSTALL_DO_STRIP)
         file(GLOB programs \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/*\"
                            \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_SBINDIR}/*\"
-                           \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBEXECDIR}/*\")
+                           \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBEXECDIR}/${PROJECT_NAME}/*\")
         foreach(program \${programs})
             execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment \${program}
                             COMMAND_ERROR_IS_FATAL ANY)
@@ -72,7 +72,9 @@ set(CPACK_PACKAGE_DESCRIPTION
     "each wired Ethernet adapter in turn, uploads the firmware image by TFTP, puts\n"
     "the PC's settings back and waits for the router to restart.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})  # no semicolons above
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# The programs carry the helper's installed path, which the polkit action names too: the package
+# installs where the build was configured to (the presets say /usr).
+set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
