@@ -5,10 +5,11 @@
 #include <QMessageBox>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/recovery_dlg.h"
+#include "engine/command_line.h"
 #include "platform/kernel.h"
 #include "platform/privileges.h"
 
@@ -21,19 +22,19 @@ void PrintUsage() {
     std::printf(
         "Usage: %s [DEBUG] [TIME=seconds] FW=image\n"
         "       %s [DEBUG] [TIME=seconds] WWFW=image NAFW=image\n"
+        "       %s --choose [DEBUG] [TIME=seconds] [image-path]\n"
         "\n"
         "Brings a router whose firmware is damaged back to life: the router's boot loader gets\n"
         "the image by TFTP at 192.168.1.1 over a wired Ethernet adapter of this PC.\n"
         "\n"
-        "  FW=image     the firmware image, a file name in %s/KESTREL/\n"
-        "  WWFW=image   the image for the rest of the world\n"
-        "  NAFW=image   the image for the United States, Canada and Mexico\n"
-        "  TIME=seconds how long to wait for the router to restart (default 120)\n"
-        "  DEBUG        show a message box for every failure and detail\n"
+        "%s"
+        "  --choose      the image is the path given as an argument; without one, and without\n"
+        "                a switch naming it, a file dialog asks for it\n"
         "\n"
         "It runs as you and asks once, through polkit, for the administrator rights that\n"
-        "changing the network settings needs.\n",
-        kProgram, kProgram, GetSystemDirectoryW().c_str());
+        "changing the network settings needs. Exit status: 0 the router works, 1 the recovery\n"
+        "did not start, 2 it failed, 128+N ended by signal N; the PC's settings are put back.\n",
+        kProgram, kProgram, kProgram, SwitchesUsage().c_str());
 }
 
 void PrintFailure(const std::string& line) {
@@ -68,13 +69,15 @@ int CKSTLDevRecoveryApp::Run() {
             "asks for them through polkit");
         return 1;
     }
-    SetCommandLine(m_argc, m_argv);
-    for (int i = 1; i < m_argc; ++i) {
-        if (std::strcmp(m_argv[i], "--help") == 0 || std::strcmp(m_argv[i], "-h") == 0) {
+    std::vector<std::string> arguments(m_argv, m_argv + m_argc);
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == "--help" || arguments[i] == "-h") {
             PrintUsage();
             return 0;
         }
     }
+    m_bChoose = TakeChooseOption(arguments, m_strImageArgument);
+    SetCommandLine(arguments);
     // Where the program asks to be elevated: the helper starts, and a front end started as
     // root becomes the invoking user before Qt is loaded.
     m_helper = PrivilegedHelper::Start(m_strHelperFailure);
@@ -96,19 +99,18 @@ BOOL CKSTLDevRecoveryApp::InitInstance() {
             QString::fromLatin1("KESTREL Device Recovery needs administrator rights to change the "
                                 "network settings of this PC.\n\n") +
                 QString::fromLocal8Bit(m_strHelperFailure.c_str()) + QLatin1Char('.'));
-        m_nExitStatus = 1;
+        m_nExitStatus = EXIT_NOT_STARTED;
         return FALSE;
     }
 
     CKSTLDevRecoveryDlg dlg;
+    if (m_bChoose) dlg.ChooseImage(m_strImageArgument);
     if (dlg.OnInitDialog()) {
         dlg.exec();
     } else if (!dlg.QuitSignal()) {
         PrintFailure(dlg.StartupFailure());
-        m_nExitStatus = 1;
     }
-    // Ended by a quit signal: the status a shell expects of a program that signal ended.
-    if (dlg.QuitSignal()) m_nExitStatus = 128 + dlg.QuitSignal();
+    m_nExitStatus = dlg.ExitStatus();
     return FALSE;
 }
 

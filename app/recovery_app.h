@@ -29,6 +29,8 @@ private:
     std::string m_strHelperFailure;
     std::unique_ptr<QApplication> m_app;
     int m_nExitStatus = 0;
+    bool m_bChoose = false;
+    std::string m_strImageArgument;  // --choose: the image's path, "" for none
 };
 
 }  // namespace kestrel

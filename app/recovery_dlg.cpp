@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
@@ -19,7 +21,6 @@
 #include <cstring>
 
 #include "app/assistive.h"
-#include "app/command_line.h"
 #include "netcfg/netcfg.h"
 #include "platform/clock.h"
 
@@ -29,7 +30,6 @@ namespace {
 constexpr char kCaption[] = "KESTREL Device Recovery";
 constexpr char kRule[] = "_________________________________________";
 constexpr char kWorkingStatus[] = "checking router status...";
-constexpr char kStoppingStatus[] = "stopping, restoring PC network settings...";
 constexpr int kTimerId = 1;
 constexpr int kTemplateWidth = 240;
 constexpr int kTemplateHeight = 151;
@@ -43,29 +43,13 @@ const QColor kTitleColour(0, 153, 204);
 const QColor kTextColour(0, 0, 0);
 
 struct PageRow {
-    const char* description;
     bool cancelShown;
     const char* okLabel;
 };
 
 // PAGE_WORKING has its own steps in SetPageNow.
 const PageRow kPages[] = {
-    {"In case of router firmware corruption (the power LED of the router will blink slowly and "
-     "PC can's access the router any more), this KESTREL Router Firmware Recovery tool will "
-     "restore the router with a working firmware.\n\nAfter the router has been recovered, you "
-     "will need to reconfigure it with your network settings.\n\nThis operation may take 5~10 "
-     "minutes",
-     true, "Next"},
-    {"Router recovering in progress, please wait. DO NOT turn off the power during this "
-     "progress.",
-     false, nullptr},
-    {"The router is working normally, there is no need to recover.", false, "Quit"},
-    {"Congratulations!\n\nYou Router is successfully recovered.\n\nClick Next to configure the "
-     "router again.",
-     false, "Next"},
-    {"Unforturnately, firmware recovery failed this time.\n\nClick Retry to try it again, or "
-     "click Quit to exit this tool.",
-     true, "Retry"},
+    {true, "Next"}, {false, nullptr}, {false, "Quit"}, {false, "Next"}, {true, "Retry"},
 };
 
 QEvent::Type WorkerEndedEventType() {
@@ -145,6 +129,12 @@ CKSTLDevRecoveryDlg::CKSTLDevRecoveryDlg(ThreadEntry statusCheckEntry, ThreadEnt
           box.exec();
       }),
       m_exitProcess([](int status) { std::_Exit(status); }) {
+    m_choice.askUser = [] {
+        const QString path = QFileDialog::getOpenFileName(
+            nullptr, QString::fromLatin1("Choose the firmware image"), QString(),
+            QString::fromLatin1("Firmware images (*.bin *.img *.trx);;All files (*)"));
+        return QFile::encodeName(path).toStdString();
+    };
     setWindowTitle(QString::fromLatin1(kCaption));
 
     m_dialogFont = QFont(FirstInstalled({"Microsoft Sans Serif", "Liberation Sans"}));
@@ -245,30 +235,30 @@ QBrush CKSTLDevRecoveryDlg::OnCtlColor(QWidget* control) {
     return m_whiteBrush;
 }
 
+void CKSTLDevRecoveryDlg::ChooseImage(std::string fileArgument) {
+    m_bChoose = true;
+    m_choice.fileArgument = std::move(fileArgument);
+}
+
 BOOL CKSTLDevRecoveryDlg::OnInitDialog() {
     setWindowIcon(m_hIcon);  // both the big and the small icon
 
-    CommandLineSettings settings =
-        ReadCommandLine(GetCommandLineW(), PlatformCommandLineEnvironment());
-    m_bDebug = settings.bDebug;
-    m_nRebootTimeout = settings.nRebootTimeout;
+    const CommandLineSettings settings = ReadCommandLine(
+        GetCommandLineW(), PlatformCommandLineEnvironment(), m_bChoose ? &m_choice : nullptr);
+    ApplyCommandLine(settings, *this);
     for (const DiagnosticBox& box : settings.boxes) MessageBox(box.text, box.caption);
-    m_hFirmwareFile = settings.hFirmwareFile;
     // A quit signal while a box was open ends the program before the wizard shows.
     if (!settings.ok || m_nQuitSignal) {
         m_strStartupFailure = settings.failure;
         return FALSE;
     }
-    m_strFirmwarePath = settings.strFirmwarePath;
-    std::memset(m_szFirmwareName, 0, sizeof m_szFirmwareName);
-    std::memcpy(m_szFirmwareName, settings.szFirmwareName.data(), settings.szFirmwareName.size());
 
     m_ctlDescription.setGeometry(ScaledToFont(QRect(30, 90, 420, 150), m_dialogFont, this));
     m_ctlProgress.setGeometry(ScaledToFont(QRect(55, 200, 350, 30), m_dialogFont, this));
     m_ctlProgressAux.setGeometry(m_ctlProgress.geometry());
-    FitHeightToText(m_ctlDescription, {QString::fromLatin1(kPages[PAGE_WELCOME].description),
-                                       QString::fromLatin1(kPages[PAGE_SUCCESS].description),
-                                       QString::fromLatin1(kPages[PAGE_FAILED].description)});
+    FitHeightToText(m_ctlDescription, {QString::fromLatin1(kPageTexts[PAGE_WELCOME]),
+                                       QString::fromLatin1(kPageTexts[PAGE_SUCCESS]),
+                                       QString::fromLatin1(kPageTexts[PAGE_FAILED])});
 
     m_ctlProgress.SetRange(0, kProgressUpper);
     m_ctlProgress.SetStep(kProgressStep);
@@ -297,7 +287,7 @@ void CKSTLDevRecoveryDlg::SetPage(int page) {
 void CKSTLDevRecoveryDlg::SetPageNow(int page) {
     const PageRow& row = kPages[page];
     if (page == PAGE_WORKING) {
-        m_ctlDescription.setText(QString::fromLatin1(row.description));
+        m_ctlDescription.setText(QString::fromLatin1(kPageTexts[page]));
         m_ctlProgress.show();
         m_ctlProgressAux.show();
         m_ctlStatus.setText(QString::fromLatin1(kWorkingStatus));
@@ -307,7 +297,7 @@ void CKSTLDevRecoveryDlg::SetPageNow(int page) {
     } else {
         if (page == PAGE_WELCOME) m_ctlStatus.hide();
         m_nPage = page;
-        m_ctlDescription.setText(QString::fromLatin1(row.description));
+        m_ctlDescription.setText(QString::fromLatin1(kPageTexts[page]));
         m_ctlProgress.hide();
         m_ctlProgressAux.hide();
         m_ctlStatus.hide();
@@ -444,7 +434,7 @@ void CKSTLDevRecoveryDlg::OnQuitSignal() {
         return;
     }
     m_nQuitSignal = signal;
-    m_ctlStatus.setText(QString::fromLatin1(kStoppingStatus));
+    m_ctlStatus.setText(QString::fromLatin1(kStoppingText));
     emit StatusTextChanged(m_ctlStatus.text());
     emit Stopping();
     // The job stops at its next step boundary and ends on the failed page; then the settings go

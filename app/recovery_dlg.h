@@ -16,7 +16,9 @@
 #include <string>
 
 #include "app/color_progress_ctrl.h"
+#include "engine/command_line.h"
 #include "engine/engine.h"
+#include "engine/pages.h"
 #include "platform/kernel.h"
 #include "platform/wizard.h"
 
@@ -43,6 +45,11 @@ public:
     const std::string& StartupFailure() const { return m_strStartupFailure; }
     // The quit signal that ended the dialog, 0 if none: the program then ends with 128 + it.
     int QuitSignal() const { return m_nQuitSignal; }
+    // The program's exit status once the dialog has ended.
+    int ExitStatus() const { return kestrel::ExitStatus(m_nPage, m_nQuitSignal); }
+    // --choose, before OnInitDialog: `fileArgument` names the image by its path; without it and
+    // without a switch naming one, the user is asked for it.
+    void ChooseImage(std::string fileArgument);
 
     // WizardContext: callable from the worker; each completes on the UI thread.
     void SetPage(int page) override;
@@ -65,6 +72,7 @@ public:
     void SetUrlOpener(UrlOpener opener) { m_openUrl = std::move(opener); }
     void SetBoxPresenter(BoxPresenter presenter) { m_showBox = std::move(presenter); }
     void SetProcessExit(ProcessExit exit) { m_exitProcess = std::move(exit); }
+    void SetImageAsker(std::function<std::string()> asker) { m_choice.askUser = std::move(asker); }
     // Pixels of a rectangle given in dialog units of the dialog font.
     QRect MapDialogRect(int x, int y, int width, int height) const;
 
@@ -122,6 +130,8 @@ private:
     UrlOpener m_openUrl;
     BoxPresenter m_showBox;
     ProcessExit m_exitProcess;
+    ImageChoice m_choice;
+    bool m_bChoose = false;
     QSocketNotifier* m_quitNotifier = nullptr;
     int m_quitSignalFd = -1;
     int m_nPageOnScreen = PAGE_WELCOME;

@@ -51,8 +51,12 @@ private:
 }  // namespace
 
 void SetCommandLine(int argc, char** argv) {
+    SetCommandLine(std::vector<std::string>(argv, argv + argc));
+}
+
+void SetCommandLine(const std::vector<std::string>& argv) {
     std::string joined;
-    for (int i = 0; i < argc; ++i) {
+    for (std::size_t i = 0; i < argv.size(); ++i) {
         if (i > 0) joined += ' ';
         joined += argv[i];
     }

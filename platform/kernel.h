@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "platform/wintypes.h"
 
@@ -12,6 +13,7 @@ namespace kestrel {
 
 // The whole command line: argv joined by single spaces. Recorded once from main().
 void SetCommandLine(int argc, char** argv);
+void SetCommandLine(const std::vector<std::string>& argv);
 const std::string& GetCommandLineW();
 
 // Folder under which "KESTREL/" holds the images: KESTREL_SYSTEM_DIR when set (read with

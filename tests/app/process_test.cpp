@@ -1,8 +1,11 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The real program: the start-up failures, a missing display among them, end the process with
-// status 1 before any window, and a quit signal ends it with 128 + the signal's number.
+// The real program with a stand-in helper, as an ordinary user; run as root it becomes the
+// invoking user nobody, as under sudo. The start-up failures, a missing display among them, end
+// the process with status 1 before any window, and a quit signal ends it with 128 + the
+// signal's number.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QProcess>
@@ -13,8 +16,6 @@
 #include <fstream>
 #include <string>
 
-#include "platform/kernel.h"
-
 namespace kestrel {
 namespace {
 
@@ -23,12 +24,14 @@ constexpr int kWaitMs = 15000;
 class Program : public ::testing::Test {
 protected:
     void SetUp() override {
-        // Without the rights the program stops at its own box before reading the command line.
-        if (!HasNetworkAdminRights()) GTEST_SKIP() << "needs CAP_NET_ADMIN and CAP_NET_RAW";
         ASSERT_TRUE(folder_.isValid());
+        ASSERT_EQ(chmod(folder_.path().toLocal8Bit().constData(), 0755), 0);
         std::string images = folder_.path().toStdString() + "/KESTREL";
         ASSERT_EQ(mkdir(images.c_str(), 0755), 0);
         std::ofstream(images + "/x.bin") << "image";
+        // Readable by its owner alone, and only while that is root: never by the user.
+        std::ofstream(Folder() + "/locked.bin") << "image";
+        ASSERT_EQ(chmod((Folder() + "/locked.bin").c_str(), geteuid() == 0 ? 0600 : 0), 0);
     }
 
     struct Outcome {
@@ -41,6 +44,11 @@ protected:
         auto* process = new QProcess;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("KESTREL_SYSTEM_DIR", folder_.path());
+        environment.insert("KESTREL_HELPER", KESTREL_STAND_IN_HELPER);
+        if (geteuid() == 0) {
+            environment.insert("SUDO_UID", "65534");
+            environment.insert("SUDO_GID", "65534");
+        }
         environment.insert("QT_QPA_PLATFORM", "offscreen");
         if (!display) {
             for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
@@ -89,9 +97,9 @@ TEST_F(Program, StartUpFailuresEndWithStatusOneAndOneLine) {
         {{"WWFW=x.bin"}, "en_CA.UTF-8", "You must specify the FW name."},
         {{"FW=y.bin"}, "C.UTF-8", "Can not find Firmware " + Folder() + "/KESTREL/y.bin"},
         {{"FW=\"x.bin\""}, "C.UTF-8", "Can not find Firmware " + Folder() + "/KESTREL/\"x.bin\""},
-        {{"FW=../KESTREL/x.bin"},
+        {{"FW=" + QString::fromStdString(Folder()) + "/locked.bin"},
          "C.UTF-8",
-         "Can not find Firmware " + Folder() + "/KESTREL/../KESTREL/x.bin"},
+         "Can not find Firmware " + Folder() + "/locked.bin"},
         {{"FW=" + QString::fromStdString(overlong)},
          "C.UTF-8",
          "The value of FW= is longer than 511 characters."},

@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The switches and the choice of image, against a scripted location, folder and file system.
-#include "app/command_line.h"
+#include "engine/command_line.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -167,17 +168,96 @@ TEST(CommandLineMatrix, DebugFoundInTheProgramPathShowsEveryBox) {
     EXPECT_EQ(got.failure, gone);
 }
 
-TEST(CommandLineMatrix, NamesThatLeaveTheImageFolderAreNeverFound) {
+TEST(CommandLineMatrix, NamesThatAreNoFileAreNeverFound) {
     // Even a file system that opens everything must not let them through.
     const CommandLineEnvironment everything = Anything();
-    for (const char* arguments : {"FW=../../etc/shadow", "FW=/etc/shadow", "FW=.", "FW=..",
-                                  "FW=", "FW= image.bin", "FW=sub/image.bin"}) {
+    for (const auto& [arguments, path] :
+         {std::pair{"FW=.", "/sys/KESTREL/."}, std::pair{"FW=..", "/sys/KESTREL/.."},
+          std::pair{"FW=", "/sys/KESTREL/"}, std::pair{"FW= image.bin", "/sys/KESTREL/"},
+          std::pair{"FW=sub/", "sub/"}, std::pair{"FW=/", "/"}}) {
         SCOPED_TRACE(arguments);
         CommandLineSettings got = ReadCommandLine(kPrefix + "DEBUG " + arguments, everything);
         EXPECT_FALSE(got.ok);
-        ASSERT_EQ(got.boxes.size(), 2u);
-        EXPECT_EQ(got.boxes[1].caption, "Error");
-        EXPECT_EQ(got.boxes[1].text.rfind("Can not find Firmware /sys/KESTREL/", 0), 0u);
+        EXPECT_EQ(got.failure, std::string("Can not find Firmware ") + path);
+    }
+}
+
+// The current folder for one test.
+class InFolder {
+public:
+    explicit InFolder(const std::string& folder) : before_(std::filesystem::current_path()) {
+        std::filesystem::current_path(folder);
+    }
+    ~InFolder() { std::filesystem::current_path(before_); }
+
+private:
+    std::filesystem::path before_;
+};
+
+TEST(CommandLineMatrix, PathsNameImagesWhereTheyPointAndChooseNamesOneByItsPath) {
+    struct PathCase {
+        const char* title;
+        std::vector<std::string> arguments;
+        bool ok;
+        std::string path;  // m_strFirmwarePath, or the one not found ("": none named)
+        std::string name = "own.bin";
+        BOOL debug = FALSE;
+        std::optional<std::string> answer = {};  // the user's pick when asked; none: not asked
+    };
+    const SystemFolder folder;
+    const std::string k = folder.Images();
+    const std::string here = folder.path() + "/here/";
+    std::filesystem::create_directories(here + "DEBUG");
+    for (const char* own : {"own.bin", "DEBUG/own.bin"}) std::ofstream(here + own) << "own.bin";
+    const InFolder cwd(here);
+    // clang-format off
+    const PathCase cases[] = {
+        {"FW with an absolute path", {"FW=" + here + "own.bin"}, true, here + "own.bin"},
+        {"FW with a relative path", {"FW=./own.bin"}, true, "./own.bin"},
+        {"FW with a path into the image folder", {"FW=../KESTREL/image.bin"},
+         true, "../KESTREL/image.bin", "image.bin"},
+        {"a bare FW name lies in the image folder only", {"FW=own.bin"}, false, k + "own.bin"},
+        {"--choose with a file argument", {"--choose", "own.bin"}, true, "own.bin"},
+        {"--choose: the path is no switch", {"--choose", "DEBUG/own.bin"}, true, "DEBUG/own.bin"},
+        {"--choose keeps the switches", {"DEBUG", "--choose", "own.bin"},
+         true, "own.bin", "own.bin", TRUE},
+        {"--choose with a switch naming the image", {"--choose", "FW=image.bin"},
+         true, k + "image.bin", "image.bin"},
+        {"--choose asks when nothing names one", {"--choose"},
+         true, here + "own.bin", "own.bin", FALSE, here + "own.bin"},
+        {"cancelling the question names nothing", {"--choose"}, false, "", "", FALSE, ""},
+        {"without --choose a file argument names nothing", {"own.bin"}, false, ""},
+    };
+    // clang-format on
+    for (const PathCase& c : cases) {
+        SCOPED_TRACE(c.title);
+        std::vector<std::string> argv{"/usr/bin/kestrel-recovery"};
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        ImageChoice choice;
+        int asked = 0;
+        choice.askUser = [&] {
+            ++asked;
+            return c.answer.value_or("");
+        };
+        const bool choose = TakeChooseOption(argv, choice.fileArgument);
+        std::string commandLine;
+        for (const std::string& argument : argv) commandLine += argument + " ";
+        CommandLineSettings got =
+            ReadCommandLine(commandLine, Environment(kDE, folder), choose ? &choice : nullptr);
+        EXPECT_EQ(got.ok, c.ok);
+        EXPECT_EQ(got.bDebug, c.debug);
+        EXPECT_EQ(asked, c.answer ? 1 : 0);
+        if (!c.ok) {
+            EXPECT_EQ(got.failure, c.path.empty() ? "You must specify the FW name."
+                                                  : "Can not find Firmware " + c.path);
+            continue;
+        }
+        EXPECT_EQ(got.strFirmwarePath, c.path);
+        EXPECT_EQ(got.szFirmwareName, c.name);  // what the TFTP request carries
+        char content[64] = {};
+        ASSERT_GT(pread(got.hFirmwareFile, content, sizeof content - 1, 0), 0);
+        EXPECT_EQ(content, c.name);
+        CloseFirmwareImage(got.hFirmwareFile);
     }
 }
 
