@@ -11,7 +11,8 @@ set(kestrel_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/${PROJECT_NAME})
 set(kestrel_package_files)
 
 # Manual pages and the changelog are installed compressed, without a time stamp in the header.
-foreach(source ${kestrel_res}/kestrel-recovery.1 ${PROJECT_SOURCE_DIR}/packaging/changelog)
+foreach(source ${kestrel_res}/kestrel-recovery.1 ${kestrel_res}/kestrel-recovery-cli.1
+               ${PROJECT_SOURCE_DIR}/packaging/changelog)
     cmake_path(GET source FILENAME name)
     set(compressed ${kestrel_generated}/${name}.gz)
     add_custom_command(OUTPUT ${compressed}
@@ -42,7 +43,8 @@ install(FILES ${kestrel_res}/kestrel-recovery.png
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps)
 install(FILES ${kestrel_res}/kestrel-recovery.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-install(FILES ${kestrel_generated}/kestrel-recovery.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${kestrel_generated}/kestrel-recovery.1.gz ${kestrel_generated}/kestrel-recovery-cli.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${kestrel_generated}/changelog.gz ${PROJECT_SOURCE_DIR}/packaging/copyright
         DESTINATION ${kestrel_doc_dir})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides

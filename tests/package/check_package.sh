@@ -2,7 +2,8 @@
 # SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the .deb from a built tree and fails on anything lintian (errors, warnings and the
-# pedantic tags not overridden), desktop-file-validate, appstreamcli or mandoc find in it.
+# pedantic tags not overridden), desktop-file-validate, appstreamcli or mandoc find in it, on a
+# program without a manual page, and on a terminal front end that links Qt.
 # Usage: check_package.sh BUILD_DIR
 set -euo pipefail
 build=$(realpath "$1")
@@ -28,6 +29,13 @@ metainfo=("$work"/root/usr/share/metainfo/*.xml)
 [ ${#metainfo[@]} -gt 0 ] || fail "no AppStream metainfo"
 for file in "${metainfo[@]}"; do
     appstreamcli validate --no-net --explain "$file" || fail "appstreamcli ${file##*/}"
+done
+# The terminal front end must run where no Qt is installed, and every program has its page.
+if objdump -p "$work/root/usr/bin/kestrel-recovery-cli" | grep -q "NEEDED.*libQt"; then
+    fail "kestrel-recovery-cli links Qt"
+fi
+for program in "$work"/root/usr/bin/*; do
+    [ -e "$work/root/usr/share/man/man1/${program##*/}.1.gz" ] || fail "no manual page for ${program##*/}"
 done
 pages=("$work"/root/usr/share/man/man*/*)
 [ ${#pages[@]} -gt 0 ] || fail "no manual page"
