@@ -18,7 +18,6 @@
 #include <QThread>
 #include <QtMath>
 #include <cstdlib>
-#include <cstring>
 
 #include "app/assistive.h"
 #include "netcfg/netcfg.h"

@@ -72,7 +72,6 @@ public:
     void SetUrlOpener(UrlOpener opener) { m_openUrl = std::move(opener); }
     void SetBoxPresenter(BoxPresenter presenter) { m_showBox = std::move(presenter); }
     void SetProcessExit(ProcessExit exit) { m_exitProcess = std::move(exit); }
-    void SetImageAsker(std::function<std::string()> asker) { m_choice.askUser = std::move(asker); }
     // Pixels of a rectangle given in dialog units of the dialog font.
     QRect MapDialogRect(int x, int y, int width, int height) const;
 

@@ -123,7 +123,7 @@ CommandLineSettings ReadCommandLine(const std::string& commandLine,
                 SwitchValue(commandLine, at, std::char_traits<char>::length(switchName));
             if (!value) return Fail(std::move(settings), TooLong(switchName));
             named = *value;
-            // A bare name is a file in the image folder; only the folder's files count then.
+            // A bare name is a file in the image folder.
             if (named.find('/') == npos)
                 settings.strFirmwarePath = environment.systemDirectory + "/KESTREL/" + named;
         }
