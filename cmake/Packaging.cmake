@@ -84,5 +84,7 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://kestrel-recovery.org/)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The wizard's fonts, and the display plugin for Wayland sessions (Qt falls back to XWayland).
+# A front end that is not root asks for the helper's rights through pkexec and polkitd.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "pkexec")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation, qt6-wayland")
 include(CPack)

@@ -45,7 +45,8 @@ std::string AddressCommand(const std::string& verb, const KernelAddress& address
     return text;
 }
 
-std::string RouteCommand(const std::string& verb, const KernelRoute& route, const std::string& link) {
+std::string RouteCommand(const std::string& verb, const KernelRoute& route,
+                         const std::string& link) {
     std::string text = "ip -4 route " + verb + " ";
     if (route.type != RTN_UNICAST)
         text += Named(route.type, {{RTN_LOCAL, "local"},

@@ -15,6 +15,7 @@ namespace kestrel {
 std::string AddressCommand(const std::string& verb, const KernelAddress& address,
                            const std::string& link);
 // "ip -4 route add default via 192.168.1.1 dev eth1 proto dhcp metric 100"
-std::string RouteCommand(const std::string& verb, const KernelRoute& route, const std::string& link);
+std::string RouteCommand(const std::string& verb, const KernelRoute& route,
+                         const std::string& link);
 
 }  // namespace kestrel

@@ -13,6 +13,8 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
+#include "platform/fd_io.h"
+
 namespace kestrel {
 namespace {
 
@@ -39,10 +41,12 @@ std::vector<std::uint8_t> Bytes(const std::string& hex) {
 }
 
 Json AddressJson(const KernelAddress& a) {
-    return {{"ifindex", a.ifIndex},   {"local", a.local},       {"prefix", a.prefix},
-            {"broadcast", a.broadcast}, {"flags", a.flags},      {"scope", a.scope},
-            {"metric", a.metric},     {"label", a.label},       {"valid", a.validLifetime},
-            {"preferred", a.preferredLifetime}, {"raw", Hex(a.raw)}};
+    return {{"ifindex", a.ifIndex},     {"local", a.local},
+            {"prefix", a.prefix},       {"broadcast", a.broadcast},
+            {"flags", a.flags},         {"scope", a.scope},
+            {"metric", a.metric},       {"label", a.label},
+            {"valid", a.validLifetime}, {"preferred", a.preferredLifetime},
+            {"raw", Hex(a.raw)}};
 }
 
 KernelAddress AddressOf(const Json& j) {
@@ -62,10 +66,10 @@ KernelAddress AddressOf(const Json& j) {
 }
 
 Json RouteJson(const KernelRoute& r) {
-    return {{"table", r.table},       {"dst", r.dst},         {"prefix", r.prefix},
+    return {{"table", r.table},       {"dst", r.dst},           {"prefix", r.prefix},
             {"tos", r.tos},           {"protocol", r.protocol}, {"scope", r.scope},
             {"type", r.type},         {"priority", r.priority}, {"prefsrc", r.prefsrc},
-            {"gateway", r.gateway},   {"oif", r.oif},         {"onlink", r.onlink},
+            {"gateway", r.gateway},   {"oif", r.oif},           {"onlink", r.onlink},
             {"nexthops", r.nexthops}, {"raw", Hex(r.raw)}};
 }
 
@@ -89,9 +93,9 @@ KernelRoute RouteOf(const Json& j) {
 }
 
 Json EntryJson(const JournalEntry& e) {
-    Json j = {{"seq", e.seq},           {"kind", static_cast<int>(e.kind)},
-              {"ifindex", e.ifIndex},   {"link", e.linkName},
-              {"mac", Hex(e.linkMac)},  {"dropped_with", e.droppedWith},
+    Json j = {{"seq", e.seq},          {"kind", static_cast<int>(e.kind)},
+              {"ifindex", e.ifIndex},  {"link", e.linkName},
+              {"mac", Hex(e.linkMac)}, {"dropped_with", e.droppedWith},
               {"read_at", e.readAtMs}};
     if (e.kind == JournalEntry::Kind::RemovedRoute)
         j["route"] = RouteJson(e.route);
@@ -136,17 +140,6 @@ int OpenSafeFolder(const std::string& folder, std::string& why) {
     return fd;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) return false;
-        done += static_cast<std::size_t>(wrote);
-    }
-    return true;
-}
-
 }  // namespace
 
 std::uint64_t Journal::NowMs() {
@@ -170,8 +163,7 @@ std::unique_ptr<Journal> Journal::Open(const std::string& folder, std::string& w
         why = std::string("cannot tell the network namespace: ") + std::strerror(errno);
         return nullptr;
     }
-    const std::string identity =
-        std::to_string(netns.st_dev) + ":" + std::to_string(netns.st_ino);
+    const std::string identity = std::to_string(netns.st_dev) + ":" + std::to_string(netns.st_ino);
     const std::string name = "net-" + std::to_string(netns.st_ino);
 
     const int folderFd = OpenSafeFolder(folder, why);
@@ -179,8 +171,9 @@ std::unique_ptr<Journal> Journal::Open(const std::string& folder, std::string& w
     const int lockFd = ::openat(folderFd, (name + ".lock").c_str(),
                                 O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (lockFd < 0 || ::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
-        why = errno == EWOULDBLOCK ? "another recovery is running in this network namespace"
-                                   : "cannot lock the journal: " + std::string(std::strerror(errno));
+        why = errno == EWOULDBLOCK
+                  ? "another recovery is running in this network namespace"
+                  : "cannot lock the journal: " + std::string(std::strerror(errno));
         if (lockFd >= 0) ::close(lockFd);
         ::close(folderFd);
         return nullptr;
@@ -202,7 +195,8 @@ bool Journal::Load(std::string& why) {
     std::string text;
     char buffer[4096];
     ssize_t got;
-    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(got));
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<std::size_t>(got));
     ::close(fd);
     try {
         const Json journal = Json::parse(text);

@@ -19,6 +19,7 @@
 
 #include "helper/journal.h"
 #include "helper/session.h"
+#include "platform/fd_io.h"
 #include "platform/helper_protocol.h"
 #include "platform/kernel.h"
 #include "platform/linux/linux_netkernel.h"
@@ -58,15 +59,7 @@ void Fail(const std::string& line) {
 }
 
 bool WriteLine(const std::string& line) {
-    const std::string text = line + "\n";
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t wrote = ::write(STDOUT_FILENO, text.data() + done, text.size() - done);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) return false;
-        done += static_cast<std::size_t>(wrote);
-    }
-    return true;
+    return WriteAll(STDOUT_FILENO, line + "\n");
 }
 
 bool SetUpSignals() {

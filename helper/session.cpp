@@ -118,8 +118,7 @@ MIB_IPFORWARDROW RowOf(const KernelRoute& route) {
 
 bool SameRoute(const KernelRoute& a, const KernelRoute& b) {
     return a.table == b.table && a.dst == b.dst && a.prefix == b.prefix && a.tos == b.tos &&
-           a.priority == b.priority && a.type == b.type && a.gateway == b.gateway &&
-           a.oif == b.oif;
+           a.priority == b.priority && a.type == b.type && a.gateway == b.gateway && a.oif == b.oif;
 }
 
 bool SameRow(const MIB_IPFORWARDROW& a, const MIB_IPFORWARDROW& b) {
@@ -128,9 +127,10 @@ bool SameRow(const MIB_IPFORWARDROW& a, const MIB_IPFORWARDROW& b) {
 
 // Routes without a gateway first: a route with one needs the way to its gateway back first.
 void GatewaysLast(std::vector<JournalEntry>& entries) {
-    std::stable_sort(entries.begin(), entries.end(), [](const JournalEntry& a, const JournalEntry& b) {
-        return (a.route.gateway != 0) < (b.route.gateway != 0);
-    });
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const JournalEntry& a, const JournalEntry& b) {
+                         return (a.route.gateway != 0) < (b.route.gateway != 0);
+                     });
 }
 
 // The address as it should come back now: its lifetimes have run on since it was read.
@@ -180,7 +180,8 @@ HelperReply HelperSession::Handle(const HelperRequest& request, int abortFd) {
             reply = Arp(request, abortFd);
             break;
         case HelperOp::End:
-            if (!RestoreAll()) reply = Failed(ERROR_GEN_FAILURE, "not everything could be put back");
+            if (!RestoreAll())
+                reply = Failed(ERROR_GEN_FAILURE, "not everything could be put back");
             break;
     }
     reply.id = request.id;
@@ -253,8 +254,9 @@ HelperReply HelperSession::Adapters() {
     for (const KernelRoute& route : routes)
         if (route.table == kMainTable && route.type == 1 && route.prefix == 0 && route.gateway)
             defaults.push_back(&route);
-    std::stable_sort(defaults.begin(), defaults.end(),
-                     [](const KernelRoute* a, const KernelRoute* b) { return a->priority < b->priority; });
+    std::stable_sort(
+        defaults.begin(), defaults.end(),
+        [](const KernelRoute* a, const KernelRoute* b) { return a->priority < b->priority; });
 
     HelperReply reply;
     std::vector<KernelLink> links = links_;
@@ -339,7 +341,8 @@ HelperReply HelperSession::AddAddress(const HelperRequest& request) {
     JournalEntry entry = EntryFor(Kind::AddedAddress, link->index);
     entry.address = temporary;
     const std::string name = link->name;
-    if (!journal_.Append({entry})) return Failed(ERROR_GEN_FAILURE, "the journal cannot be written");
+    if (!journal_.Append({entry}))
+        return Failed(ERROR_GEN_FAILURE, "the journal cannot be written");
     const int result = kernel_.AddAddress(temporary);
     if (result != 0) {
         journal_.Remove({journal_.Entries().back().seq});
@@ -351,8 +354,9 @@ HelperReply HelperSession::AddAddress(const HelperRequest& request) {
 }
 
 HelperReply HelperSession::DeleteAddress(const HelperRequest& request) {
-    const auto known = std::find_if(contexts_.begin(), contexts_.end(),
-                                    [&](const auto& item) { return item.second == request.context; });
+    const auto known = std::find_if(contexts_.begin(), contexts_.end(), [&](const auto& item) {
+        return item.second == request.context;
+    });
     if (known == contexts_.end()) return Failed(ERROR_INVALID_PARAMETER, "unknown address context");
     const AddressKey key = known->first;
     if (!Clashes(std::get<1>(key), MaskOf(std::get<2>(key))))
@@ -366,17 +370,21 @@ HelperReply HelperSession::DeleteAddress(const HelperRequest& request) {
             AddressKey{entry.address.ifIndex, entry.address.local, entry.address.prefix} != key)
             continue;
         const JournalEntry added = entry;
-        if (!UndoAddedAddress(added)) return Failed(ERROR_GEN_FAILURE, "the address cannot be deleted");
+        if (!UndoAddedAddress(added))
+            return Failed(ERROR_GEN_FAILURE, "the address cannot be deleted");
         return {};
     }
-    const DWORD result = RemoveAddress(address, EntryFor(Kind::RemovedAddress, address.ifIndex), false);
+    const DWORD result =
+        RemoveAddress(address, EntryFor(Kind::RemovedAddress, address.ifIndex), false);
     return result == NO_ERROR ? HelperReply{} : Failed(result, "the address cannot be deleted");
 }
 
-DWORD HelperSession::RemoveAddress(const KernelAddress& address, JournalEntry entry, bool keepRoutes) {
+DWORD HelperSession::RemoveAddress(const KernelAddress& address, JournalEntry entry,
+                                   bool keepRoutes) {
     std::vector<KernelAddress> addressesBefore;
     std::vector<KernelRoute> routesBefore;
-    if (!kernel_.Addresses(addressesBefore) || !kernel_.Routes(routesBefore)) return ERROR_GEN_FAILURE;
+    if (!kernel_.Addresses(addressesBefore) || !kernel_.Routes(routesBefore))
+        return ERROR_GEN_FAILURE;
     const std::string linkName = entry.linkName;
 
     // Journal first what the kernel may take along: the secondaries of a primary address, the
@@ -403,7 +411,8 @@ DWORD HelperSession::RemoveAddress(const KernelAddress& address, JournalEntry en
     for (const KernelRoute& route : routesBefore) {
         if (route.oif != address.ifIndex && route.prefsrc != address.local) continue;
         // The temporary address's own routes go with it for good.
-        if (keepRoutes && (route.prefsrc == address.local || (route.gateway && inSubnet(route.gateway))))
+        if (keepRoutes &&
+            (route.prefsrc == address.local || (route.gateway && inSubnet(route.gateway))))
             continue;
         JournalEntry atRisk = EntryFor(Kind::RemovedRoute, route.oif);
         atRisk.route = route;
@@ -432,12 +441,14 @@ DWORD HelperSession::RemoveAddress(const KernelAddress& address, JournalEntry en
         const JournalEntry& candidate = *journal_.Find(seq);
         const bool present =
             candidate.kind == Kind::RemovedRoute
-                ? std::any_of(routesAfter.begin(), routesAfter.end(),
-                              [&](const KernelRoute& route) { return SameRoute(route, candidate.route); })
-                : std::any_of(addressesAfter.begin(), addressesAfter.end(), [&](const KernelAddress& other) {
-                      return other.ifIndex == candidate.address.ifIndex &&
-                             other.local == candidate.address.local;
-                  });
+                ? std::any_of(
+                      routesAfter.begin(), routesAfter.end(),
+                      [&](const KernelRoute& route) { return SameRoute(route, candidate.route); })
+                : std::any_of(addressesAfter.begin(), addressesAfter.end(),
+                              [&](const KernelAddress& other) {
+                                  return other.ifIndex == candidate.address.ifIndex &&
+                                         other.local == candidate.address.local;
+                              });
         if (present)
             stayed.push_back(seq);
         else
@@ -447,14 +458,16 @@ DWORD HelperSession::RemoveAddress(const KernelAddress& address, JournalEntry en
     if (!keepRoutes) {
         for (const JournalEntry& gone : dropped)
             log_("dropped with it, to put back: " +
-                 (gone.kind == Kind::RemovedRoute ? RouteCommand("add", gone.route, gone.linkName)
-                                                  : AddressCommand("add", gone.address, gone.linkName)));
+                 (gone.kind == Kind::RemovedRoute
+                      ? RouteCommand("add", gone.route, gone.linkName)
+                      : AddressCommand("add", gone.address, gone.linkName)));
         return NO_ERROR;
     }
     // The temporary address must not take anything of the PC's with it.
     for (const JournalEntry& gone : dropped)
         if (gone.kind == Kind::RemovedAddress) UndoRemovedAddress(gone);
-    std::erase_if(dropped, [](const JournalEntry& gone) { return gone.kind != Kind::RemovedRoute; });
+    std::erase_if(dropped,
+                  [](const JournalEntry& gone) { return gone.kind != Kind::RemovedRoute; });
     GatewaysLast(dropped);
     for (const JournalEntry& route : dropped)
         if (journal_.Find(route.seq)) UndoRemovedRoute(route);
@@ -465,7 +478,8 @@ HelperReply HelperSession::CreateRoute(const HelperRequest& request) {
     for (const JournalEntry& entry : journal_.Entries()) {
         if (entry.kind != Kind::RemovedRoute || !SameRow(RowOf(entry.route), request.row)) continue;
         const JournalEntry removed = entry;
-        if (!UndoRemovedRoute(removed)) return Failed(ERROR_GEN_FAILURE, "the route could not be put back");
+        if (!UndoRemovedRoute(removed))
+            return Failed(ERROR_GEN_FAILURE, "the route could not be put back");
         return {};
     }
     // Already there, put back with its address: "already exists" is no failure.
@@ -483,7 +497,8 @@ HelperReply HelperSession::DeleteRoute(const HelperRequest& request) {
     JournalEntry entry = EntryFor(Kind::RemovedRoute, route.oif);
     entry.route = route;
     const std::string linkName = entry.linkName;
-    if (!journal_.Append({entry})) return Failed(ERROR_GEN_FAILURE, "the journal cannot be written");
+    if (!journal_.Append({entry}))
+        return Failed(ERROR_GEN_FAILURE, "the journal cannot be written");
     const int result = kernel_.DeleteRoute(route);
     if (result != 0) {
         journal_.Remove({journal_.Entries().back().seq});
@@ -503,20 +518,23 @@ HelperReply HelperSession::Arp(const HelperRequest& request, int abortFd) {
 
     // Without carrier there is nobody to ask: wait for it until the link has been up a while.
     const auto upAt = linkUpAt_.find(ifIndex);
-    const std::uint64_t deadline = (upAt != linkUpAt_.end() ? upAt->second : GetTickCount64()) + kCarrierWaitMs;
+    const std::uint64_t deadline =
+        (upAt != linkUpAt_.end() ? upAt->second : GetTickCount64()) + kCarrierWaitMs;
     for (;;) {
         kernel_.Links(links_);
         const KernelLink* link = LinkOf(ifIndex);
         if (!link) return Failed(ERROR_NOT_FOUND, "the link is gone");
         if (link->carrier) break;
-        if (GetTickCount64() >= deadline) return Failed(ERROR_BAD_NET_NAME, "the link has no carrier");
+        if (GetTickCount64() >= deadline)
+            return Failed(ERROR_BAD_NET_NAME, "the link has no carrier");
         pollfd hangup{abortFd, POLLIN, 0};
         if (abortFd >= 0 && ::poll(&hangup, 1, 0) > 0) return Failed(ERROR_CANCELLED, "cancelled");
         Sleep(100);
     }
 
     std::uint8_t mac[6] = {};
-    const int result = kernel_.Arp(ifIndex, request.target, request.source, mac, kArpWaitMs, abortFd);
+    const int result =
+        kernel_.Arp(ifIndex, request.target, request.source, mac, kArpWaitMs, abortFd);
     if (result == -ECANCELED) return Failed(ERROR_CANCELLED, "cancelled");
     if (result != 0) return Failed(ERROR_BAD_NET_NAME, "no answer");
     HelperReply reply;
@@ -540,10 +558,11 @@ bool HelperSession::UndoRemovedAddress(const JournalEntry& entry) {
     bool back = true;
     KernelAddress address;
     if (!SameLink(entry)) {
-        log_("not put back, the link " + entry.linkName + " is gone: " +
-             AddressCommand("add", entry.address, entry.linkName));
+        log_("not put back, the link " + entry.linkName +
+             " is gone: " + AddressCommand("add", entry.address, entry.linkName));
     } else if (!Aged(entry, address)) {
-        log_("not put back, its lifetime ran out: " + AddressCommand("add", entry.address, entry.linkName));
+        log_("not put back, its lifetime ran out: " +
+             AddressCommand("add", entry.address, entry.linkName));
     } else if (const int result = kernel_.AddAddress(address); result != 0 && result != -EEXIST) {
         log_("could not put back (" + std::string(std::strerror(-result)) +
              "): " + AddressCommand("add", address, entry.linkName));
@@ -569,8 +588,8 @@ bool HelperSession::UndoRemovedAddress(const JournalEntry& entry) {
 bool HelperSession::UndoRemovedRoute(const JournalEntry& entry) {
     const std::vector<std::uint64_t> done{entry.seq};
     if (!SameLink(entry)) {
-        log_("not put back, the link " + entry.linkName + " is gone: " +
-             RouteCommand("add", entry.route, entry.linkName));
+        log_("not put back, the link " + entry.linkName +
+             " is gone: " + RouteCommand("add", entry.route, entry.linkName));
         journal_.Remove(done);
         return true;
     }

@@ -67,7 +67,8 @@ DWORD WriteAdapterChain(const std::vector<AdapterRecord>& adapters, IP_ADAPTER_I
         CopyText(info.Description, record.description);
         info.AddressLength = static_cast<UINT>(
             std::min<std::size_t>(record.hardwareAddress.size(), MAX_ADAPTER_ADDRESS_LENGTH));
-        std::memcpy(info.Address, record.hardwareAddress.data(), info.AddressLength);
+        if (info.AddressLength)
+            std::memcpy(info.Address, record.hardwareAddress.data(), info.AddressLength);
         info.Index = record.index;
         info.Type = record.type;
 

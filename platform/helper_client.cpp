@@ -13,6 +13,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/fd_io.h"
 #include "platform/netparams.h"
 
 extern char** environ;
@@ -21,17 +22,6 @@ namespace kestrel {
 namespace {
 
 constexpr auto kHelperEndWait = std::chrono::seconds(15);
-
-bool WriteAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) return false;
-        done += static_cast<std::size_t>(wrote);
-    }
-    return true;
-}
 
 }  // namespace
 

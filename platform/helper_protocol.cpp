@@ -41,14 +41,6 @@ struct Refused : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-std::string Dotted4(IPAddr value) {
-    char text[INET_ADDRSTRLEN] = {};
-    in_addr address{};
-    address.s_addr = value;
-    inet_ntop(AF_INET, &address, text, sizeof text);
-    return text;
-}
-
 IPAddr AddressField(const Json& object, const char* name) {
     const Json& value = object.at(name);
     if (!value.is_string()) throw Refused(std::string(name) + " is not an address");
@@ -94,7 +86,8 @@ std::vector<BYTE> MacBytes(const std::string& text) {
     std::vector<BYTE> bytes;
     for (std::size_t i = 0; i < text.size(); i += 3) {
         unsigned value = 0;
-        if (std::sscanf(text.c_str() + i, "%2x", &value) != 1) throw Refused("bad hardware address");
+        if (std::sscanf(text.c_str() + i, "%2x", &value) != 1)
+            throw Refused("bad hardware address");
         bytes.push_back(static_cast<BYTE>(value));
         if (bytes.size() > MAX_ADAPTER_ADDRESS_LENGTH) throw Refused("bad hardware address");
     }
@@ -133,13 +126,12 @@ const char* HelperOpName(HelperOp op) {
 }
 
 std::string EncodeRequest(const HelperRequest& request) {
-    Json object = {{"v", kHelperProtocolVersion},
-                   {"id", request.id},
-                   {"op", HelperOpName(request.op)}};
+    Json object = {
+        {"v", kHelperProtocolVersion}, {"id", request.id}, {"op", HelperOpName(request.op)}};
     switch (request.op) {
         case HelperOp::AddAddress:
-            object["address"] = Dotted4(request.address);
-            object["mask"] = Dotted4(request.mask);
+            object["address"] = Dotted(request.address);
+            object["mask"] = Dotted(request.mask);
             object["ifindex"] = request.ifIndex;
             break;
         case HelperOp::DeleteAddress:
@@ -150,8 +142,8 @@ std::string EncodeRequest(const HelperRequest& request) {
             object["row"] = RowJson(request.row);
             break;
         case HelperOp::Arp:
-            object["target"] = Dotted4(request.target);
-            object["source"] = Dotted4(request.source);
+            object["target"] = Dotted(request.target);
+            object["source"] = Dotted(request.source);
             break;
         default:
             break;
@@ -175,17 +167,18 @@ bool DecodeRequest(std::string_view line, HelperRequest& request, std::string& w
         }
         HelperRequest decoded;
         decoded.op = info->op;
-        decoded.id = UnsignedField(object.at("id"), std::numeric_limits<std::uint32_t>::max(), "id");
+        decoded.id =
+            UnsignedField(object.at("id"), std::numeric_limits<std::uint32_t>::max(), "id");
         switch (decoded.op) {
             case HelperOp::AddAddress:
                 decoded.address = AddressField(object, "address");
                 decoded.mask = AddressField(object, "mask");
-                decoded.ifIndex = static_cast<DWORD>(
-                    UnsignedField(object.at("ifindex"), std::numeric_limits<int>::max(), "ifindex"));
+                decoded.ifIndex = static_cast<DWORD>(UnsignedField(
+                    object.at("ifindex"), std::numeric_limits<int>::max(), "ifindex"));
                 break;
             case HelperOp::DeleteAddress:
-                decoded.context = static_cast<DWORD>(
-                    UnsignedField(object.at("context"), 0xFFFFFFFFu, "context"));
+                decoded.context =
+                    static_cast<DWORD>(UnsignedField(object.at("context"), 0xFFFFFFFFu, "context"));
                 break;
             case HelperOp::CreateRoute:
             case HelperOp::DeleteRoute:
@@ -284,7 +277,8 @@ bool DecodeReply(std::string_view line, HelperOp op, HelperReply& reply, std::st
                     }
                     break;
                 case HelperOp::Routes:
-                    for (const Json& row : object.at("routes")) decoded.routes.push_back(RowField(row));
+                    for (const Json& row : object.at("routes"))
+                        decoded.routes.push_back(RowField(row));
                     break;
                 case HelperOp::AddAddress:
                     decoded.context = object.at("context").get<DWORD>();

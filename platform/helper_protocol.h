@@ -41,21 +41,21 @@ enum class HelperOp {
 struct HelperRequest {
     std::uint64_t id = 0;
     HelperOp op = HelperOp::Hello;
-    IPAddr address = 0;  // AddAddress; network byte order
-    IPMask mask = 0;     // AddAddress
-    DWORD ifIndex = 0;   // AddAddress
-    DWORD context = 0;   // DeleteAddress
+    IPAddr address = 0;      // AddAddress; network byte order
+    IPMask mask = 0;         // AddAddress
+    DWORD ifIndex = 0;       // AddAddress
+    DWORD context = 0;       // DeleteAddress
     MIB_IPFORWARDROW row{};  // CreateRoute, DeleteRoute
-    IPAddr target = 0;   // Arp
-    IPAddr source = 0;   // Arp
+    IPAddr target = 0;       // Arp
+    IPAddr source = 0;       // Arp
 
     bool operator==(const HelperRequest& other) const;
 };
 
 struct HelperReply {
     std::uint64_t id = 0;
-    DWORD error = NO_ERROR;  // the IP Helper result the front end's call returns
-    std::string message;     // why, when refused or failed
+    DWORD error = NO_ERROR;                // the IP Helper result the front end's call returns
+    std::string message;                   // why, when refused or failed
     int version = 0;                       // Hello
     std::vector<AdapterRecord> adapters;   // Adapters
     std::vector<MIB_IPFORWARDROW> routes;  // Routes

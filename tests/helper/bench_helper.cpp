@@ -71,7 +71,8 @@ int main(int argc, char** argv) {
         auto timed = [](Kind& kind, auto call) {
             const auto start = Clock::now();
             call();
-            kind.samples.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+            kind.samples.push_back(
+                std::chrono::duration<double, std::milli>(Clock::now() - start).count());
         };
         timed(kinds[0], [&] { helper.Hello(why); });
         timed(kinds[1], [&] {
@@ -85,17 +86,19 @@ int main(int argc, char** argv) {
         if (ethernet) {
             timed(kinds[3], [&] {
                 ULONG context = 0, instance = 0;
-                helper.AddIPAddress(inet_addr("192.168.1.141"), inet_addr("255.255.255.0"), ethernet,
-                                    &context, &instance);
+                helper.AddIPAddress(inet_addr("192.168.1.141"), inet_addr("255.255.255.0"),
+                                    ethernet, &context, &instance);
                 helper.DeleteIPAddress(context);
             });
         }
     }
     std::printf("helper round trips over %d rounds (median):\n", rounds);
     for (const Kind& kind : kinds)
-        if (!kind.samples.empty()) std::printf("  %-20s %8.3f ms\n", kind.name, MedianMs(kind.samples));
+        if (!kind.samples.empty())
+            std::printf("  %-20s %8.3f ms\n", kind.name, MedianMs(kind.samples));
     std::printf("helper memory: peak resident%s, resident now%s\n",
-                StatusLine(process->Pid(), "VmHWM").c_str(), StatusLine(process->Pid(), "VmRSS").c_str());
+                StatusLine(process->Pid(), "VmHWM").c_str(),
+                StatusLine(process->Pid(), "VmRSS").c_str());
     helper.End();
     return 0;
 }

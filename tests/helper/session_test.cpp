@@ -4,6 +4,8 @@
 // The privileged helper's session on a model of the kernel, as an ordinary user: what it does
 // for a front end, what it refuses, and that what it takes off comes back exactly, whichever
 // way the conversation ends.
+#include "helper/session.h"
+
 #include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,7 +17,6 @@
 #include <vector>
 
 #include "helper/journal.h"
-#include "helper/session.h"
 #include "netcfg/netcfg.h"
 #include "platform/helper_client.h"
 #include "tests/support/fake_clock.h"
@@ -27,10 +28,10 @@ namespace {
 
 using ::testing::Contains;
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::Not;
-using ::testing::IsEmpty;
 using testing::FakeKernel;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
 
 MIB_IPFORWARDROW Row(const std::string& dest, int prefix, const std::string& hop, DWORD ifIndex,
                      DWORD proto, DWORD metric) {
@@ -86,7 +87,8 @@ protected:
         kernel.PutRoute("192.168.1.0/24 via 192.168.0.254 dev 2 proto static metric 50");
         kernel.PutAddress(
             "192.168.1.100/24 dev 3 brd 192.168.1.255 noprefixroute valid 3600 preferred 3600");
-        kernel.PutRoute("192.168.1.0/24 dev 3 proto kernel scope link src 192.168.1.100 metric 100");
+        kernel.PutRoute(
+            "192.168.1.0/24 dev 3 proto kernel scope link src 192.168.1.100 metric 100");
         kernel.PutRoute("default via 192.168.1.1 dev 3 proto dhcp metric 100");
         kernel.PutRoute("10.9.0.0/16 via 192.168.1.1 dev 3 proto static");
         Open();
@@ -97,8 +99,8 @@ protected:
         std::string why;
         journal = Journal::Open(folder_, why);
         ASSERT_TRUE(journal) << why;
-        session = std::make_unique<HelperSession>(kernel, *journal,
-                                                  [this](const std::string& line) { log.push_back(line); });
+        session = std::make_unique<HelperSession>(
+            kernel, *journal, [this](const std::string& line) { log.push_back(line); });
         channel = std::make_unique<InProcessChannel>(*session);
         client = std::make_unique<HelperIpHelper>(*channel);
     }
@@ -173,7 +175,8 @@ TEST_F(HelperSessionTest, AllowsWhatARecoveryDoesAndRefusesTheRest) {
         return r;
     };
     kernel.SetArpResponder([](int, IPAddr, IPAddr, std::uint8_t(&)[6]) { return 0; });
-    const MIB_IPFORWARDROW clashing = Row("192.168.1.0", 24, "192.168.0.254", 2, MIB_IPPROTO_NETMGMT, 50);
+    const MIB_IPFORWARDROW clashing =
+        Row("192.168.1.0", 24, "192.168.0.254", 2, MIB_IPPROTO_NETMGMT, 50);
     const MIB_IPFORWARDROW beside = Row("10.9.0.0", 16, "192.168.1.1", 3, MIB_IPPROTO_NETMGMT, 0);
     const MIB_IPFORWARDROW fallback = Row("0.0.0.0", 0, "192.168.1.1", 3, MIB_IPPROTO_OTHER, 100);
     const MIB_IPFORWARDROW unknown = Row("172.16.0.0", 12, "10.20.0.1", 2, MIB_IPPROTO_NETMGMT, 0);
@@ -185,9 +188,12 @@ TEST_F(HelperSessionTest, AllowsWhatARecoveryDoesAndRefusesTheRest) {
     } cases[] = {
         {"temporary address on Ethernet", add("192.168.1.141", "255.255.255.0", 2), NO_ERROR},
         {"another address", add("192.168.1.142", "255.255.255.0", 2), ERROR_ACCESS_DENIED},
-        {"temporary address, other mask", add("192.168.1.141", "255.255.255.128", 2), ERROR_ACCESS_DENIED},
-        {"temporary address on wireless", add("192.168.1.141", "255.255.255.0", 4), ERROR_ACCESS_DENIED},
-        {"ARP for the router from the temporary address", arp("192.168.1.1", "192.168.1.141"), NO_ERROR},
+        {"temporary address, other mask", add("192.168.1.141", "255.255.255.128", 2),
+         ERROR_ACCESS_DENIED},
+        {"temporary address on wireless", add("192.168.1.141", "255.255.255.0", 4),
+         ERROR_ACCESS_DENIED},
+        {"ARP for the router from the temporary address", arp("192.168.1.1", "192.168.1.141"),
+         NO_ERROR},
         {"ARP for another address", arp("192.168.1.2", "192.168.1.141"), ERROR_ACCESS_DENIED},
         {"ARP from another source", arp("192.168.1.1", "192.168.1.100"), ERROR_ACCESS_DENIED},
         {"a clashing address", erase(1), NO_ERROR},
@@ -279,8 +285,10 @@ TEST_F(HelperSessionTest, BringsADownLinkUpForItsAttemptOnly) {
     EXPECT_EQ(Do(arp).error, ERROR_BAD_NET_NAME);
     EXPECT_GE(clock.GetTickCount64() - start, 2900u);
     EXPECT_TRUE(session->RestoreAll());
-    EXPECT_THAT(kernel.Log(), ElementsAre("link 5 up = 0", "add address 192.168.1.141/24 dev 5 brd 192.168.1.255 = 0",
-                                          "delete address 192.168.1.141/24 dev 5 = 0", "link 5 down = 0"));
+    EXPECT_THAT(
+        kernel.Log(),
+        ElementsAre("link 5 up = 0", "add address 192.168.1.141/24 dev 5 brd 192.168.1.255 = 0",
+                    "delete address 192.168.1.141/24 dev 5 = 0", "link 5 down = 0"));
 }
 
 // Deleting the temporary address when it is the link's last one must not take the PC's own
