@@ -152,6 +152,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: unknown option; see --help\n", kProgram);
         return 2;
     }
+    // Out of the terminal's foreground group, which pkexec needed while it asked for a
+    // password: Ctrl+C is for the front end, which then stops in order and ends with us.
+    ::setpgid(0, 0);
     ::umask(077);
     openlog(kProgram, LOG_PID, LOG_DAEMON);
     if (!HasNetworkAdminRights()) {

@@ -43,21 +43,16 @@ std::unique_ptr<HelperProcess> HelperProcess::Start(const std::vector<std::strin
         return nullptr;
     }
     posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, toHelper[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, fromHelper[1], STDOUT_FILENO);
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attributes, 0);
 
     std::vector<char*> args;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
     pid_t pid = 0;
-    const int failed = posix_spawn(&pid, args[0], &actions, &attributes, args.data(), environ);
+    const int failed = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
     ::close(toHelper[0]);
     ::close(fromHelper[1]);
     if (failed) {

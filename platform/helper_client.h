@@ -28,8 +28,9 @@ public:
 // The helper as a child process, over pipes to its standard input and output.
 class HelperProcess final : public HelperChannel {
 public:
-    // Starts `argv` (the helper, or pkexec and the helper) in a process group of its own, so
-    // that Ctrl+C in a terminal reaches only the front end, which then stops in order.
+    // Starts `argv` (the helper, or pkexec and the helper) in the front end's process group:
+    // pkexec may ask for a password on the terminal, which only the foreground group may read.
+    // The helper then leaves that group itself.
     static std::unique_ptr<HelperProcess> Start(const std::vector<std::string>& argv,
                                                 std::string& why);
     // Closes the helper's input, which makes it put back whatever is still changed and end,
