@@ -26,7 +26,8 @@ constexpr unsigned kKeptFlags = RTNH_F_ONLINK | RTNH_F_PERVASIVE;
 void KeepOnlyAcceptedFlags(nlattr* multipath) {
     auto* hop = static_cast<rtnexthop*>(nla_data(multipath));
     int remaining = nla_len(multipath);
-    while (RTNH_OK(hop, remaining)) {
+    // RTNH_OK reads the length before it knows that one is there.
+    while (remaining >= static_cast<int>(sizeof(rtnexthop)) && RTNH_OK(hop, remaining)) {
         hop->rtnh_flags &= kKeptFlags;
         remaining -= static_cast<int>(RTNH_ALIGN(hop->rtnh_len));
         hop = RTNH_NEXT(hop);
