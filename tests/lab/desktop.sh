@@ -8,9 +8,9 @@
 #   desktop.sh start NS [--polkit USER] [--networkmanager LINK [--profile static|dhcp]]
 #                       [--max-seconds S]
 #       Anchors a private mount and UTS namespace in network namespace NS (tmpfs over /run,
-#       /var/lib/NetworkManager, /etc/NetworkManager and /etc/polkit-1/rules.d; /sys read-only),
-#       starts a system bus there at /run/dbus/system_bus_socket, and returns once what was asked
-#       for is up:
+#       /var/lib/NetworkManager, /etc/NetworkManager and /etc/polkit-1/rules.d; /sys read-only;
+#       a /dev of its own with the machine's devices), starts a syslog daemon on its /dev/log and
+#       a system bus at /run/dbus/system_bus_socket, and returns once what was asked for is up:
 #       --polkit USER      polkitd, with a rules file that lets USER (a user name) run
 #                          org.kestrel-recovery.helper and org.freedesktop.policykit.exec, so
 #                          that pkexec needs no agent. Anyone else is refused.
@@ -33,7 +33,8 @@
 #       teardown calls it.
 #
 # NS itself is the handle: its state lives in /run/kestrel-lab/desktop/NS, the daemons' logs
-# (dbus.log, polkitd.log, NetworkManager.log) and the anchor's pid and mount namespace.
+# (dbus.log, polkitd.log, NetworkManager.log), what anything in the desktop sent to syslog
+# (syslog.log: polkitd, pkexec, the recovery's helper) and the anchor's pid and mount namespace.
 set -euo pipefail
 
 self=$(realpath "$0")
@@ -74,6 +75,21 @@ end_members() {
     kill -KILL "${found[@]}" 2> /dev/null || true
 }
 
+# Covers /dev with a copy of itself (device nodes, links, and the machine's pts, shm and mqueue
+# mounts), so that a syslog socket can be made at /dev/log without one on the machine.
+private_dev() {
+    local dev=/run/kestrel-desktop/dev entry
+    mkdir -p "$dev"
+    mount -t tmpfs -o mode=0755,nosuid tmpfs "$dev"
+    find /dev -mindepth 1 -maxdepth 1 ! -type d ! -type s -exec cp -a -t "$dev" {} +
+    for entry in /dev/*/; do
+        [ -L "${entry%/}" ] && continue
+        mkdir "$dev/${entry:5}"
+        mount --rbind "$entry" "$dev/${entry:5}"
+    done
+    mount --move "$dev" /dev
+}
+
 # Runs inside the new namespaces (see start): sets up the mounts, reports its pid through a file
 # opened before /run is covered, then holds the namespace until told to stop or its time is up.
 anchor() {
@@ -90,6 +106,7 @@ anchor() {
     [ -d /etc/polkit-1/rules.d ] && cp -a /run/kestrel-desktop/rules.d/. /etc/polkit-1/rules.d/
     # A writable /sys makes NetworkManager wait for udev, which does not run here.
     mount -o remount,bind,ro /sys
+    private_dev
     mkdir -p /run/dbus
     local mnt
     mnt=$(readlink /proc/self/ns/mnt)
@@ -143,6 +160,11 @@ launch() {
     state=$(state_of "$ns")
     (exec nsenter --target "$anchor_pid" --mount --uts --net -- "$@" \
         < /dev/null >> "$state/$name.log" 2>&1) &
+}
+
+start_syslog() {
+    launch syslog busybox syslogd -n -O -
+    wait_until 5 in_desktop test -S /dev/log || fail_start "the syslog daemon did not start"
 }
 
 start_bus() {
@@ -266,11 +288,12 @@ start_desktop() {
     mkdir -p "$state"
     ip netns exec "$ns" unshare --mount --uts --propagation private -- \
         "$self" __anchor "$state" "$max" < /dev/null > "$state/anchor.log" 2>&1 &
-    for ((i = 0; i < 50; i++)); do
+    for ((i = 0; i < 100; i++)); do
         [ -s "$state/anchor" ] && break
         sleep 0.1
     done
     attach "$ns"
+    start_syslog
     start_bus
     [ -n "$polkit_user" ] && start_polkit "$polkit_user"
     [ -n "$nm_link" ] && start_networkmanager "$nm_link" "$profile"

@@ -1,23 +1,22 @@
 #!/usr/bin/env bash
 # SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Smoke tests of the lab's desktop (desktop.sh) and of the router simulator's DHCP and carrier
-# loss. Each case builds a lab of its own, with its name added to LAB_PREFIX, so that the cases
-# run beside each other and beside other lab tests. Root only.
+# Smoke tests of the lab's desktop (desktop.sh) and of the router simulator's DHCP. Each case
+# builds a lab of its own, with its name added to LAB_PREFIX, so that the cases run beside each
+# other and beside other lab tests. Root only. A carrier lost while the router reboots is a row
+# of the end-to-end table (tests/e2e/scenarios.table).
 #
-#   desktop_test.sh polkit|networkmanager|carrier-loss ROUTER_SIM TFTP_PUT
+#   desktop_test.sh polkit|networkmanager ROUTER_SIM
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 desktop="$here/desktop.sh"
 case_name=$1
 sim=$(realpath "$2")
-put=$(realpath "$3")
 
 if [ -z "${LAB_PC:-}" ]; then
     case $case_name in
         polkit) short=pk ;;
         networkmanager) short=nm ;;
-        carrier-loss) short=cl ;;
         *) echo "desktop_test.sh: unknown case $case_name" >&2; exit 2 ;;
     esac
     LAB_PREFIX="${LAB_PREFIX:-}${short}_" exec "$here/lab.sh" run -- "$0" "$@"
@@ -91,31 +90,6 @@ case $case_name in
         in_pc nmcli --wait 45 connection up lab-dhcp > /dev/null || fail "lab-dhcp did not connect"
         expect_managed lab-dhcp "$lease" "dynamic " dhcp
         expect "lab-dhcp DNS server" '^192.168.1.1$' "$(in_pc nmcli -g IP4.DNS device show eth1)"
-        ;;
-    carrier-loss)
-        start_router before --mode normal --dhcp
-        "$desktop" start "$LAB_PC" --networkmanager eth1 --profile dhcp
-        kill "$router_pid"
-        wait "$router_pid" || fail "the first router simulator failed"
-        # NetworkManager's subnet route has metric 100: the clashing one on eth0 would take the
-        # upload that reboots the router.
-        ip netns exec "$LAB_PC" ip route del 192.168.1.0/24 via 192.168.0.254 dev eth0
-        start_router reboot --mode bootloader --after-image reboot --reboot-seconds 3 \
-            --reboot-carrier-loss 7 --dhcp
-        ip netns exec "$LAB_PC" timeout 40 ip -o -4 monitor address dev eth1 > "$work/monitor" &
-        head -c 3000 /dev/urandom > "$work/image.bin"
-        ip netns exec "$LAB_PC" "$put" "$work/image.bin" || fail "the upload failed"
-        wait_until 20 grep -q 'mode normal' "$work/reboot.log" || fail "the router did not reboot"
-        wait_until 30 grep -q DHCPACK "$work/reboot.err" || fail "no lease from the rebooted router"
-        wait_until 10 in_pc sh -c 'nmcli -g GENERAL.STATE device show eth1 | grep -q "^100 "' ||
-            fail "eth1 did not connect again"
-        expect "router log" '^t=[0-9.]+ carrier down$' "$(cat "$work/reboot.log")"
-        expect "router log" '^t=[0-9.]+ carrier up$' "$(cat "$work/reboot.log")"
-        # The flush, then the new lease, as the link saw them.
-        expect "flush" "^Deleted [0-9]+: eth1 +inet $lease/24 " "$(cat "$work/monitor")"
-        expect "lease after the flush" "^[0-9]+: eth1 +inet $lease/24 .*dynamic noprefixroute" \
-            "$(sed -n '/^Deleted/,$p' "$work/monitor" | tail -n +2)"
-        expect_managed lab-dhcp "$lease" "dynamic " dhcp
         ;;
 esac
 [ "$failed" -eq 0 ] && echo "desktop_test.sh $case_name: passed"

@@ -97,9 +97,16 @@ case "${1:-}" in
         # One world per prefix at a time, also across separate ctest runs and worktrees: the
         # names are fixed, and a second "up" would tear down the first one's world.
         mkdir -p "$marker_dir"
-        exec {lock_fd}>"$marker_dir/${prefix}lock"
-        flock -w "${LAB_LOCK_WAIT:-900}" "$lock_fd" || die "the lab ${prefix:-(no prefix)} stayed busy"
-        trap lab_down EXIT
+        lock="$marker_dir/${prefix}lock"
+        # The lock file goes with the run: whoever got the lock of a file removed meanwhile takes
+        # the new one.
+        while :; do
+            exec {lock_fd}>"$lock"
+            flock -w "${LAB_LOCK_WAIT:-900}" "$lock_fd" || die "the lab ${prefix:-(no prefix)} stayed busy"
+            [ "$(stat -c %i "$lock" 2>/dev/null)" = "$(stat -L -c %i "/proc/self/fd/$lock_fd")" ] && break
+            exec {lock_fd}>&-
+        done
+        trap 'lab_down; rm -f "$lock"' EXIT
         trap 'exit 130' INT TERM
         lab_up
         timeout --kill-after=10 "${LAB_TIMEOUT:-900}" "$@"

@@ -1,28 +1,37 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Drives the real wizard dialog through one scenario, pressing its buttons itself, printing
-// each status line and page as it changes, and optionally saving a screenshot of every page.
-// Runs inside the lab's pc namespace only (see e2e.sh and scripts/demo).
+// Drives the real wizard dialog through one scenario, pressing its buttons as a user would,
+// printing each status line and page as it changes, and optionally saving a screenshot of every
+// page. Runs inside the lab's pc namespace only (see tests/e2e/run_row.sh and scripts/demo).
 //
-//   kestrel-wizard-driver --expect router-ok|success|failed|stopped [--shots DIR] [--timeout S]
+//   kestrel-wizard-driver --expect PAGE [--press BUTTONS] [--shots DIR] [--timeout S]
 //                         -- WIZARD-ARGUMENTS...
 //
-//   router-ok  Next, then the router-working page with nothing recorded; Quit.
-//   success    Next, then the success page; Next must open the router's login page.
-//   failed     Next, then the failure page; Retry must end there again with the same records
-//              and no second removal; Quit puts them back.
-//   stopped    Next, then a quit signal from outside ends the wizard with nothing recorded.
-// Exit status 0 when the scenario went as expected; for stopped, 128 + the signal's number.
+//   PAGE     the page every job must end on: router-ok, success or failed; or
+//            stopped   a quit signal from outside ends the wizard after the presses;
+//            refused   the whole program runs, as the user it was started as, and must be
+//                      refused the rights: its box is answered, and its exit status returned.
+//   BUTTONS  the buttons pressed in turn, comma separated: next, retry, quit. Each must be on
+//            screen with that label; a press that starts a job waits for PAGE. The dialog must
+//            have ended after the last one, unless PAGE is stopped. Default: next,quit for
+//            router-ok, next,next for success, next,retry,quit for failed, next for stopped.
+//   A success page records nothing; a failure page records what was taken off, and a retry
+//   keeps exactly that; next on the success page opens the router's login page.
+// Exit status 0 when the scenario went as expected; for stopped, 128 + the signal's number;
+// for refused, the program's own.
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/recovery_app.h"
 #include "app/recovery_dlg.h"
 #include "netcfg/netcfg.h"
 #include "platform/kernel.h"
@@ -49,28 +58,53 @@ int Count(const SavedRoute* r) {
 
 struct Options {
     std::string expect;
+    std::vector<std::string> presses;
     QString shots;
     int timeoutSeconds = 300;
     std::vector<char*> wizardArgs;
 };
 
+std::vector<std::string> DefaultPresses(const std::string& expect) {
+    if (expect == "router-ok") return {"next", "quit"};
+    if (expect == "success") return {"next", "next"};
+    if (expect == "failed") return {"next", "retry", "quit"};
+    if (expect == "stopped") return {"next"};
+    return {};
+}
+
 bool Parse(int argc, char** argv, Options& options) {
     options.wizardArgs.push_back(argv[0]);
+    bool pressesGiven = false;
     int i = 1;
     for (; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--expect" && i + 1 < argc)
+        if (arg == "--expect" && i + 1 < argc) {
             options.expect = argv[++i];
-        else if (arg == "--shots" && i + 1 < argc)
+        } else if (arg == "--press" && i + 1 < argc) {
+            pressesGiven = true;
+            std::istringstream list(argv[++i]);
+            for (std::string press; std::getline(list, press, ',');)
+                if (press != "-") options.presses.push_back(press);
+        } else if (arg == "--shots" && i + 1 < argc) {
             options.shots = QString::fromLocal8Bit(argv[++i]);
-        else if (arg == "--timeout" && i + 1 < argc)
+        } else if (arg == "--timeout" && i + 1 < argc) {
             options.timeoutSeconds = std::atoi(argv[++i]);
-        else
+        } else {
             return false;
+        }
     }
     for (++i; i < argc; ++i) options.wizardArgs.push_back(argv[i]);
+    if (!pressesGiven) options.presses = DefaultPresses(options.expect);
+    for (const std::string& press : options.presses)
+        if (press != "next" && press != "retry" && press != "quit") return false;
     return options.expect == "router-ok" || options.expect == "success" ||
-           options.expect == "failed" || options.expect == "stopped";
+           options.expect == "failed" || options.expect == "stopped" || options.expect == "refused";
+}
+
+int PageNumber(const std::string& name) {
+    for (int page = PAGE_WELCOME; page <= PAGE_FAILED; ++page)
+        if (name == PageName(page)) return page;
+    return -1;
 }
 
 class Driver {
@@ -137,6 +171,7 @@ public:
         return false;
     }
     const std::string& OpenedUrl() const { return openedUrl_; }
+    bool Ended() const { return ended_; }
     void Say(const std::string& line) {
         std::printf("[%6.1f s] %s\n", static_cast<double>(clock_.elapsed()) / 1000.0, line.c_str());
         std::fflush(stdout);
@@ -160,14 +195,57 @@ private:
     bool ended_ = false;
 };
 
+// Answers the boxes the program opens before its dialog: it would otherwise wait for a user.
+bool answerBoxes = false;
+void AnswerBoxes() {
+    if (!answerBoxes) return;
+    auto* timer = new QTimer(qApp);
+    QObject::connect(timer, &QTimer::timeout, [] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        std::printf("box %s: %s\n", box->windowTitle().toStdString().c_str(),
+                    box->text().toStdString().c_str());
+        std::fflush(stdout);
+        box->accept();
+    });
+    timer->start(100);
+}
+Q_COREAPP_STARTUP_FUNCTION(AnswerBoxes)
+
+// The program as its main() runs it, for a user who is refused the rights.
+int RunRefused(Options& options) {
+    answerBoxes = true;
+    int argc = static_cast<int>(options.wizardArgs.size());
+    CKSTLDevRecoveryApp app(argc, options.wizardArgs.data());
+    const int status = app.Run();
+    std::printf("exit status %d\n", status);
+    return status;
+}
+
+// Presses `press` on the page on screen; false when no button with that label is shown.
+bool Press(Driver& driver, CKSTLDevRecoveryDlg& dlg, const std::string& press) {
+    QPushButton& ok = dlg.OkButton();
+    QPushButton& cancel = dlg.CancelButton();
+    QPushButton* button = &ok;
+    if (press == "quit" && cancel.isVisible()) button = &cancel;
+    const QString label = press == "next" ? "Next" : press == "retry" ? "Retry" : "Quit";
+    if (!button->isVisible() || button->text() != label)
+        return driver.Fail("no " + label.toStdString() + " button on page " +
+                           PageName(dlg.PageOnScreen()));
+    driver.Press(*button, press.c_str());
+    return true;
+}
+
 int Run(int argc, char** argv) {
     Options options;
     if (!Parse(argc, argv, options)) {
         std::fprintf(stderr,
-                     "usage: kestrel-wizard-driver --expect router-ok|success|failed|stopped "
-                     "[--shots DIR] [--timeout S] -- WIZARD-ARGUMENTS...\n");
+                     "usage: kestrel-wizard-driver --expect router-ok|success|failed|stopped|"
+                     "refused [--press next,retry,quit] [--shots DIR] [--timeout S] -- "
+                     "WIZARD-ARGUMENTS...\n");
         return 2;
     }
+    if (options.expect == "refused") return RunRefused(options);
     // As the wizard does: the helper first, then Qt.
     std::string why;
     const std::unique_ptr<PrivilegedHelper> helper = PrivilegedHelper::Start(why);
@@ -187,43 +265,47 @@ int Run(int argc, char** argv) {
     }
     dlg.show();
     if (!driver.WaitFor(PAGE_WELCOME)) return 1;
-    driver.Press(dlg.OkButton(), "Next");
 
-    if (options.expect == "router-ok") {
-        if (!driver.WaitFor(PAGE_ROUTER_OK)) return 1;
-        if (dlg.m_pSavedAddresses || dlg.m_pSavedRoutes)
-            return driver.Fail("settings were recorded although the router works"), 1;
-        driver.Press(dlg.OkButton(), "Quit");
-    } else if (options.expect == "success") {
-        if (!driver.WaitFor(PAGE_SUCCESS)) return 1;
-        driver.Say(QString::asprintf("recovered in %.1f s", driver.Seconds()).toStdString());
-        if (dlg.m_pSavedAddresses || dlg.m_pSavedRoutes)
-            return driver.Fail("settings still recorded after the recovery"), 1;
-        driver.Press(dlg.OkButton(), "Next");
-        if (driver.OpenedUrl() != kSetupPageUrl)
-            return driver.Fail("Next did not open " + std::string(kSetupPageUrl)), 1;
-    } else if (options.expect == "stopped") {
+    const int expected = PageNumber(options.expect);
+    int addresses = 0;
+    int routes = 0;
+    for (const std::string& press : options.presses) {
+        const int from = dlg.PageOnScreen();
+        if (!Press(driver, dlg, press)) return 1;
+        const bool startsJob = from == PAGE_WELCOME ? press == "next" : press == "retry";
+        if (!startsJob) {
+            if (!driver.WaitForEnd()) return 1;
+            if (from == PAGE_SUCCESS && driver.OpenedUrl() != kSetupPageUrl)
+                return driver.Fail("Next did not open " + std::string(kSetupPageUrl)), 1;
+            if (from == PAGE_FAILED && (dlg.m_pSavedAddresses || dlg.m_pSavedRoutes))
+                return driver.Fail("Quit did not put the settings back"), 1;
+            continue;
+        }
+        if (expected < 0) continue;  // stopped: the signal comes while the job runs
+        if (!driver.WaitFor(expected)) return 1;
+        const int nowAddresses = Count(dlg.m_pSavedAddresses);
+        const int nowRoutes = Count(dlg.m_pSavedRoutes);
+        driver.Say(QString::asprintf("ended in %.1f s; recorded: %d addresses, %d routes",
+                                     driver.Seconds(), nowAddresses, nowRoutes)
+                       .toStdString());
+        if (expected != PAGE_FAILED && (nowAddresses || nowRoutes))
+            return driver.Fail("settings still recorded after the job"), 1;
+        if (expected == PAGE_FAILED && nowAddresses == 0)
+            return driver.Fail("a failed run left nothing recorded"), 1;
+        if (press == "retry" && (nowAddresses != addresses || nowRoutes != routes))
+            return driver.Fail("the retry changed what is recorded"), 1;
+        addresses = nowAddresses;
+        routes = nowRoutes;
+    }
+    if (options.expect == "stopped") {
         if (!driver.WaitForEnd()) return 1;
         if (!dlg.QuitSignal()) return driver.Fail("the dialog ended without a quit signal"), 1;
         if (dlg.m_pSavedAddresses || dlg.m_pSavedRoutes)
             return driver.Fail("settings still recorded after the stop"), 1;
         driver.Say("ended by signal " + std::to_string(dlg.QuitSignal()));
         return 128 + dlg.QuitSignal();
-    } else {
-        if (!driver.WaitFor(PAGE_FAILED)) return 1;
-        const int addresses = Count(dlg.m_pSavedAddresses);
-        const int routes = Count(dlg.m_pSavedRoutes);
-        driver.Say("recorded: " + std::to_string(addresses) + " addresses, " +
-                   std::to_string(routes) + " routes");
-        if (addresses == 0) return driver.Fail("a failed run left nothing recorded"), 1;
-        driver.Press(dlg.OkButton(), "Retry");
-        if (!driver.WaitFor(PAGE_FAILED)) return 1;
-        if (Count(dlg.m_pSavedAddresses) != addresses || Count(dlg.m_pSavedRoutes) != routes)
-            return driver.Fail("the retry changed what is recorded"), 1;
-        driver.Press(dlg.CancelButton(), "Quit");
-        if (dlg.m_pSavedAddresses || dlg.m_pSavedRoutes)
-            return driver.Fail("Quit did not put the settings back"), 1;
     }
+    if (!driver.Ended()) return driver.Fail("the dialog is still open after the last press"), 1;
     driver.Say("scenario " + options.expect + " done");
     return 0;
 }

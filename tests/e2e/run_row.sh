@@ -1,0 +1,307 @@
+#!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Runs one row of the end-to-end table (scenarios.table beside this file, where the columns are
+# explained) in a lab of its own: the PC's settings and desktop, the router simulator, the front
+# end driven through the user's actions, then the checks: the page, the exit status, the PC's
+# settings after against before, whatever the row adds. Root only. The lab's prefix is
+# $LAB_PREFIX followed by the row's name, so that rows run side by side.
+#
+#   run_row.sh ROW
+#
+# The programs come from the environment (tests/e2e/CMakeLists.txt sets it): KESTREL_ROUTER_SIM,
+# and FRONT_<name> for each front end.
+#
+# Adding a front end, say "cli":
+#   1. tests/e2e/CMakeLists.txt: add "cli kestrel-recovery-cli" (its name, then its target) to
+#      e2e_front_ends. Its rows become tests where the target is built, with FRONT_cli set.
+#   2. Here, a function front_cli that sets `command` to the words that run it for this row,
+#      from $presses (the buttons: next,retry,quit or -), $expect (router-ok, success, failed,
+#      stopped, killed, refused) and $switches (FW=image.bin TIME=...); it may set `input` to
+#      what is typed on its standard input. It runs in the PC's desktop as the row's user, with
+#      KESTREL_SYSTEM_DIR set, its output in front.out. It must print the status texts as it
+#      shows them (a signal waits for one), and end with 0, 1 when refused, or 128 + the signal.
+#   3. scenarios.table: its rows, with "cli" in the front column.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+lab=$here/../lab/lab.sh
+desktop=$here/../lab/desktop.sh
+table=$here/scenarios.table
+row=${1:?usage: run_row.sh ROW}
+
+read_row() {
+    local line cells
+    while read -r line; do
+        read -r -a cells <<< "${line%%#*}"
+        if [ ${#cells[@]} -ge 10 ] && [ "${cells[0]}" = "$row" ]; then
+            read -r name front as pc router user expect check time limit <<< "${cells[*]}"
+            return 0
+        fi
+    done < "$table"
+    echo "run_row.sh: no row $row in $table" >&2
+    exit 2
+}
+read_row
+
+if [ -z "${LAB_PC:-}" ]; then
+    LAB_PREFIX="${LAB_PREFIX:-}${row}_" LAB_TIMEOUT=$limit exec "$lab" run -- "$0" "$@"
+fi
+
+# --- the front ends -------------------------------------------------------------------------
+
+front_wizard() {
+    local page=$expect
+    [ "$page" = killed ] && page=stopped
+    command=("${FRONT_wizard:?}" --expect "$page" --press "$presses" --timeout "$limit" --
+             "${switches[@]}")
+}
+
+# --- the row's world ------------------------------------------------------------------------
+
+work=$(mktemp -d /tmp/kestrel-row-XXXXXX)
+chmod 755 "$work"
+pids=()
+cleanup() {
+    local pid
+    for pid in "${pids[@]}"; do kill "$pid" 2> /dev/null || true; done
+    wait 2> /dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+failed=0
+fail() { echo "FAIL $row: $*" >&2; failed=1; }
+has() { [[ ",$1," == *",$2,"* ]]; }
+in_pc() { "$desktop" exec "$LAB_PC" "$@"; }
+state=/run/kestrel-lab/desktop/$LAB_PC
+started=$EPOCHREALTIME
+
+seconds_since() { awk -v a="$1" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }'; }
+
+# Polls CMD every 0.1 s for up to SECONDS.
+wait_until() {
+    local seconds=$1 i
+    shift
+    for ((i = 0; i < seconds * 10; i++)); do
+        "$@" > /dev/null 2>&1 && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# The router simulator with BEHAVIOUR (the table's words), logging to NAME.log.
+start_router() {
+    local name=$1 word args=(--store "$work/received" --max-seconds "$limit")
+    for word in ${2//,/ }; do
+        case $word in
+            ok) args+=(--mode normal --dns good) ;;
+            boot) args+=(--mode bootloader) ;;
+            stay) args+=(--after-image stay) ;;
+            reboot=*) args+=(--after-image reboot --reboot-seconds "${word#*=}") ;;
+            carrier=*) args+=(--reboot-carrier-loss "${word#*=}") ;;
+            dhcp) args+=(--dhcp) ;;
+            *) echo "run_row.sh: unknown router word $word" >&2; exit 2 ;;
+        esac
+    done
+    ip netns exec "$LAB_ROUTER" "${KESTREL_ROUTER_SIM:?}" "${args[@]}" --log "$work/$name.log" \
+        2> "$work/$name.err" &
+    router_pid=$!
+    pids+=("$router_pid")
+    wait_until 5 grep -q ready "$work/$name.log" || { fail "the router simulator did not start"; exit 1; }
+}
+
+desktop_args=(--max-seconds "$limit")
+[ "$as" != root ] && desktop_args+=(--polkit nobody)
+case $pc in
+    NM:*) desktop_args+=(--networkmanager eth1 --profile "${pc#NM:}") ;;
+esac
+if [ "$pc" = NM:dhcp ]; then
+    # The lease comes from the router before its firmware broke.
+    start_router lease ok,dhcp
+    "$desktop" start "$LAB_PC" "${desktop_args[@]}"
+    kill "$router_pid"
+    wait "$router_pid" || true
+else
+    "$desktop" start "$LAB_PC" "${desktop_args[@]}"
+fi
+case $pc in
+    lab | NM:*) ;;
+    *) "$here/../lab/pc_config.sh" "$pc" ;;
+esac
+
+mkdir -p "$work/system/KESTREL"
+head -c $((1024 * 1024 + 300)) /dev/urandom > "$work/system/KESTREL/image.bin"
+chmod -R a+rX "$work/system"
+
+# --- the PC's settings ----------------------------------------------------------------------
+
+# What the PC shows, one line per link, address, route and rule, sorted (an address put back
+# comes last in its link's list, which is no change), lifetimes masked: they go to FILE.lft.
+snapshot() {
+    local file=$1
+    date +%s.%N > "$file.at"
+    ip netns exec "$LAB_PC" ip -4 -d addr | awk -v lifetimes="$file.lft" '
+        /^[0-9]+:/ { link = $2; print link, $0; next }
+        /^    inet / { address = $0; next }
+        /valid_lft/ {
+            split(address, inet, " ")
+            print link, inet[2], $2, $4 | "sort > " lifetimes
+            gsub(/_lft [0-9]+sec/, "_lft N")
+            print link, address, $0
+            next
+        }
+        { print link, $0 }' | sort > "$file"
+    touch "$file.lft"
+    ip netns exec "$LAB_PC" ip -4 route show table all | sort >> "$file"
+    ip netns exec "$LAB_PC" ip rule >> "$file"
+    if [[ $pc == NM:* ]]; then
+        # NetworkManager numbers its routes in no particular order.
+        in_pc nmcli -t -f GENERAL.STATE,GENERAL.CONNECTION,IP4 device show eth1 |
+            sed 's/^\(IP4\.[A-Z]*\)\[[0-9]*\]/\1/' | sort >> "$file"
+        in_pc nmcli -t -f NAME,DEVICE,STATE connection show --active >> "$file"
+    fi
+}
+
+# The lifetimes in AFTER are those in BEFORE less the time between. The kernel shows whole
+# seconds rounded up, and the helper ages what it puts back by whole seconds rounded down, so
+# each take-off and put-back may leave up to 2 s more; a row has at most two.
+lifetimes_ran_on() {
+    local before=$1 after=$2 elapsed
+    elapsed=$(awk -v a="$(cat "$before.at")" -v b="$(cat "$after.at")" 'BEGIN { print b - a }')
+    paste -d ' ' "$before.lft" "$after.lft" | awk -v elapsed="$elapsed" '
+        function off(was, now) {
+            sub(/sec$/, "", was); sub(/sec$/, "", now)
+            return (was == "forever" || now == "forever") ? (was != now) * 1000 : now + elapsed - was
+        }
+        $2 != $6 { print "addresses differ: " $2 ", " $6; bad = 1; next }
+        { for (i = 3; i <= 4; i++) {
+              d = off($i, $(i + 4))
+              if (d < -2 || d > 6) { print $2 ": lifetime " $i " became " $(i + 4) " after " elapsed " s"; bad = 1 }
+        } }
+        END { exit bad }'
+}
+
+same_settings() { diff -q "$1" "$2" > /dev/null; }
+
+snapshot "$work/before"
+if [[ $check == *back\<* ]] || has "$check" relinked; then
+    # Every change to the PC's addresses and routes, with the time it happened.
+    ip netns exec "$LAB_PC" timeout "$limit" ip -ts -o -4 monitor address route > "$work/monitor" &
+    pids+=($!)
+fi
+
+# --- the user's run -------------------------------------------------------------------------
+
+presses=$user
+signal=
+if [[ $user =~ (^|,)([A-Z]+)@([a-z]+)\+([0-9.]+)$ ]]; then
+    signal=${BASH_REMATCH[2]} signal_word=${BASH_REMATCH[3]} signal_delay=${BASH_REMATCH[4]}
+    presses=${user%,*}
+fi
+switches=(FW=image.bin "TIME=$time")
+input=
+command=()
+"front_$front"
+
+start_router router "$router"
+user_args=()
+[ "$as" != root ] && user_args=(--user "$as")
+# Qt would make one in /tmp that outlives the row.
+install -d -m 0700 -o "$as" "$work/runtime"
+# desktop.sh, nsenter, setpriv and env each exec the next: $! is the front end itself.
+"$desktop" exec "$LAB_PC" "${user_args[@]}" -- env QT_QPA_PLATFORM=offscreen \
+    XDG_RUNTIME_DIR="$work/runtime" KESTREL_SYSTEM_DIR="$work/system" "${command[@]}" \
+    <<< "$input" > "$work/front.out" 2>&1 &
+front_pid=$!
+pids+=("$front_pid")
+
+if [ -n "$signal" ]; then
+    wait_until "$limit" grep -q "$signal_word" "$work/front.out" ||
+        fail "the status never showed \"$signal_word\""
+    sleep "$signal_delay"
+    if [[ $check == *back\<* ]]; then
+        snapshot "$work/at-signal"
+        same_settings "$work/before" "$work/at-signal" && fail "nothing was changed when the signal came"
+    fi
+    signalled=$EPOCHREALTIME
+    kill -"$signal" "$front_pid"
+    if [[ $check =~ back\<([0-9.]+) ]]; then
+        snapshot "$work/after"
+        until same_settings "$work/before" "$work/after" ||
+            awk -v t="$(seconds_since "$signalled")" 'BEGIN { exit !(t > 5) }'; do
+            sleep 0.05
+            snapshot "$work/after"
+        done
+        # Polling is slow on a busy machine: the last change tells when they came back.
+        last=$(tail -n 1 "$work/monitor" | sed -n 's/^\[\([^]]*\)\].*/\1/p')
+        took=$(awk -v a="$signalled" -v b="$(date -d "$last" +%s.%N)" 'BEGIN { printf "%.2f", b - a }')
+        if ! same_settings "$work/before" "$work/after"; then
+            fail "the settings were not back 5 s after SIG$signal"
+        elif awk -v t="$took" -v max="${BASH_REMATCH[1]}" 'BEGIN { exit !(t < max) }'; then
+            echo "settings back $took s after SIG$signal"
+        else
+            fail "the settings took $took s to come back, not less than ${BASH_REMATCH[1]}"
+        fi
+    fi
+fi
+status=0
+wait "$front_pid" || status=$?
+[ -n "$signal" ] && echo "ended $(seconds_since "$signalled") s after SIG$signal"
+[[ -n $signal && $check =~ ended\<([0-9.]+) ]] &&
+    ! awk -v t="$(seconds_since "$signalled")" -v max="${BASH_REMATCH[1]}" 'BEGIN { exit !(t < max) }' &&
+    fail "ended more than ${BASH_REMATCH[1]} s after the signal"
+
+# --- the checks -----------------------------------------------------------------------------
+
+case $expect in
+    stopped) want=$((128 + $(kill -l "$signal"))) ;;
+    killed) want=$((128 + $(kill -l KILL))) ;;
+    refused) want=1 ;;
+    *) want=0 ;;
+esac
+[ "$status" -eq "$want" ] || fail "exit status $status, not $want"
+if [ "$expect" = refused ]; then
+    grep -q "needs administrator rights to change the network settings" "$work/front.out" ||
+        fail "no rights message"
+fi
+# The helper ends with its front end and leaves no journal behind.
+helper_gone() {
+    local pid
+    for pid in $(ip netns pids "$LAB_PC"); do
+        [[ $(readlink "/proc/$pid/exe" 2> /dev/null) == */kestrel-recovery-helper ]] && return 1
+    done
+    return 0
+}
+wait_until 3 helper_gone || fail "the helper still runs"
+journals=$(in_pc sh -c 'ls /run/kestrel-recovery/*.journal 2> /dev/null' || true)
+[ -z "$journals" ] || fail "a journal was left: $journals"
+
+if has "$check" same || has "$check" same-but-lifetimes; then
+    [ -e "$work/after" ] || snapshot "$work/after"
+    if ! same_settings "$work/before" "$work/after"; then
+        fail "the PC's settings changed"
+        diff -u "$work/before" "$work/after" >&2 || true
+    elif has "$check" same; then
+        lifetimes_ran_on "$work/before" "$work/after" || fail "address lifetimes did not run on"
+    fi
+fi
+if has "$check" image && ! cmp -s "$work/system/KESTREL/image.bin" "$work/received"; then
+    fail "the router did not receive the image intact"
+fi
+if has "$check" relinked; then
+    # NetworkManager flushed the link during the reboot and took a lease again: the leased
+    # address went twice (the recovery's removal, then the flush) and came back last.
+    lease='] (Deleted )?[0-9]+: eth1 +inet 192\.168\.1\.(1[0-3][0-9]|140)/24'
+    grep -E "$lease" "$work/monitor" | grep -c '] Deleted' | grep -qvx '[01]' &&
+        grep -E "$lease" "$work/monitor" | tail -n 1 | grep -qv '] Deleted' ||
+        fail "NetworkManager did not flush the link and lease again"
+fi
+
+if [ "$failed" -ne 0 ]; then
+    for log in front.out router.log router.err monitor; do
+        [ -s "$work/$log" ] && { echo "--- $log"; tail -n 40 "$work/$log"; }
+    done >&2
+    echo "--- syslog (helper, pkexec, polkitd)" >&2
+    grep -E 'kestrel|pkexec|polkitd' "$state/syslog.log" | tail -n 40 >&2 || true
+fi
+echo "row $row: $([ "$failed" -eq 0 ] && echo passed || echo FAILED) in $(seconds_since "$started") s"
+exit "$failed"
