@@ -23,6 +23,7 @@ namespace kestrel {
 namespace {
 
 using std::chrono::milliseconds;
+using std::chrono::steady_clock;
 
 std::string Shell(const std::string& command) {
     std::string out;
