@@ -56,6 +56,16 @@ front_wizard() {
              "${switches[@]}")
 }
 
+# The terminal front end as a script runs it: no terminal, no display, no buttons. It names the
+# image by a path outside the image folder, and tells a failed recovery by status 2.
+front_cli() {
+    mkdir -p "$work/elsewhere"
+    mv "$image" "$work/elsewhere/image.bin"
+    image=$work/elsewhere/image.bin
+    failed_status=2
+    command=("${FRONT_cli:?}" "FW=$image" "TIME=$time")
+}
+
 # --- the row's world ------------------------------------------------------------------------
 
 work=$(mktemp -d /tmp/kestrel-row-XXXXXX)
@@ -129,7 +139,8 @@ case $pc in
 esac
 
 mkdir -p "$work/system/KESTREL"
-head -c $((1024 * 1024 + 300)) /dev/urandom > "$work/system/KESTREL/image.bin"
+image=$work/system/KESTREL/image.bin
+head -c $((1024 * 1024 + 300)) /dev/urandom > "$image"
 chmod -R a+rX "$work/system"
 
 # --- the PC's settings ----------------------------------------------------------------------
@@ -183,7 +194,7 @@ lifetimes_ran_on() {
 same_settings() { diff -q "$1" "$2" > /dev/null; }
 
 snapshot "$work/before"
-if [[ $check == *back\<* ]] || has "$check" relinked; then
+if [[ $check == *back\<* ]] || has "$check" relinked || has "$check" untouched; then
     # Every change to the PC's addresses and routes, with the time it happened.
     ip netns exec "$LAB_PC" timeout "$limit" ip -ts -o -4 monitor address route > "$work/monitor" &
     pids+=($!)
@@ -200,6 +211,7 @@ fi
 switches=(FW=image.bin "TIME=$time")
 input=
 command=()
+failed_status=0
 "front_$front"
 
 start_router router "$router"
@@ -256,6 +268,7 @@ case $expect in
     stopped) want=$((128 + $(kill -l "$signal"))) ;;
     killed) want=$((128 + $(kill -l KILL))) ;;
     refused) want=1 ;;
+    failed) want=$failed_status ;;
     *) want=0 ;;
 esac
 [ "$status" -eq "$want" ] || fail "exit status $status, not $want"
@@ -263,15 +276,17 @@ if [ "$expect" = refused ]; then
     grep -q "needs administrator rights to change the network settings" "$work/front.out" ||
         fail "no rights message"
 fi
-# The helper ends with its front end and leaves no journal behind.
+# Nothing of the program outlives it: the helper ends with its front end and leaves no journal.
 helper_gone() {
-    local pid
+    local pid exe
     for pid in $(ip netns pids "$LAB_PC"); do
-        [[ $(readlink "/proc/$pid/exe" 2> /dev/null) == */kestrel-recovery-helper ]] && return 1
+        exe=$(readlink "/proc/$pid/exe" 2> /dev/null) || continue
+        [[ $exe == */kestrel-recovery-helper || $exe == "$(readlink -f "${command[0]}")" ]] &&
+            return 1
     done
     return 0
 }
-wait_until 3 helper_gone || fail "the helper still runs"
+wait_until 3 helper_gone || fail "the helper or the front end still runs"
 journals=$(in_pc sh -c 'ls /run/kestrel-recovery/*.journal 2> /dev/null' || true)
 [ -z "$journals" ] || fail "a journal was left: $journals"
 
@@ -284,9 +299,18 @@ if has "$check" same || has "$check" same-but-lifetimes; then
         lifetimes_ran_on "$work/before" "$work/after" || fail "address lifetimes did not run on"
     fi
 fi
-if has "$check" image && ! cmp -s "$work/system/KESTREL/image.bin" "$work/received"; then
+if has "$check" image && ! cmp -s "$image" "$work/received"; then
     fail "the router did not receive the image intact"
 fi
+if has "$check" image && ! grep -q "op=2 .*name=image.bin" "$work/router.log"; then
+    fail "the write request did not name the image by its own name"
+fi
+if has "$check" untouched; then
+    [ -e "$work/received" ] && fail "an image was uploaded"
+    [ -s "$work/monitor" ] && { cat "$work/monitor" >&2; fail "the PC's settings were touched"; }
+fi
+LC_ALL=C grep -q '[^[:print:][:space:]]' "$work/front.out" && [ "$front" = cli ] &&
+    fail "control characters in the output of a front end without a terminal"
 if has "$check" relinked; then
     # NetworkManager flushed the link during the reboot and took a lease again: the leased
     # address went twice (the recovery's removal, then the flush) and came back last.
