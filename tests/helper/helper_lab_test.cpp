@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 //
-// The real helper in the lab's pc namespace (tests/lab/lab.sh builds it around this binary): a
+// The real helper in the lab's pc namespace (tests/support/lab/lab.sh builds it around this binary): a
 // helper that died leaves a journal, and the next one puts the PC's settings back. A killed
 // front end is a row of the end-to-end table (tests/e2e/scenarios.table).
 #include <gtest/gtest.h>

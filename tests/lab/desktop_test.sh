@@ -9,7 +9,7 @@
 #   desktop_test.sh polkit|networkmanager ROUTER_SIM
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-desktop="$here/desktop.sh"
+desktop="$here/../support/lab/desktop.sh"
 case_name=$1
 sim=$(realpath "$2")
 
@@ -19,7 +19,7 @@ if [ -z "${LAB_PC:-}" ]; then
         networkmanager) short=nm ;;
         *) echo "desktop_test.sh: unknown case $case_name" >&2; exit 2 ;;
     esac
-    LAB_PREFIX="${LAB_PREFIX:-}${short}_" exec "$here/lab.sh" run -- "$0" "$@"
+    LAB_PREFIX="${LAB_PREFIX:-}${short}_" exec "$here/../support/lab/lab.sh" run -- "$0" "$@"
 fi
 
 work=$(mktemp -d /tmp/kestrel-desktop-XXXXXX)

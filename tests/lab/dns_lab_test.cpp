@@ -20,8 +20,8 @@
 #include "platform/iphlpapi.h"
 #include "platform/windns.h"
 #include "proto/proto.h"
-#include "tests/lab/lab_process.h"
-#include "tests/proto/fake_network_params.h"
+#include "tests/support/lab/lab_process.h"
+#include "tests/support/fake_network_params.h"
 #include "tests/support/recording_wizard.h"
 
 namespace kestrel::lab {

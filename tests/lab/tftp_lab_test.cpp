@@ -13,7 +13,7 @@
 #include "platform/clock.h"
 #include "platform/kernel.h"
 #include "proto/proto.h"
-#include "tests/lab/lab_process.h"
+#include "tests/support/lab/lab_process.h"
 #include "tests/support/recording_wizard.h"
 
 namespace kestrel::lab {

@@ -7,7 +7,7 @@ add_executable(netkernel_lab_tests ${CMAKE_CURRENT_LIST_DIR}/netkernel_lab_test.
 target_link_libraries(netkernel_lab_tests
     PRIVATE kestrel_platform_linux kestrel_test_support GTest::gtest_main)
 add_test(NAME netkernel_lab
-    COMMAND ${PROJECT_SOURCE_DIR}/tests/lab/lab.sh run --
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/support/lab/lab.sh run --
             sh -c "exec ip netns exec \"$LAB_PC\" \"$0\"" $<TARGET_FILE:netkernel_lab_tests>)
 set_tests_properties(netkernel_lab PROPERTIES
     RESOURCE_LOCK lab LABELS lab TIMEOUT 120 ENVIRONMENT LAB_TIMEOUT=110)

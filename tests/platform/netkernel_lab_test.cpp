@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 // LinuxNetKernel against the real kernel, and the unit tests' FakeKernel against both. Run only
-// through ctest, inside the lab's "pc" namespace (tests/lab/lab.sh); every case that makes links,
+// through ctest, inside the lab's "pc" namespace (tests/support/lab/lab.sh); every case that makes links,
 // addresses or routes first moves this thread into a network namespace of its own.
 #include <arpa/inet.h>
 #include <fcntl.h>

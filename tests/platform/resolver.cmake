@@ -11,7 +11,7 @@ target_compile_definitions(resolver_lab_tests
     PRIVATE KESTREL_HELPER_PATH="$<TARGET_FILE:kestrel-recovery-helper>")
 add_dependencies(resolver_lab_tests kestrel-recovery-helper)
 add_test(NAME resolver_lab
-    COMMAND ${PROJECT_SOURCE_DIR}/tests/lab/lab.sh run --
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/support/lab/lab.sh run --
             sh -c "exec ip netns exec \"$LAB_PC\" \"$0\"" $<TARGET_FILE:resolver_lab_tests>)
 set_tests_properties(resolver_lab PROPERTIES
     RESOURCE_LOCK lab LABELS lab TIMEOUT 120 ENVIRONMENT LAB_TIMEOUT=110)

@@ -1,6 +1,6 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The resolver check over the Linux DNS client in the lab's "pc" namespace (tests/lab/lab.sh),
+// The resolver check over the Linux DNS client in the lab's "pc" namespace (tests/support/lab/lab.sh),
 // with the adapters read through the real helper. Run only through ctest, which builds the lab
 // around this binary and removes it afterwards.
 #include <arpa/inet.h>

@@ -13,7 +13,7 @@
 #include "platform/iphlpapi.h"
 #include "platform/kernel.h"
 #include "proto/packets.h"
-#include "tests/proto/fake_network_params.h"
+#include "tests/support/fake_network_params.h"
 #include "tests/support/network_isolation.h"
 #include "tests/support/recording_wizard.h"
 

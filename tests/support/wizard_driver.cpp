@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Drives the real wizard dialog through one scenario, pressing its buttons as a user would,
 // printing each status line and page as it changes, and optionally saving a screenshot of every
-// page. Runs inside the lab's pc namespace only (see tests/e2e/run_row.sh and scripts/demo).
+// page. Runs inside the lab's pc namespace only (see tests/support/lab/run_row.sh and scripts/demo).
 //
 //   kestrel-wizard-driver --expect PAGE [--press BUTTONS] [--shots DIR] [--timeout S]
 //                         -- WIZARD-ARGUMENTS...

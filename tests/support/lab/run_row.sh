@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Runs one row of the end-to-end table (scenarios.table beside this file, where the columns are
+# Runs one row of the end-to-end table (tests/e2e/scenarios.table, where the columns are
 # explained) in a lab of its own: the PC's settings and desktop, the router simulator, the front
 # end driven through the user's actions, then the checks: the page, the exit status, the PC's
 # settings after against before, whatever the row adds. Root only. The lab's prefix is
@@ -24,9 +24,9 @@
 #   3. scenarios.table: its rows, with "cli" in the front column.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-lab=$here/../lab/lab.sh
-desktop=$here/../lab/desktop.sh
-table=$here/scenarios.table
+lab=$here/lab.sh
+desktop=$here/desktop.sh
+table=$here/../../e2e/scenarios.table
 row=${1:?usage: run_row.sh ROW}
 
 read_row() {
@@ -135,7 +135,7 @@ else
 fi
 case $pc in
     lab | NM:*) ;;
-    *) "$here/../lab/pc_config.sh" "$pc" ;;
+    *) "$here/pc_config.sh" "$pc" ;;
 esac
 
 mkdir -p "$work/system/KESTREL"

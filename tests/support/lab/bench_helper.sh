@@ -8,7 +8,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 if [ -z "${LAB_PC:-}" ]; then
-    exec "$here/../lab/lab.sh" run -- "$0" "$@"
+    exec "$here/lab.sh" run -- "$0" "$@"
 fi
 exec ip netns exec "$LAB_PC" unshare -m --propagation private sh -c \
     'mkdir -p /run/kestrel-recovery && mount -t tmpfs -o mode=0700 tmpfs /run/kestrel-recovery &&

@@ -9,7 +9,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(realpath "${1:-$here/../../build/release}")
 runs=${2:-10}
-put="$build/tests/lab/kestrel-tftp-put"
+put="$build/tests/support/lab/kestrel-tftp-put"
 [ -x "$put" ] || { echo "bench_tftp.sh: build kestrel-tftp-put first ($put)" >&2; exit 1; }
 
 if [ -z "${LAB_PC:-}" ]; then

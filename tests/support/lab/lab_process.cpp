@@ -1,6 +1,6 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "tests/lab/lab_process.h"
+#include "tests/support/lab/lab_process.h"
 
 #include <signal.h>
 #include <spawn.h>
