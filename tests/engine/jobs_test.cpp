@@ -1,6 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The status check and the recovery on a scripted PC and a clock whose sleeps are instant.
+// The status check and the recovery on a PC whose helper runs in this process over a model of
+// the kernel, with a clock whose sleeps are instant. The bar's positions pin the progress plan.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -18,88 +19,27 @@
 #include "proto/proto.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_dns_client.h"
-#include "tests/support/fake_ip_helper.h"
-#include "tests/support/network_isolation.h"
+#include "tests/support/helper_pc.h"
 #include "tests/support/recording_wizard.h"
 
 namespace kestrel {
 namespace {
 
 using ::testing::ElementsAre;
-using testing::FakeClock;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using testing::RecordingWizard;
 using testing::WizardEvent;
 
-// The scripted PC of these tests over the shared fakes: which links reach the router's boot
-// loader, and what the DNS client answers.
-class ScriptedPc {
-public:
-    void AddAdapter(DWORD index, UINT type, const std::string& description,
-                    const std::string& gateway = "") {
-        ip.AddAdapter(index, description, type);
-        if (!gateway.empty()) ip.AddGateway(index, gateway);
-    }
-    void GiveAddress(DWORD index, const std::string& address, const std::string& mask) {
-        ip.AddAddress(index, address, mask);
-    }
-    void AddRoute(const std::string& dest, const std::string& mask, const std::string& hop,
-                  DWORD index) {
-        ip.AddRoute(testing::MakeRoute(dest, mask, hop, index, 10));
-    }
-    // The boot loader answers ARP on the far end of these links.
-    void RouterAnswersArpOn(DWORD index) {
-        arpLinks_.push_back(index);
-        ip.SetArpResponder([this](IPAddr, IPAddr) {
-            for (const auto& address : ip.AddressTexts())
-                for (DWORD link : arpLinks_)
-                    if (address == "192.168.1.141/255.255.255.0 on " + std::to_string(link))
-                        return NO_ERROR;
-            return ERROR_BAD_NET_NAME;
-        });
-    }
-    void FailAddingAddresses() {
-        for (int i = 0; i < 50; ++i) ip.ScriptResult("AddIPAddress", ERROR_INVALID_PARAMETER);
-    }
-    void SetNoAdapterList() {
-        for (int i = 0; i < 10; ++i) ip.ScriptResult("GetAdaptersInfo", ERROR_NO_DATA);
-    }
-    // One status per query; the last one repeats.
-    void ScriptDns(const std::vector<DNS_STATUS>& statuses) {
-        for (std::size_t i = 0; i + 1 < statuses.size(); ++i) dns.ScriptStatus(statuses[i]);
-        dns.SetDefaultStatus(statuses.back());
-    }
+constexpr int kDeadEnd = 2;  // cabled to nothing
+constexpr int kCabled = 3;   // cabled to the router
+constexpr int kWireless = 4;
 
-    // The calls that change the PC or ask the router, in order.
-    std::vector<std::string> Log() const {
-        std::vector<std::string> out;
-        for (const auto& call : ip.Calls())
-            if (call.rfind("Get", 0) != 0) out.push_back(call);
-        return out;
-    }
-    std::vector<std::string> AddressState() const { return Sorted(ip.AddressTexts()); }
-    std::vector<std::string> RouteState() const { return Sorted(ip.RouteTexts()); }
-    int DnsQueries() const {
-        const auto calls = dns.Calls();
-        return static_cast<int>(std::count_if(calls.begin(), calls.end(), [](const std::string& c) {
-            return c.rfind("DnsQuery_A", 0) == 0;
-        }));
-    }
-
-    testing::FakeIpHelper ip;
-    testing::FakeDnsClient dns;
-
-private:
-    static std::vector<std::string> Sorted(std::vector<std::string> texts) {
-        std::sort(texts.begin(), texts.end());
-        return texts;
-    }
-    std::vector<DWORD> arpLinks_;
-};
-
-constexpr DWORD kDeadEnd = 2;  // cabled to nothing
-constexpr DWORD kCabled = 3;   // cabled to the router
-constexpr DWORD kWireless = 4;
+const std::string kChecking = "checking router status...";
+const std::string kConfiguring = "configuring PC network settings...";
+const std::string kUploading = "uploading firmware to the router...";
+const std::string kRestoring = "restoring PC network settings...";
+const std::string kRebooting = "updating router firmware and rebooting router...";
 
 class Jobs : public ::testing::Test {
 protected:
@@ -114,7 +54,10 @@ protected:
                                 ++uploads;
                                 clock.Advance(3000);
                                 if (afterUpload) afterUpload();
-                                return uploadResults.empty() ? TFTP_OK : NextUpload();
+                                if (uploadResults.empty()) return int{TFTP_OK};
+                                const int result = uploadResults.front();
+                                uploadResults.erase(uploadResults.begin());
+                                return result;
                             }});
     }
     void TearDown() override {
@@ -123,32 +66,30 @@ protected:
         ClearStopRequest();
     }
 
-    int NextUpload() {
-        const int result = uploadResults.front();
-        uploadResults.erase(uploadResults.begin());
-        return result;
-    }
-
     // The lab's PC: a dead-end link with a clashing 192.168.0.0/16 and a clashing route, the
-    // router's link with 192.168.1.100/24 and the default route, and a wireless adapter.
-    void BuildPc(bool withWireless = true) {
-        net.AddAdapter(kDeadEnd, MIB_IF_TYPE_ETHERNET, "Wired dead end");
-        net.GiveAddress(kDeadEnd, "192.168.0.5", "255.255.0.0");
-        net.GiveAddress(kDeadEnd, "10.20.0.5", "255.255.0.0");
-        net.AddAdapter(kCabled, MIB_IF_TYPE_ETHERNET, "Wired to router", "192.168.1.1");
-        net.GiveAddress(kCabled, "192.168.1.100", "255.255.255.0");
-        if (withWireless) {
-            net.AddAdapter(kWireless, IF_TYPE_IEEE80211, "Wireless");
-            net.GiveAddress(kWireless, "172.20.0.9", "255.255.0.0");
-        }
-        // Gateways that stay reachable while the clashing addresses are off: what the kernel
-        // drops with an address is the network code's concern, not the jobs'.
-        net.AddRoute("192.168.1.0", "255.255.255.0", "10.20.0.254", kDeadEnd);
-        net.AddRoute("172.16.0.0", "255.240.0.0", "10.20.0.1", kDeadEnd);
-        net.AddRoute("0.0.0.0", "0.0.0.0", "10.20.0.1", kDeadEnd);
-        net.RouterAnswersArpOn(kCabled);
-        addressesBefore = net.AddressState();
-        routesBefore = net.RouteState();
+    // router's link with 192.168.1.100/24, its default route and a route through the router
+    // (both dropped by the kernel with the address), and a wireless link.
+    void BuildPc() {
+        AddLink(kDeadEnd, "eth0");
+        AddLink(kCabled, "eth1");
+        AddLink(kWireless, "wlan0", IF_TYPE_IEEE80211);
+        pc.kernel.PutAddress("192.168.0.5/16 dev 2");
+        pc.kernel.PutAddress("10.20.0.5/16 dev 2");
+        pc.kernel.PutAddress("192.168.1.100/24 dev 3");
+        pc.kernel.PutAddress("172.20.0.9/16 dev 4");
+        pc.kernel.PutRoute("192.168.1.0/24 via 10.20.0.254 dev 2 metric 10");
+        pc.kernel.PutRoute("default via 192.168.1.1 dev 3 metric 100");
+        pc.kernel.PutRoute("10.9.0.0/16 via 192.168.1.1 dev 3");
+        pc.RouterAnswersArpOn({kCabled});
+        before = pc.World();
+    }
+    void AddLink(int index, const std::string& name, UINT type = MIB_IF_TYPE_ETHERNET) {
+        KernelLink link;
+        link.index = index;
+        link.name = link.description = name;
+        link.type = type;
+        link.up = link.carrier = true;
+        pc.kernel.AddLink(link);
     }
 
     static std::vector<int> Values(const RecordingWizard& w, WizardEvent::Kind kind) {
@@ -159,18 +100,23 @@ protected:
     std::vector<int> Positions() const { return Values(wizard, WizardEvent::Position); }
     std::vector<int> Timers() const { return Values(wizard, WizardEvent::Timer); }
     std::vector<int> Pages() const { return Values(wizard, WizardEvent::Page); }
-    static std::vector<std::string> Texts(const RecordingWizard& w) {
+    std::vector<std::string> Statuses() const {
         std::vector<std::string> out;
-        for (const auto& e : w.EventsOf(WizardEvent::Status)) out.push_back(e.text);
+        for (const auto& e : wizard.EventsOf(WizardEvent::Status)) out.push_back(e.text);
         return out;
     }
-    std::vector<std::string> Statuses() const { return Texts(wizard); }
     std::uint64_t PageTick() const { return wizard.EventsOf(WizardEvent::Page).at(0).tick; }
-    std::vector<std::string> LogWith(const std::string& part) const {
+    std::vector<std::string> Changes() const {
         std::vector<std::string> out;
-        for (const auto& line : net.Log())
-            if (line.find(part) != std::string::npos) out.push_back(line);
+        for (const auto& line : pc.kernel.Log())
+            if (line.rfind("add", 0) == 0 || line.rfind("delete", 0) == 0) out.push_back(line);
         return out;
+    }
+    int DnsQueries() const {
+        const auto calls = dns.Calls();
+        return static_cast<int>(std::count_if(calls.begin(), calls.end(), [](const auto& call) {
+            return call.rfind("DnsQuery_A", 0) == 0;
+        }));
     }
     bool ListsEmpty() const {
         return wizard.m_pSavedAddresses == nullptr && wizard.m_pSavedRoutes == nullptr;
@@ -183,32 +129,18 @@ protected:
         wizard.m_nProgressTarget = 0;
         RunRecovery(wizard);
     }
-    void ExpectRetryFailsAfterTwoSecondsTouchingNothing() {
-        const std::uint64_t start = clock.GetTickCount64();
-        StartFromRetry();
-        EXPECT_THAT(Positions(), ElementsAre(1000));
-        EXPECT_THAT(Timers(), IsEmpty());
-        EXPECT_THAT(Pages(), ElementsAre(PAGE_FAILED));
-        EXPECT_EQ(PageTick() - start, 2000u);
-        EXPECT_THAT(net.Log(), IsEmpty());
-    }
 
-    FakeClock clock;
-    ScriptedPc net;
+    testing::FakeClock clock;
+    testing::HelperPc pc;
+    testing::FakeDnsClient dns;
     RecordingWizard wizard;
     int probeResult = 0;
     std::uint64_t probeMs = 0;
     std::vector<int> uploadResults;
     std::atomic<int> uploads{0};
     std::function<void()> afterProbe, afterUpload;
-    std::vector<std::string> addressesBefore, routesBefore;
+    std::vector<std::string> before;
 };
-
-const std::string kChecking = "checking router status...";
-const std::string kConfiguring = "configuring PC network settings...";
-const std::string kUploading = "uploading firmware to the router...";
-const std::string kRestoring = "restoring PC network settings...";
-const std::string kRebooting = "updating router firmware and rebooting router...";
 
 TEST_F(Jobs, WorkingRouterEndsOnRouterOkAfterAtLeastOneSecondWithNothingTouched) {
     BuildPc();
@@ -226,65 +158,68 @@ TEST_F(Jobs, WorkingRouterEndsOnRouterOkAfterAtLeastOneSecondWithNothingTouched)
         const auto positions = w.EventsOf(WizardEvent::Position);
         EXPECT_EQ(positions[0].tick - start, check);
         EXPECT_EQ(w.EventsOf(WizardEvent::Page)[0].tick - positions[1].tick, 1000u);
-        EXPECT_THAT(Texts(w), ElementsAre(kChecking));
-        EXPECT_THAT(net.Log(), IsEmpty());
+        EXPECT_THAT(w.EventsOf(WizardEvent::Status),
+                    ElementsAre(::testing::Field(&WizardEvent::text, kChecking)));
+        EXPECT_THAT(Changes(), IsEmpty());
         EXPECT_TRUE(w.m_pSavedAddresses == nullptr && w.m_pSavedRoutes == nullptr);
     }
 }
 
-TEST_F(Jobs, ProbeFailingAtOnceStillWaitsASecondThenRemovesAndRecovers) {
+TEST_F(Jobs, RecoveredOnTheSecondAdapterAfterTheFirstFailsArpWithEverythingBack) {
     BuildPc();
-    probeResult = 0;
-    probeMs = 0;
-    net.ScriptDns({0});
+    dns.ScriptStatus(DNS_ERROR_RCODE_SERVER_FAILURE);
+    dns.SetDefaultStatus(0);
     const std::uint64_t start = clock.GetTickCount64();
     StartFromStatusCheck();
 
-    const auto events = wizard.Events();
-    ASSERT_GE(events.size(), 3u);
-    EXPECT_EQ(events[1].kind, WizardEvent::Position);
-    EXPECT_EQ(events[1].value, 100);
-    EXPECT_EQ(events[1].tick - start, 1000u);
-    // The clashing settings go before the recovery says anything.
-    EXPECT_EQ(events[2].kind, WizardEvent::Status);
-    EXPECT_EQ(events[2].text, kConfiguring);
-    EXPECT_EQ(events[2].target, 100);
-    const auto log = net.Log();
-    ASSERT_GE(log.size(), 3u);
-    EXPECT_EQ(log[0], "DeleteIPAddress(192.168.0.5/255.255.0.0 on 2) = 0");
-    EXPECT_EQ(log[1], "DeleteIPAddress(192.168.1.100/255.255.255.0 on 3) = 0");
-    EXPECT_EQ(log[2],
-              "DeleteIpForwardEntry(192.168.1.0/255.255.255.0 via 10.20.0.254 on 2 metric 10) = 0");
-}
-
-TEST_F(Jobs, FirstAnswerEndsTheRunAndLaterAdaptersAreNeverTouched) {
-    BuildPc();
-    net.RouterAnswersArpOn(kDeadEnd);
-    net.ScriptDns({0});
-    wizard.m_nRebootTimeout = 120000;
-    StartFromStatusCheck();
-
-    EXPECT_THAT(Positions(), ElementsAre(100, 145, 179, 293, 338, 550, 1000));
-    EXPECT_THAT(Timers(), ElementsAre(176, 1132, 176));
+    // The first adapter's share is handed out at once: 179 jumps to 550.
+    EXPECT_THAT(Positions(), ElementsAre(100, 145, 179, 550, 595, 629, 743, 788, 1000, 1000));
+    EXPECT_THAT(Timers(), ElementsAre(176, 94, 176));
+    EXPECT_THAT(Statuses(), ElementsAre(kChecking, kConfiguring, kConfiguring, kConfiguring,
+                                        kUploading, kRestoring, kRebooting));
     EXPECT_THAT(Pages(), ElementsAre(PAGE_SUCCESS));
-    EXPECT_THAT(LogWith("192.168.1.141/255.255.255.0 on 3)"), IsEmpty());
-    EXPECT_EQ(net.DnsQueries(), 1);
+    EXPECT_EQ(uploads, 1);
+    EXPECT_TRUE(ListsEmpty());
+    EXPECT_EQ(pc.World(), before);
+    // The clashing settings go first, the temporary address before the PC's own come back, and
+    // nothing is tried on the wireless link.
+    const auto changes = Changes();
+    ASSERT_GE(changes.size(), 10u);
+    EXPECT_THAT(changes[0], HasSubstr("delete address 192.168.0.5/16 dev 2"));
+    EXPECT_THAT(changes[1], HasSubstr("delete address 192.168.1.100/24 dev 3"));
+    EXPECT_THAT(changes[2], HasSubstr("delete route 192.168.1.0/24 via 10.20.0.254 dev 2"));
+    EXPECT_THAT(pc.LogWith("192.168.1.141"),
+                ElementsAre(HasSubstr("add address 192.168.1.141/24 dev 2"),
+                            "arp 192.168.1.1 from 192.168.1.141 dev 2 = -ETIMEDOUT",
+                            HasSubstr("delete address 192.168.1.141/24 dev 2"),
+                            HasSubstr("add address 192.168.1.141/24 dev 3"),
+                            "arp 192.168.1.1 from 192.168.1.141 dev 3 = 0",
+                            HasSubstr("delete address 192.168.1.141/24 dev 3")));
+    EXPECT_THAT(changes[6], HasSubstr("delete address 192.168.1.141/24 dev 3"));
+    EXPECT_THAT(changes[7], HasSubstr("add address 192.168.1.100/24 dev 3"));
+    EXPECT_THAT(pc.LogWith("dev 4"), IsEmpty());
+    // The router is asked through its own link, at that link's gateway.
+    EXPECT_THAT(dns.Calls()[0], HasSubstr("servers [192.168.1.1] via 3"));
+    // The ARP step lasts its second even when the answer is instant.
+    const auto positions = wizard.EventsOf(WizardEvent::Position);
+    EXPECT_EQ(positions[1].tick - wizard.EventsOf(WizardEvent::Status)[1].tick, 4000u);
+    EXPECT_EQ(positions[2].tick - positions[1].tick, 1000u);
+    // 1 s check, 2 x (4 s settle + 1 s ARP), 3 s upload, 4 s restore, one failed and one
+    // answered poll, 1 s final pause.
+    EXPECT_EQ(PageTick() - start, 1000u + 10000 + 3000 + 4000 + 1000 + 1000);
 }
 
-TEST_F(Jobs, SingleAdapterTargetsAndIntervalsFromStatusCheckAndFromRetry) {
-    net.AddAdapter(kCabled, MIB_IF_TYPE_ETHERNET, "Wired to router", "192.168.1.1");
-    net.GiveAddress(kCabled, "192.168.1.100", "255.255.255.0");
-    net.RouterAnswersArpOn(kCabled);
-    net.ScriptDns({0});
+TEST_F(Jobs, SingleAdapterPlansFromStatusCheckAndFromRetry) {
+    AddLink(kCabled, "eth1");
+    pc.kernel.PutAddress("192.168.1.100/24 dev 3");
+    pc.kernel.PutRoute("default via 192.168.1.1 dev 3");
+    pc.RouterAnswersArpOn({kCabled});
+    dns.SetDefaultStatus(0);
     wizard.m_nRebootTimeout = 120000;
     StartFromStatusCheck();
     EXPECT_THAT(Positions(), ElementsAre(100, 202, 279, 536, 638, 1000, 1000));
     EXPECT_THAT(Timers(), ElementsAre(78, 662, 78));
-    EXPECT_THAT(Statuses(), ElementsAre(kChecking, kConfiguring, kConfiguring, kUploading,
-                                        kRestoring, kRebooting));
     EXPECT_THAT(Pages(), ElementsAre(PAGE_SUCCESS));
-    EXPECT_TRUE(ListsEmpty());
-    EXPECT_THAT(net.AddressState(), ElementsAre("192.168.1.100/255.255.255.0 on 3"));
 
     RecordingWizard retried;
     retried.m_nRebootTimeout = 120000;
@@ -295,204 +230,163 @@ TEST_F(Jobs, SingleAdapterTargetsAndIntervalsFromStatusCheckAndFromRetry) {
     EXPECT_THAT(Values(retried, WizardEvent::Timer), ElementsAre(70, 597, 70));
 }
 
-TEST_F(Jobs, RecoveredOnTheSecondAdapterAfterTheFirstFailsArp) {
+TEST_F(Jobs, FirstAnswerEndsTheRunAndLaterAdaptersAreNeverTouched) {
     BuildPc();
-    net.ScriptDns({DNS_ERROR_RCODE_SERVER_FAILURE, 0});
-    const std::uint64_t start = clock.GetTickCount64();
+    pc.RouterAnswersArpOn({kDeadEnd, kCabled});
+    dns.SetDefaultStatus(0);
+    wizard.m_nRebootTimeout = 120000;
     StartFromStatusCheck();
-
-    // The first adapter's share is handed out at once: 179 jumps to 550.
-    EXPECT_THAT(Positions(), ElementsAre(100, 145, 179, 550, 595, 629, 743, 788, 1000, 1000));
+    EXPECT_THAT(Positions(), ElementsAre(100, 145, 179, 293, 338, 550, 1000));
+    EXPECT_THAT(Timers(), ElementsAre(176, 1132, 176));
     EXPECT_THAT(Pages(), ElementsAre(PAGE_SUCCESS));
-    EXPECT_EQ(uploads, 1);
-    EXPECT_TRUE(ListsEmpty());
-    EXPECT_EQ(net.AddressState(), addressesBefore);
-    EXPECT_EQ(net.RouteState(), routesBefore);
-    // The temporary address is gone before the PC's own come back.
-    EXPECT_THAT(LogWith("192.168.1.141"),
-                ElementsAre("AddIPAddress(192.168.1.141/255.255.255.0 on 2) = 0",
-                            "SendARP(192.168.1.1 from 192.168.1.141) = 67",
-                            "DeleteIPAddress(192.168.1.141/255.255.255.0 on 2) = 0",
-                            "AddIPAddress(192.168.1.141/255.255.255.0 on 3) = 0",
-                            "SendARP(192.168.1.1 from 192.168.1.141) = 0",
-                            "DeleteIPAddress(192.168.1.141/255.255.255.0 on 3) = 0"));
-    const auto log = net.Log();
-    const auto tempGone =
-        std::find(log.begin(), log.end(), "DeleteIPAddress(192.168.1.141/255.255.255.0 on 3) = 0");
-    const auto restored =
-        std::find(log.begin(), log.end(), "AddIPAddress(192.168.0.5/255.255.0.0 on 2) = 0");
-    EXPECT_LT(tempGone, restored);
-    // Nothing is tried on the wireless adapter.
-    EXPECT_THAT(LogWith(" on 4)"), IsEmpty());
-    // 1 s check, 2 x (4 s settle + 1 s ARP), 3 s upload, 4 s restore, one failed and one
-    // answered poll, 1 s final pause.
-    EXPECT_EQ(PageTick() - start, 1000u + 10000 + 3000 + 4000 + 1000 + 1000);
+    EXPECT_THAT(pc.LogWith("192.168.1.141/24 dev 3"), IsEmpty());
+    EXPECT_EQ(DnsQueries(), 1);
 }
 
-TEST_F(Jobs, ArpPhaseLastsOneSecondEvenWhenTheReplyIsInstant) {
+TEST_F(Jobs, FailedUploadDeletesTheTemporaryAddressPutsNothingBackAndMovesOn) {
     BuildPc();
-    net.ScriptDns({0});
-    StartFromStatusCheck();
-    const auto positions = wizard.EventsOf(WizardEvent::Position);
-    ASSERT_GE(positions.size(), 3u);
-    EXPECT_EQ(positions[1].tick - wizard.EventsOf(WizardEvent::Status)[1].tick, 4000u);
-    EXPECT_EQ(positions[2].tick - positions[1].tick, 1000u);
-}
-
-TEST_F(Jobs, FailedUploadDeletesTheTemporaryAddressRestoresNothingAndMovesOn) {
-    BuildPc();
-    net.RouterAnswersArpOn(kDeadEnd);
+    pc.RouterAnswersArpOn({kDeadEnd, kCabled});
     uploadResults = {TFTP_ERR_TIMEOUT, TFTP_OK};
-    net.ScriptDns({0});
+    dns.SetDefaultStatus(0);
     StartFromStatusCheck();
-
     EXPECT_THAT(Positions(), ElementsAre(100, 145, 179, 293, 550, 595, 629, 743, 788, 1000, 1000));
     EXPECT_EQ(uploads, 2);
     EXPECT_THAT(Pages(), ElementsAre(PAGE_SUCCESS));
-    const auto log = net.Log();
     // Between the first upload's failure and the second adapter, nothing of the PC comes back.
-    const auto firstDelete =
-        std::find(log.begin(), log.end(), "DeleteIPAddress(192.168.1.141/255.255.255.0 on 2) = 0");
-    const auto secondAdd =
-        std::find(log.begin(), log.end(), "AddIPAddress(192.168.1.141/255.255.255.0 on 3) = 0");
-    ASSERT_NE(firstDelete, log.end());
-    EXPECT_EQ(firstDelete + 1, secondAdd);
+    const auto changes = Changes();
+    const auto firstDelete = std::find_if(changes.begin(), changes.end(), [](const auto& line) {
+        return line.find("delete address 192.168.1.141/24 dev 2") == 0;
+    });
+    ASSERT_NE(firstDelete, changes.end());
+    ASSERT_NE(firstDelete + 1, changes.end());
+    EXPECT_THAT(firstDelete[1], HasSubstr("add address 192.168.1.141/24 dev 3"));
+    EXPECT_EQ(pc.World(), before);
 }
 
-TEST_F(Jobs, SilentRouterOnEveryAdapterEndsFailedWithTheSettingsOffAndRecorded) {
+TEST_F(Jobs, SilentRouterEverywhereEndsFailedWithTheSettingsOffUntilQuitPutsThemBack) {
     BuildPc();
-    net.RouterAnswersArpOn(kDeadEnd);
-    net.ScriptDns({DNS_ERROR_RCODE_NAME_ERROR});
+    pc.RouterAnswersArpOn({kDeadEnd, kCabled});
+    dns.SetDefaultStatus(DNS_ERROR_RCODE_NAME_ERROR);
     StartFromStatusCheck();
 
     EXPECT_THAT(Pages(), ElementsAre(PAGE_FAILED));
     EXPECT_EQ(uploads, 2);
     EXPECT_FALSE(ListsEmpty());
-    // Only the clashing settings are off; the temporary address is gone.
-    EXPECT_THAT(net.AddressState(),
-                ElementsAre("10.20.0.5/255.255.0.0 on 2", "172.20.0.9/255.255.0.0 on 4"));
-    EXPECT_THAT(net.RouteState(),
-                ElementsAre("0.0.0.0/0.0.0.0 via 10.20.0.1 on 2 metric 10",
-                            "172.16.0.0/255.240.0.0 via 10.20.0.1 on 2 metric 10"));
     // After the wait on the first adapter the status goes back to configuring for the second.
     EXPECT_THAT(Statuses(),
                 ElementsAre(kChecking, kConfiguring, kConfiguring, kUploading, kRestoring,
                             kRebooting, kConfiguring, kUploading, kRestoring, kRebooting));
-    // Quit from the failure page puts them all back.
-    RestoreNetworkSettings(wizard);
+    for (const auto& line : pc.World()) {
+        EXPECT_THAT(line, ::testing::Not(HasSubstr("192.168.1.")));
+        EXPECT_THAT(line, ::testing::Not(HasSubstr("192.168.0.")));
+    }
+    RestoreNetworkSettings(wizard);  // Quit on the failed page
     EXPECT_TRUE(ListsEmpty());
-    EXPECT_EQ(net.AddressState(), addressesBefore);
-    EXPECT_EQ(net.RouteState(), routesBefore);
+    EXPECT_EQ(pc.World(), before);
 }
 
-TEST_F(Jobs, PollsThatFailAtOnceAreSpacedOneSecondApart) {
+TEST_F(Jobs, PollsAreOneSecondApartOrTwoWhenTheyCannotBeMade) {
+    // Polls that fail at once: one a second. Polls that cannot be made (the adapter cannot be
+    // read after the upload): a 2 s pause each, at 0, 2, 4, 6 and 8 s of a 9 s wait.
+    for (const bool canAsk : {true, false}) {
+        SCOPED_TRACE(canAsk);
+        testing::HelperPc own;
+        own.kernel.AddLink(kCabled, "eth1");
+        own.kernel.PutAddress("192.168.1.100/24 dev 3");
+        own.kernel.PutRoute("default via 192.168.1.1 dev 3");
+        own.RouterAnswersArpOn({kCabled});
+        bool uploaded = false;
+        afterUpload = [&uploaded] { uploaded = true; };
+        own.SetRequestHook([&](const HelperRequest& request) {
+            return DWORD(!canAsk && uploaded && request.op == HelperOp::Adapters ? ERROR_GEN_FAILURE
+                                                                                : NO_ERROR);
+        });
+        testing::FakeDnsClient refusing(DNS_ERROR_RCODE_REFUSED);
+        refusing.SetQueryHook([this] { clock.Advance(10); });  // each refusal takes 10 ms
+        RecordingWizard w;
+        w.m_nRebootTimeout = canAsk ? 10000 : 9000;
+        w.m_nProgressTarget = 100;
+        CheckRouterStatus(w);
+        const auto calls = refusing.Calls();
+        EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
+                                [](const auto& call) { return call.rfind("DnsQuery_A", 0) == 0; }),
+                  canAsk ? 10 : 0);
+        const auto waitStart = w.EventsOf(WizardEvent::Timer).at(1).tick;
+        const auto positions = w.EventsOf(WizardEvent::Position);
+        EXPECT_EQ(positions[positions.size() - 2].tick - waitStart, 10000u);
+        EXPECT_THAT(Values(w, WizardEvent::Page), ElementsAre(PAGE_FAILED));
+        DiscardSavedSettings(w);
+    }
+}
+
+TEST_F(Jobs, WithNothingToTryTheRunFailsAfterTwoSecondsTouchingNothing) {
+    for (const bool listFails : {false, true}) {
+        SCOPED_TRACE(listFails);
+        testing::HelperPc own;
+        KernelLink other;
+        other.index = 7;
+        other.name = other.description = "ppp0";
+        own.kernel.AddLink(other);
+        if (listFails) {
+            own.kernel.AddLink(kCabled, "eth1");
+            own.kernel.Fail(testing::KernelCall::kLinks, -ENOBUFS);
+        }
+        RecordingWizard w;
+        const std::uint64_t start = clock.GetTickCount64();
+        w.m_nProgressTarget = 0;
+        RunRecovery(w);
+        EXPECT_THAT(Values(w, WizardEvent::Position), ElementsAre(1000));
+        EXPECT_THAT(Values(w, WizardEvent::Timer), IsEmpty());
+        EXPECT_THAT(Values(w, WizardEvent::Page), ElementsAre(PAGE_FAILED));
+        EXPECT_EQ(w.EventsOf(WizardEvent::Page).at(0).tick - start, 2000u);
+        EXPECT_THAT(own.kernel.Log(), ::testing::Each(::testing::Not(HasSubstr("add"))));
+    }
+}
+
+TEST_F(Jobs, TryBoxesOnlyInDiagnosticModeOnePerEthernetAdapterBeforeItsAttempt) {
     BuildPc();
-    net.ScriptDns({DNS_ERROR_RCODE_REFUSED});
-    // Each refusal comes back after 10 ms.
-    net.dns.SetQueryHook([this] { clock.Advance(10); });
-    wizard.m_nRebootTimeout = 10000;
-    StartFromStatusCheck();
-    // One poll a second for the ten seconds of the wait, on the one adapter that got that far.
-    EXPECT_EQ(net.DnsQueries(), 10);
-    const auto timers = wizard.EventsOf(WizardEvent::Timer);
-    const auto positions = wizard.EventsOf(WizardEvent::Position);
-    const auto waitStart = timers[1].tick;
-    const auto afterWait = std::find_if(positions.begin(), positions.end(),
-                                        [&](const WizardEvent& e) { return e.tick > waitStart; });
-    ASSERT_NE(afterWait, positions.end());
-    EXPECT_EQ(afterWait->tick - waitStart, 10000u);
-}
-
-TEST_F(Jobs, PollsThatCannotBeMadePauseTwoSecondsEach) {
-    net.AddAdapter(kCabled, MIB_IF_TYPE_ETHERNET, "Wired to router", "not-an-address");
-    net.GiveAddress(kCabled, "192.168.1.100", "255.255.255.0");
-    net.RouterAnswersArpOn(kCabled);
-    wizard.m_nRebootTimeout = 9000;
-    StartFromStatusCheck();
-    EXPECT_EQ(net.DnsQueries(), 0);
-    const auto waitStart = wizard.EventsOf(WizardEvent::Timer)[1].tick;
-    const auto lastPositions = wizard.EventsOf(WizardEvent::Position);
-    // Polls at 0, 2, 4, 6 and 8 s; the check after the fifth pause finds 10 s gone.
-    EXPECT_EQ(lastPositions[lastPositions.size() - 2].tick - waitStart, 10000u);
-    EXPECT_THAT(Pages(), ElementsAre(PAGE_FAILED));
-}
-
-TEST_F(Jobs, WithoutEthernetAdapterTheRunFailsAfterTwoSecondsTouchingNothing) {
-    net.AddAdapter(kWireless, IF_TYPE_IEEE80211, "Wireless");
-    net.AddAdapter(7, MIB_IF_TYPE_PPP, "Dial-up");
-    net.AddAdapter(1, MIB_IF_TYPE_LOOPBACK, "Loopback");
-    ExpectRetryFailsAfterTwoSecondsTouchingNothing();
-}
-
-TEST_F(Jobs, WithoutAdapterListTheRunFailsAfterTwoSecondsTouchingNothing) {
-    net.SetNoAdapterList();
-    ExpectRetryFailsAfterTwoSecondsTouchingNothing();
-}
-
-TEST_F(Jobs, TryBoxesOnlyInDiagnosticModeOnePerEthernetAdapterBeforeItsAddress) {
-    BuildPc();
-    net.ScriptDns({DNS_ERROR_RCODE_SERVER_FAILURE});
+    dns.SetDefaultStatus(DNS_ERROR_RCODE_SERVER_FAILURE);
     wizard.m_bDebug = TRUE;
     StartFromStatusCheck();
     std::vector<std::string> tries;
-    for (const auto& box : wizard.Boxes())
-        if (box.rfind("Information: Try ", 0) == 0) tries.push_back(box);
-    EXPECT_THAT(tries,
-                ElementsAre("Information: Try Wired dead end", "Information: Try Wired to router"));
-    // Each box comes before that attempt's status text and bar target.
     const auto events = wizard.Events();
-    for (std::size_t i = 0; i < events.size(); ++i)
+    for (std::size_t i = 0; i + 1 < events.size(); ++i)
         if (events[i].kind == WizardEvent::Box && events[i].text.rfind("Try ", 0) == 0) {
-            ASSERT_LT(i + 1, events.size());
+            tries.push_back(events[i].text);
             EXPECT_EQ(events[i + 1].text, kConfiguring);
         }
+    EXPECT_THAT(tries, ElementsAre("Try eth0", "Try eth1"));
 
     RecordingWizard quiet;
     quiet.m_nRebootTimeout = 10000;
     quiet.m_nProgressTarget = 0;
     RunRecovery(quiet);
     EXPECT_THAT(quiet.Boxes(), IsEmpty());
+    DiscardSavedSettings(quiet);
 }
 
-TEST_F(Jobs, AFailedAddDeletesNoAddressOfThePc) {
+TEST_F(Jobs, AFailedAddEndsThatAttemptWithoutDeletingAnything) {
     BuildPc();
-    net.FailAddingAddresses();
-    StartFromStatusCheck();
-    EXPECT_THAT(LogWith("DeleteIPAddress(#"), IsEmpty());
-    EXPECT_THAT(LogWith("DeleteIPAddress(192.168.1.141"), IsEmpty());
-    EXPECT_THAT(Pages(), ElementsAre(PAGE_FAILED));
-    EXPECT_EQ(uploads, 0);
-}
-
-TEST_F(Jobs, RetryRecoversWithoutRemovingTheSettingsAgain) {
-    BuildPc();
-    net.ScriptDns({0});
-    RemoveConflictingSettings(wizard);  // left off by the failed run before
-    const auto removals = LogWith("Delete").size();
+    pc.RouterAnswersArpOn({kDeadEnd, kCabled});
+    dns.SetDefaultStatus(0);
+    RemoveConflictingSettings(wizard);  // left off by the failed run before: Retry
+    const auto removals = pc.LogWith("delete").size();
+    pc.kernel.Fail(testing::KernelCall::kAddAddress, -EPERM);
     StartFromRetry();
+    EXPECT_THAT(pc.LogWith("192.168.1.141/24 dev 2"), ElementsAre(HasSubstr("= -EPERM")));
+    EXPECT_EQ(uploads, 1);
     EXPECT_THAT(Pages(), ElementsAre(PAGE_SUCCESS));
-    // Only the temporary addresses were deleted during the run.
-    EXPECT_EQ(LogWith("Delete").size(), removals + 2);
-    EXPECT_EQ(net.AddressState(), addressesBefore);
-    EXPECT_EQ(net.RouteState(), routesBefore);
-    EXPECT_TRUE(ListsEmpty());
-}
-
-TEST_F(Jobs, TenAdaptersAreAllTriedAndTheBarEndsFull) {
-    for (DWORD index = 10; index < 20; ++index)
-        net.AddAdapter(index, MIB_IF_TYPE_ETHERNET, "Port " + std::to_string(index));
-    StartFromStatusCheck();
-    EXPECT_EQ(LogWith("AddIPAddress(192.168.1.141").size(), 10u);
-    EXPECT_EQ(wizard.m_nProgressTarget.load(), 1000);
-    EXPECT_THAT(Pages(), ElementsAre(PAGE_FAILED));
+    // Only the second adapter's temporary address was deleted during the run.
+    EXPECT_EQ(pc.LogWith("delete").size(), removals + 1);
+    EXPECT_EQ(pc.World(), before);
 }
 
 // A stop requested during one phase of the first adapter's attempt, which would otherwise go
 // through every phase.
 struct StopCase {
     const char* phase;
-    enum Hook { Probe, IpCall, Upload, Poll } hook;
-    const char* call;  // IpCall: the stop comes with the first call that starts so
+    enum Hook { Probe, Request, Upload, Poll } hook;
+    HelperOp op;  // Request: the stop comes with the first request of this kind
     std::size_t temporaryAdds;
 };
 
@@ -505,13 +399,14 @@ protected:
     void SetUp() override {
         Jobs::SetUp();
         const StopCase& c = GetParam();
-        // A step has begun with its ARP, its upload, its poll, or an address it adds (the
+        // A step begins with its ARP, its upload, its poll, or an address it adds (the
         // temporary one, or one of the PC's put back).
-        net.ip.SetCallHook([this, c](const std::string& call) {
-            if (call.rfind("SendARP(", 0) == 0 || call.rfind("AddIPAddress(", 0) == 0) ++steps;
-            if (c.hook == StopCase::IpCall && call.rfind(c.call, 0) == 0) StopNow();
+        pc.SetRequestHook([this, c](const HelperRequest& request) {
+            if (request.op == HelperOp::Arp || request.op == HelperOp::AddAddress) ++steps;
+            if (c.hook == StopCase::Request && request.op == c.op) StopNow();
+            return DWORD{NO_ERROR};
         });
-        net.dns.SetQueryHook([this, c] {
+        dns.SetQueryHook([this, c] {
             ++steps;
             if (c.hook == StopCase::Poll) StopNow();
         });
@@ -533,32 +428,30 @@ protected:
 
 TEST_P(StopDuring, TheRunEndsOnTheFailedPageWithinTheStepAndQuitPutsThePcBack) {
     BuildPc();
-    net.RouterAnswersArpOn(kDeadEnd);
-    net.ScriptDns({DNS_ERROR_RCODE_NAME_ERROR});
+    pc.RouterAnswersArpOn({kDeadEnd, kCabled});
+    dns.SetDefaultStatus(DNS_ERROR_RCODE_NAME_ERROR);
     StartFromStatusCheck();
 
     EXPECT_THAT(Pages(), ElementsAre(PAGE_FAILED));
     // Nothing began and nothing was slept after the stop; no other adapter was tried.
     EXPECT_EQ(Steps(), stepsAtStop);
     EXPECT_EQ(PageTick(), stopTick);
-    EXPECT_EQ(LogWith("AddIPAddress(192.168.1.141").size(), GetParam().temporaryAdds);
-    for (const std::string& address : net.AddressState())
-        EXPECT_EQ(address.find("192.168.1.141"), std::string::npos);
+    EXPECT_EQ(pc.LogWith("add address 192.168.1.141").size(), GetParam().temporaryAdds);
+    EXPECT_THAT(pc.World(), ::testing::Each(::testing::Not(HasSubstr("192.168.1.141"))));
     if (GetParam().hook == StopCase::Probe) {
-        EXPECT_THAT(net.Log(), IsEmpty());
+        EXPECT_THAT(Changes(), IsEmpty());
     }
     RestoreNetworkSettings(wizard);  // Quit on the failed page
-    EXPECT_EQ(net.AddressState(), addressesBefore);
-    EXPECT_EQ(net.RouteState(), routesBefore);
+    EXPECT_EQ(pc.World(), before);
 }
 
 const StopCase kStopCases[] = {
-    {"Probe", StopCase::Probe, nullptr, 0},
-    {"SettlePause", StopCase::IpCall, "AddIPAddress(192.168.1.141", 1},
-    {"Arp", StopCase::IpCall, "SendARP(", 1},
-    {"Upload", StopCase::Upload, nullptr, 1},
-    {"RestorePause", StopCase::IpCall, "CreateIpForwardEntry(", 1},
-    {"Poll", StopCase::Poll, nullptr, 1},
+    {"Probe", StopCase::Probe, HelperOp::Hello, 0},
+    {"SettlePause", StopCase::Request, HelperOp::AddAddress, 1},
+    {"Arp", StopCase::Request, HelperOp::Arp, 1},
+    {"Upload", StopCase::Upload, HelperOp::Hello, 1},
+    {"RestorePause", StopCase::Request, HelperOp::CreateRoute, 1},
+    {"Poll", StopCase::Poll, HelperOp::Hello, 1},
 };
 INSTANTIATE_TEST_SUITE_P(Phases, StopDuring, ::testing::ValuesIn(kStopCases),
                          [](const auto& row) { return std::string(row.param.phase); });
@@ -572,21 +465,16 @@ TEST_F(Jobs, ThreadEntryRunsTheJobThenClearsItsHandleAndStopsTheTimer) {
         wizard.m_hWorker = BeginThread(StatusCheckThread, static_cast<WizardContext*>(&wizard));
         ASSERT_NE(wizard.m_hWorker, nullptr);
     }
-    const auto waitUntil = [](const auto& condition) {
-        for (int i = 0; i < 5000 && !condition(); ++i) {
-            timespec pause{0, 1000000};
-            nanosleep(&pause, nullptr);
-        }
-        return condition();
-    };
-    ASSERT_TRUE(waitUntil([&] {
-        std::lock_guard<std::mutex> lock(wizard.m_workerLock);
-        return wizard.m_hWorker == nullptr;
-    }));
-    // The handle is cleared before the timer dies; wait for that last call.
-    waitUntil([&] { return wizard.Events().back().kind == WizardEvent::KillTimer; });
-    const auto events = wizard.Events();
-    EXPECT_EQ(events.back().kind, WizardEvent::KillTimer);
+    // The handle is cleared before the timer dies: wait for that last call.
+    for (int i = 0; i < 5000 && (wizard.Events().empty() ||
+                                 wizard.Events().back().kind != WizardEvent::KillTimer);
+         ++i) {
+        timespec pause{0, 1000000};
+        nanosleep(&pause, nullptr);
+    }
+    EXPECT_EQ(wizard.Events().back().kind, WizardEvent::KillTimer);
+    std::lock_guard<std::mutex> lock(wizard.m_workerLock);
+    EXPECT_EQ(wizard.m_hWorker, nullptr);
     EXPECT_THAT(Pages(), ElementsAre(PAGE_ROUTER_OK));
 }
 

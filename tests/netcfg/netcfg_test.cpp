@@ -1,0 +1,261 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Taking the clashing settings off and putting them back, the adapter snapshot and the resolver
+// check, on a PC whose helper runs in this process over a model of the kernel.
+#include <arpa/inet.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "netcfg/netcfg.h"
+#include "platform/kernel.h"
+#include "platform/windns.h"
+#include "tests/support/fake_dns_client.h"
+#include "tests/support/helper_pc.h"
+#include "tests/support/recording_wizard.h"
+
+namespace kestrel {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using testing::HelperPc;
+using testing::KernelCall;
+using testing::RecordingWizard;
+using Lines = std::vector<std::string>;
+
+std::string Dotted(DWORD address) {
+    in_addr value{};
+    value.s_addr = address;
+    return inet_ntoa(value);
+}
+
+Lines SavedAddresses(const WizardContext& dlg) {
+    Lines out;
+    for (const SavedAddress* a = dlg.m_pSavedAddresses; a; a = a->Next)
+        out.push_back(std::string(a->IpAddress) + "/" + a->IpMask + " on " +
+                      std::to_string(a->IfIndex));
+    return out;
+}
+
+Lines SavedRoutes(const WizardContext& dlg) {
+    Lines out;
+    for (const SavedRoute* r = dlg.m_pSavedRoutes; r; r = r->Next)
+        out.push_back(Dotted(r->Row.dwForwardDest) + "/" + Dotted(r->Row.dwForwardMask) + " via " +
+                      Dotted(r->Row.dwForwardNextHop));
+    return out;
+}
+
+// While it lives, fails every allocation of one size, and the next one once armed.
+class HeapFailure {
+public:
+    explicit HeapFailure(std::size_t bytes = ~std::size_t{0}) {
+        size_ = bytes;
+        armed_ = false;
+        SetHeapFailureHook([](std::size_t requested) {
+            return requested == size_ || std::exchange(armed_, false);
+        });
+    }
+    ~HeapFailure() { SetHeapFailureHook(nullptr); }
+    static void ArmNext() { armed_ = true; }
+
+private:
+    static inline std::size_t size_ = 0;
+    static inline bool armed_ = false;
+};
+
+// eth0 (2) holds clashing and other addresses; eth1 (3) keeps 10.0.0.5/8 and carries the routes.
+class Settings : public ::testing::Test {
+protected:
+    void SetUp() override {
+        pc.kernel.AddLink(2, "eth0");
+        pc.kernel.AddLink(3, "eth1");
+        for (const char* address : {"192.168.1.100/24", "192.168.0.5/16", "192.168.2.5/22",
+                                    "192.168.6.5/23", "172.16.0.5/12"})
+            pc.kernel.PutAddress(std::string(address) + " dev 2");
+        pc.kernel.PutAddress("10.0.0.5/8 dev 3");
+        for (const char* route : {"default", "192.168.1.0/24", "192.168.1.1/32", "192.168.1.255/32",
+                                  "128.0.0.0/1", "10.1.0.0/16"})
+            pc.kernel.PutRoute(std::string(route) + " via 10.0.0.1 dev 3 metric 5");
+        before = pc.World();
+        dlg.m_bDebug = TRUE;
+    }
+    void TearDown() override { DiscardSavedSettings(dlg); }
+
+    HelperPc pc;
+    RecordingWizard dlg;
+    Lines before;
+};
+
+TEST_F(Settings, WhatClashesGoesRecordedNewestFirstAndComesBackExactly) {
+    RemoveConflictingSettings(dlg);
+    EXPECT_THAT(SavedAddresses(dlg),
+                ElementsAre("192.168.2.5/255.255.252.0 on 2", "192.168.0.5/255.255.0.0 on 2",
+                            "192.168.1.100/255.255.255.0 on 2"));
+    EXPECT_THAT(SavedRoutes(dlg), ElementsAre("128.0.0.0/128.0.0.0 via 10.0.0.1",
+                                              "192.168.1.1/255.255.255.255 via 10.0.0.1",
+                                              "192.168.1.0/255.255.255.0 via 10.0.0.1"));
+    // Each deletion is announced in diagnostic mode, with what the user can recognise.
+    EXPECT_THAT(dlg.Boxes(),
+                ElementsAre("Information: Delete IP: 192.168.1.100 Mask: 255.255.255.0 from "
+                            "Adapter: eth0",
+                            "Information: Delete IP: 192.168.0.5 Mask: 255.255.0.0 from Adapter: eth0",
+                            "Information: Delete IP: 192.168.2.5 Mask: 255.255.252.0 from "
+                            "Adapter: eth0",
+                            "Information: Delete Route: 192.168.1.0/255.255.255.0-> 10.0.0.1",
+                            "Information: Delete Route: 192.168.1.1/255.255.255.255-> 10.0.0.1",
+                            "Information: Delete Route: 128.0.0.0/128.0.0.0-> 10.0.0.1"));
+    for (const std::string& line : pc.World())
+        EXPECT_THAT(line, ::testing::Not(::testing::AnyOf(
+                              HasSubstr("192.168.1.100"), HasSubstr("192.168.0.5"),
+                              HasSubstr("192.168.2.5"), HasSubstr("192.168.1.0/24"),
+                              HasSubstr("192.168.1.1/32"), HasSubstr("128.0.0.0"))));
+
+    // A second removal (Retry) finds nothing more; one restore puts everything back.
+    RemoveConflictingSettings(dlg);
+    EXPECT_EQ(SavedAddresses(dlg).size(), 3u);
+    RestoreNetworkSettings(dlg);
+    EXPECT_EQ(dlg.m_pSavedAddresses, nullptr);
+    EXPECT_EQ(dlg.m_pSavedRoutes, nullptr);
+    EXPECT_EQ(pc.World(), before);
+}
+
+TEST_F(Settings, FailuresStopTheRemovalWithTheirBoxAndKeepWhatWasRecorded) {
+    enum Failing { kAdapters, kRoutes, kRouteTable, kRecord };
+    struct Case {
+        Failing failing;
+        Lines boxesAfterDeletes;
+        std::size_t addressesOff;
+        std::size_t routesOff;
+    };
+    const Case cases[] = {
+        {kAdapters, {"FAIL: GetAdaptersInfo sizing failed with error 31"}, 0, 0},
+        {kRoutes, {"FAIL: GetIpForwardTable sizing failed with error 31"}, 1, 0},
+        {kRouteTable, {"FAIL: Memory allocation failed"}, 1, 0},
+        // A record that cannot be made stops nothing: the address goes all the same.
+        {kRecord, {"Warning: InsetIPEntry failed, may be not enough memory"}, 1, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.failing);
+        HelperPc own;
+        own.kernel.AddLink(2, "eth0");
+        own.kernel.PutAddress("192.168.1.100/24 dev 2");
+        own.kernel.PutAddress("10.0.0.5/8 dev 2");
+        for (const char* route : {"192.168.1.1/32", "192.168.1.0/25", "10.1.0.0/16"})
+            own.kernel.PutRoute(std::string(route) + " via 10.0.0.1 dev 2");
+        HeapFailure heap(c.failing == kRecord ? sizeof(SavedAddress) : ~std::size_t{0});
+        if (c.failing == kAdapters) own.kernel.Fail(KernelCall::kLinks, -ENOBUFS);
+        // The front end's route reads, not the helper's own: the sizing one, or the block after.
+        own.SetRequestHook([&c](const HelperRequest& request) {
+            if (request.op != HelperOp::Routes) return DWORD{NO_ERROR};
+            if (c.failing == kRouteTable) HeapFailure::ArmNext();
+            return DWORD(c.failing == kRoutes ? ERROR_GEN_FAILURE : NO_ERROR);
+        });
+        RecordingWizard w;
+        w.m_bDebug = TRUE;
+        RemoveConflictingSettings(w);
+        Lines failures;
+        for (const std::string& box : w.Boxes())
+            if (box.rfind("Information: Delete", 0) != 0) failures.push_back(box);
+        EXPECT_EQ(failures, c.boxesAfterDeletes);
+        EXPECT_EQ(own.LogWith("delete address 192.168.1.100").size(), c.addressesOff);
+        EXPECT_EQ(own.LogWith("delete route").size(), c.routesOff);
+        EXPECT_EQ(SavedRoutes(w).size(), c.routesOff);
+        // What went off is recorded, and comes back, unless its record could not be made.
+        const bool recorded = c.addressesOff && c.failing != kRecord;
+        EXPECT_EQ(SavedAddresses(w).size(), recorded ? 1u : 0u);
+        RestoreNetworkSettings(w);
+        EXPECT_EQ(own.LogWith("add address 192.168.1.100").size(), recorded ? 1u : 0u);
+        EXPECT_EQ(own.LogWith("add route").size(), c.routesOff + (recorded ? 1 : 0));
+    }
+}
+
+TEST(AdapterList, OneBlockOrNullWithTheFailingStepsBox) {
+    struct Case {
+        const char* name;
+        int failingRead;  // 1: the sizing read, 2: the read into the block
+        bool failAllocation;
+        const char* box;
+    };
+    const Case cases[] = {
+        {"whole", 0, false, nullptr},
+        {"sizing", 1, false, "FAIL: GetAdaptersInfo sizing failed with error 31"},
+        {"block", 0, true, "Failed: Memory allocation failed"},
+        {"read", 2, false, "FAIL: GetAdaptersInfo failed with error 31"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        HelperPc pc;
+        pc.kernel.AddLink(2, "eth0");
+        pc.kernel.AddLink(3, "eth1");
+        pc.kernel.PutAddress("192.168.1.100/24 dev 3");
+        pc.kernel.PutAddress("10.0.0.5/8 dev 3");
+        int reads = 0;
+        pc.SetRequestHook([&](const HelperRequest& request) {
+            if (request.op != HelperOp::Adapters) return DWORD{NO_ERROR};
+            return DWORD(++reads == c.failingRead ? ERROR_GEN_FAILURE : NO_ERROR);
+        });
+        ULONG size = 0;
+        GetAdaptersInfo(nullptr, &size);
+        reads = 0;
+        HeapFailure heap(c.failAllocation ? size : ~std::size_t{0});
+        RecordingWizard dlg;
+        dlg.m_bDebug = TRUE;
+        IP_ADAPTER_INFO* list = GetAdapterList(dlg);
+        EXPECT_EQ(dlg.Boxes(), c.box ? Lines{c.box} : Lines{});
+        if (c.box) {
+            EXPECT_EQ(list, nullptr);
+            continue;
+        }
+        ASSERT_NE(list, nullptr);
+        ASSERT_NE(list->Next, nullptr);
+        EXPECT_EQ(list->Next->Index, 3u);
+        EXPECT_STREQ(list->Next->IpAddressList.IpAddress.String, "192.168.1.100");
+        ASSERT_NE(list->Next->IpAddressList.Next, nullptr);
+        EXPECT_STREQ(list->Next->IpAddressList.Next->IpMask.String, "255.0.0.0");
+        HeapFree(list);  // one block: ASan reports the rest if it were not
+    }
+}
+
+TEST(CheckResolver, AsksTheAdaptersFirstGatewayThroughThatAdapter) {
+    struct Case {
+        ULONG ifIndex;
+        DNS_STATUS status;
+        int result;
+        const char* query;  // nullptr: none is made
+    };
+    const Case cases[] = {
+        {3, 0, 1, "DnsQuery_A(router.kestrel.home, type 1, options 8, servers [192.168.1.1] via 3)"},
+        {3, DNS_ERROR_RCODE_NAME_ERROR, 0, "servers [192.168.1.1] via 3"},
+        {4, 0, 1, "servers [0.0.0.0] via 4"},  // no gateway: asked at 0.0.0.0
+        {9, 0, -1, nullptr},                   // no such adapter
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.ifIndex);
+        HelperPc pc;
+        for (int link : {2, 3, 4}) pc.kernel.AddLink(link, "eth" + std::to_string(link));
+        pc.kernel.PutAddress("10.0.0.5/8 dev 2");
+        pc.kernel.PutAddress("192.168.1.100/24 dev 3");
+        pc.kernel.PutRoute("default via 10.0.0.1 dev 2 metric 1");
+        pc.kernel.PutRoute("default via 192.168.1.1 dev 3 metric 5");
+        pc.kernel.PutRoute("default via 192.168.1.2 dev 3 metric 7");
+        testing::FakeDnsClient dns(c.status);
+        RecordingWizard dlg;
+        EXPECT_EQ(CheckResolver(dlg, c.ifIndex), c.result);
+        const Lines calls = dns.Calls();
+        if (!c.query) {
+            EXPECT_THAT(calls, IsEmpty());
+            continue;
+        }
+        ASSERT_FALSE(calls.empty());
+        EXPECT_THAT(calls[0], HasSubstr(c.query));
+        EXPECT_EQ(dns.OutstandingResults(), 0);
+    }
+}
+
+}  // namespace
+}  // namespace kestrel
