@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <ctime>
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,7 +14,6 @@
 #include "engine/engine.h"
 #include "netcfg/netcfg.h"
 #include "platform/clock.h"
-#include "platform/kernel.h"
 #include "proto/proto.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_dns_client.h"
@@ -455,28 +453,6 @@ const StopCase kStopCases[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Phases, StopDuring, ::testing::ValuesIn(kStopCases),
                          [](const auto& row) { return std::string(row.param.phase); });
-
-TEST_F(Jobs, ThreadEntryRunsTheJobThenClearsItsHandleAndStopsTheTimer) {
-    BuildPc();
-    probeResult = 1;
-    wizard.m_nProgressTarget = 100;
-    {
-        std::lock_guard<std::mutex> lock(wizard.m_workerLock);
-        wizard.m_hWorker = BeginThread(StatusCheckThread, static_cast<WizardContext*>(&wizard));
-        ASSERT_NE(wizard.m_hWorker, nullptr);
-    }
-    // The handle is cleared before the timer dies: wait for that last call.
-    for (int i = 0; i < 5000 && (wizard.Events().empty() ||
-                                 wizard.Events().back().kind != WizardEvent::KillTimer);
-         ++i) {
-        timespec pause{0, 1000000};
-        nanosleep(&pause, nullptr);
-    }
-    EXPECT_EQ(wizard.Events().back().kind, WizardEvent::KillTimer);
-    std::lock_guard<std::mutex> lock(wizard.m_workerLock);
-    EXPECT_EQ(wizard.m_hWorker, nullptr);
-    EXPECT_THAT(Pages(), ElementsAre(PAGE_ROUTER_OK));
-}
 
 }  // namespace
 }  // namespace kestrel
