@@ -241,6 +241,19 @@ TEST_F(Jobs, FirstAnswerEndsTheRunAndLaterAdaptersAreNeverTouched) {
     EXPECT_EQ(DnsQueries(), 1);
 }
 
+TEST_F(Jobs, TenAdaptersOrMoreStillMoveTheBarAtEveryStep) {
+    // Each adapter's share is 90 (under a hundredth of the bar): address 10, ARP 7, then the
+    // rest of the share when nobody answers.
+    for (int index = 10; index < 20; ++index) AddLink(index, "eth" + std::to_string(index));
+    StartFromStatusCheck();
+    const auto positions = Positions();
+    ASSERT_GE(positions.size(), 7u);
+    EXPECT_THAT(std::vector<int>(positions.begin(), positions.begin() + 7),
+                ElementsAre(100, 110, 117, 190, 200, 207, 280));
+    EXPECT_EQ(pc.LogWith("add address 192.168.1.141").size(), 10u);
+    EXPECT_THAT(Pages(), ElementsAre(PAGE_FAILED));
+}
+
 TEST_F(Jobs, FailedUploadDeletesTheTemporaryAddressPutsNothingBackAndMovesOn) {
     BuildPc();
     pc.RouterAnswersArpOn({kDeadEnd, kCabled});
