@@ -3,7 +3,6 @@
 // The DNS probe: asks every DNS server of the PC for the router's login host name with a
 // hand-built query and waits for one well-formed A answer.
 #include <arpa/inet.h>
-#include <sys/select.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -24,7 +23,7 @@ using namespace packets;
 constexpr ULONG kFixedInfoFirstSize = 584;  // what the probe asks with first, whatever the record
 constexpr int kQueriesPerServer = 5;
 constexpr std::uint64_t kWindowMs = 5000;
-constexpr int kWaitSeconds = 1;
+constexpr std::uint64_t kWaitMs = 1000;
 
 class ParamsBlock {
 public:
@@ -116,11 +115,7 @@ int ProbeRouterDns(WizardContext& dlg) {
     const std::uint64_t start = GetTickCount64();
     // A stop ends the listening after the current wait.
     do {
-        timeval limit{kWaitSeconds, 0};
-        fd_set readSet;
-        FD_ZERO(&readSet);
-        FD_SET(sock.fd(), &readSet);
-        const int ready = ::select(sock.fd() + 1, &readSet, nullptr, nullptr, &limit);
+        const int ready = sock.WaitReadable(kWaitMs);
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) {
             Inform(dlg, "DNSQUERY failed: Socket error.", "Warning");
@@ -129,9 +124,7 @@ int ProbeRouterDns(WizardContext& dlg) {
         if (ready == 0) continue;
 
         sockaddr_in from{};
-        socklen_t fromLength = sizeof from;
-        const ssize_t received = ::recvfrom(sock.fd(), receiveBuffer, sizeof receiveBuffer, 0,
-                                            reinterpret_cast<sockaddr*>(&from), &fromLength);
+        const long received = sock.ReceiveFrom(receiveBuffer, sizeof receiveBuffer, from);
         if (received == 0) continue;
         if (const char* failed = CheckDnsAnswer(receiveBuffer, received)) {
             Inform(dlg, failed, "Information");

@@ -3,7 +3,6 @@
 // The firmware upload: a TFTP write transfer of the image to the boot loader at 192.168.1.1,
 // one 512-byte block in flight, one re-send per packet.
 #include <arpa/inet.h>
-#include <sys/select.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -81,19 +80,13 @@ std::string ErrorMessage(const unsigned char* packet, std::size_t length) {
 
 // Waits until a datagram is readable or `deadline` (tick count) passes. 1 readable, 0 timed
 // out or stopped, -1 failed. Looks for a stop at least once a second.
-int WaitReadable(int fd, std::uint64_t deadline) {
+int WaitReadable(const UdpSocket& sock, std::uint64_t deadline) {
     constexpr std::uint64_t kStopCheckMs = 1000;
     for (;;) {
         if (StopRequested()) return 0;
         const std::uint64_t now = GetTickCount64();
         const std::uint64_t slice = std::min(deadline > now ? deadline - now : 0, kStopCheckMs);
-        timeval limit{};
-        limit.tv_sec = static_cast<time_t>(slice / 1000);
-        limit.tv_usec = static_cast<suseconds_t>((slice % 1000) * 1000);
-        fd_set readSet;
-        FD_ZERO(&readSet);
-        FD_SET(fd, &readSet);
-        const int ready = ::select(fd + 1, &readSet, nullptr, nullptr, &limit);
+        const int ready = sock.WaitReadable(slice);
         if (ready > 0) return 1;
         if (ready < 0 && errno != EINTR) return -1;
         if (ready == 0 && GetTickCount64() >= deadline) return 0;
@@ -140,7 +133,7 @@ int TftpUploadFirmware(WizardContext& dlg) {
     std::uint64_t deadline = GetTickCount64() + kWaitLimitMs;
 
     for (;;) {
-        const int ready = WaitReadable(sock.fd(), deadline);
+        const int ready = WaitReadable(sock, deadline);
         // A stop ends the transfer, silently; the boot loader drops the half-sent image and
         // waits for a new one.
         if (StopRequested()) return TFTP_ERR_TIMEOUT;
@@ -160,9 +153,7 @@ int TftpUploadFirmware(WizardContext& dlg) {
         }
 
         sockaddr_in from{};
-        socklen_t fromLength = sizeof from;
-        const ssize_t received = ::recvfrom(sock.fd(), receiveBuffer, sizeof receiveBuffer, 0,
-                                            reinterpret_cast<sockaddr*>(&from), &fromLength);
+        const long received = sock.ReceiveFrom(receiveBuffer, sizeof receiveBuffer, from);
         // A failed receive carries nothing from the router: the wait for it goes on.
         if (received < 0) continue;
         // Only the router counts, and after its first ACK only the port that sent it: a stray

@@ -1,20 +1,22 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The packet layouts, the probe's acceptance rules and the paths of both operations that end
-// before anything is sent. Nothing here sends a datagram.
+// The upload and the probe against a scripted router on a fake clock, through the UDP seam.
 #include "proto/proto.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
-#include "platform/iphlpapi.h"
 #include "platform/kernel.h"
 #include "proto/packets.h"
 #include "tests/support/fake_network_params.h"
-#include "tests/support/network_isolation.h"
+#include "tests/support/fake_udp.h"
 #include "tests/support/recording_wizard.h"
 
 namespace kestrel {
@@ -22,192 +24,271 @@ namespace {
 
 using namespace packets;
 using testing::FakeNetworkParams;
-using testing::RecordingWizard;
+using Datagram = testing::FakeUdp::Datagram;
+using Script = std::vector<Datagram>;
+using Bytes = std::vector<unsigned char>;
+using Boxes = std::vector<std::string>;
 
-std::vector<unsigned char> Bytes(const unsigned char* data, std::size_t length) {
-    return {data, data + length};
+// ---- The upload
+
+constexpr std::uint16_t kLoader = 1069;  // the port the boot loader answers from
+const std::string kFailed = "Warning: TFTP firmware recovery failed: ";
+
+Datagram Ack(std::uint16_t block, std::uint64_t afterMs = 0, std::uint16_t port = kLoader) {
+    Datagram ack{Bytes(kTftpHeaderSize), port, afterMs};
+    BuildTftpAck(ack.bytes.data(), block);
+    return ack;
+}
+Datagram Error(std::uint16_t code, const char* text, bool terminated = true) {
+    Bytes bytes(64);
+    bytes.resize(BuildTftpError(bytes.data(), bytes.size(), code, text, terminated));
+    return {bytes, kLoader};
+}
+// ACKs from 0 to `last`, then `tail`.
+Script Acks(std::size_t last, const Script& tail = {}) {
+    Script script;
+    for (std::size_t block = 0; block <= last; ++block)
+        script.push_back(Ack(static_cast<std::uint16_t>(block)));
+    script.insert(script.end(), tail.begin(), tail.end());
+    return script;
 }
 
-TEST(TftpPackets, WriteRequestCarriesTheBareNameAndOctetMode) {
-    char packet[1024];
-    std::memset(packet, 0x55, sizeof packet);
-    ASSERT_EQ(BuildTftpRequest(packet, "fw.bin"), 6 + 9);
-    const char expected[] = {0, 2, 'f', 'w', '.', 'b', 'i', 'n', 0, 'o', 'c', 't', 'e', 't', 0};
-    EXPECT_EQ(std::memcmp(packet, expected, sizeof expected), 0);
-    EXPECT_EQ(packet[sizeof expected], 0x55);  // no options follow
-
-    const std::string longest(255, 'n');
-    EXPECT_EQ(BuildTftpRequest(packet, longest.c_str()), 255 + 9);
-    EXPECT_EQ(std::string(packet + 258, 5), "octet");
-}
-
-TEST(TftpPackets, ErrorTextIsCutToTheBufferAndMayLackItsTerminator) {
-    unsigned char packet[16];
-    EXPECT_EQ(BuildTftpError(packet, sizeof packet, 0x0102, "abc"), 8u);
-    EXPECT_EQ(Bytes(packet, 8), (std::vector<unsigned char>{0, 5, 1, 2, 'a', 'b', 'c', 0}));
-    EXPECT_EQ(BuildTftpError(packet, sizeof packet, 1, "abc", false), 7u);
-    // 4 header bytes and 11 characters leave room for the terminator.
-    EXPECT_EQ(BuildTftpError(packet, sizeof packet, 1, "a text that is far too long"), 16u);
-    EXPECT_EQ(packet[15], 0);
-}
-
-TEST(DnsPackets, ProbeQueryIsTheFixedSixtyFourBytes) {
-    unsigned char query[kDnsQuerySize];
-    std::memset(query, 0xaa, sizeof query);
-    ASSERT_EQ(BuildDnsQuery(query), 64u);
-    std::vector<unsigned char> expected = {0, 1, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0};
-    for (const char* label : {"router", "kestrel", "home"}) {
-        expected.push_back(static_cast<unsigned char>(std::strlen(label)));
-        expected.insert(expected.end(), label, label + std::strlen(label));
-    }
-    expected.insert(expected.end(), {0, 0, 1, 0, 1});
-    ASSERT_EQ(expected.size(), 37u);
-    expected.resize(64, 0);  // 27 bytes of padding
-    EXPECT_EQ(Bytes(query, sizeof query), expected);
-}
-
-TEST(DnsPackets, NamesThatCannotBeEncodedAreRefused) {
-    unsigned char out[64];
-    EXPECT_EQ(EncodeDnsName(out, sizeof out, "a.b"), 5u);
-    EXPECT_EQ(EncodeDnsName(out, sizeof out, "a..b"), 0u);
-    EXPECT_EQ(EncodeDnsName(out, sizeof out, ""), 0u);
-    EXPECT_EQ(EncodeDnsName(out, sizeof out, std::string(64, 'x').c_str()), 0u);
-    EXPECT_EQ(EncodeDnsName(out, 4, "abc"), 0u);
-    EXPECT_EQ(EncodeDnsName(out, 5, "abc"), 5u);
-}
-
-// The accepted 53-byte answer, built from the query as a router would.
-std::vector<unsigned char> GoodAnswer() {
-    unsigned char query[kDnsQuerySize];
-    BuildDnsQuery(query);
-    std::vector<unsigned char> answer(query, query + kDnsQuestionEnd);
-    answer[2] = 0x81;
-    answer[3] = 0x80;
-    answer[7] = 1;  // ANCOUNT
-    const unsigned char record[] = {0xc0, 12, 0, 1, 0, 1, 0, 0, 1, 0x2c, 0, 4, 192, 168, 1, 1};
-    answer.insert(answer.end(), record, record + sizeof record);
-    return answer;
-}
-
-const char* Check(const std::vector<unsigned char>& answer) {
-    std::vector<unsigned char> buffer(kDnsReceiveSize, 0);
-    std::copy(answer.begin(), answer.end(), buffer.begin());
-    return CheckDnsAnswer(buffer.data(), static_cast<long>(answer.size()));
-}
-
-TEST(DnsPackets, AnswerAcceptanceRulesInTheirOrder) {
-    ASSERT_EQ(GoodAnswer().size(), 53u);
-    EXPECT_EQ(Check(GoodAnswer()), nullptr);
-
-    struct Case {
-        const char* what;
-        void (*change)(std::vector<unsigned char>&);
-        const char* expected;
-    };
-    const Case cases[] = {
-        {"owner name in full", [](auto& a) { a.insert(a.begin() + 37, 19, 'x'); },
-         "Packet length not is not correct"},
-        {"name error without record", [](auto& a) { a.resize(37); },
-         "Packet length not is not correct"},
-        {"not a response", [](auto& a) { a[2] = 0x01; }, "Packet is not a response"},
-        {"RCODE 3", [](auto& a) { a[3] = 0x83; }, "Reply code is not correct"},
-        {"two questions", [](auto& a) { a[5] = 2; }, "Questions is not correct"},
-        {"TYPE 5", [](auto& a) { a[40] = 5; }, "Answer type is not correct"},
-        {"CLASS 3", [](auto& a) { a[42] = 3; }, "Answer class is not correct"},
-        {"RDLENGTH 16", [](auto& a) { a[48] = 16; }, "IP length is not correct"},
-        // The first failing rule decides.
-        {"not a response and RCODE 3",
-         [](auto& a) {
-             a[2] = 0;
-             a[3] = 3;
-         },
-         "Packet is not a response"},
-    };
-    for (const auto& c : cases) {
-        auto answer = GoodAnswer();
-        c.change(answer);
-        const char* failed = Check(answer);
-        ASSERT_NE(failed, nullptr) << c.what;
-        EXPECT_STREQ(failed, c.expected) << c.what;
-    }
-
-    unsigned char buffer[kDnsReceiveSize] = {};
-    EXPECT_STREQ(CheckDnsAnswer(buffer, -1), "Packet length not is not correct");
-}
-
-TEST(DnsPackets, WhatTheRulesDoNotLookAtDoesNotMatter) {
-    auto answer = GoodAnswer();
-    answer[0] = 0x77;   // ID
-    answer[2] |= 0x7e;  // other flag bits
-    answer[7] = 9;      // ANCOUNT
-    answer[13] = 'X';   // repeated question
-    answer[37] = 0x00;  // owner name
-    answer[46] = 0xff;  // TTL
-    answer[51] = 0;     // address
-    EXPECT_EQ(Check(answer), nullptr);
-}
-
-class ProbeWithoutSending : public ::testing::Test {
+class Upload : public ::testing::Test {
 protected:
-    ~ProbeWithoutSending() override { SetHeapFailureHook(nullptr); }
-    RecordingWizard wizard_;
+    ~Upload() override { close(file_); }
+
+    // An image of `size` bytes, opened once as the front end does.
+    void SetImage(std::size_t size) {
+        image_.resize(size);
+        for (std::size_t i = 0; i < size; ++i) image_[i] = static_cast<unsigned char>(i ^ i / 512);
+        close(file_);
+        file_ = memfd_create("image", 0);
+        ASSERT_EQ(write(file_, image_.data(), size), static_cast<ssize_t>(size));
+    }
+
+    // The result, the boxes and what was sent: "W" the request, "D<n>" block n, "@<ms>" when it
+    // left after the start, and when the upload ended.
+    std::tuple<int, Boxes, std::string> Run(const Script& script, bool debug = true) {
+        testing::RecordingWizard wizard;
+        wizard.m_hFirmwareFile = file_;
+        std::strcpy(wizard.m_szFirmwareName, "kestrel.img");
+        wizard.m_bDebug = debug;
+        udp_.replies.assign(script.begin(), script.end());
+        udp_.sent.clear();
+        const std::uint64_t start = udp_.clock.GetTickCount64();
+        const int result = TftpUploadFirmware(wizard);
+        ClearStopRequest();
+        auto at = [&](std::uint64_t tick) {
+            return tick == start ? std::string() : "@" + std::to_string(tick - start);
+        };
+        std::string sends;
+        for (const auto& packet : udp_.sent) {
+            const bool request = packet.bytes[1] == TFTP_WRQ;
+            EXPECT_EQ(packet.to, "192.168.1.1");
+            // After the first ACK every block goes to the port that sent it.
+            EXPECT_EQ(packet.port, request ? kTftpPort : kLoader);
+            sends += (request ? "W" : "D" + std::to_string(GetU16(&packet.bytes[2]))) +
+                     at(packet.tick) + " ";
+        }
+        return {result, wizard.Boxes(), sends + "end" + at(udp_.clock.GetTickCount64())};
+    }
+
+    testing::FakeUdp udp_;
+    Bytes image_;
+    int file_ = -1;
 };
 
-TEST_F(ProbeWithoutSending, FailedNetworkParametersEndTheProbe) {
-    FakeNetworkParams params({"192.168.1.1"});
-    params.failFrom = 2;
-    wizard_.m_bDebug = TRUE;
-    EXPECT_EQ(ProbeRouterDns(wizard_), 0);
-    EXPECT_EQ(wizard_.Boxes(), std::vector<std::string>{"Error: GetNetworkParams failed"});
-    // 584 bytes first, then the size the platform asked for.
-    EXPECT_EQ(params.askedSizes, (std::vector<ULONG>{584, params.Needed()}));
-    EXPECT_GT(params.Needed(), 584u);
-
-    RecordingWizard quiet;
-    EXPECT_EQ(ProbeRouterDns(quiet), 0);
-    EXPECT_TRUE(quiet.Boxes().empty());
+TEST_F(Upload, ImagesOfEveryShapeAreSentWholeOnEveryAttempt) {
+    for (std::size_t size : {0u, 512u, 1000u, 65536u * 512u + 700u}) {
+        SCOPED_TRACE(size);
+        SetImage(size);
+        const std::size_t blocks = size / 512 + 1;  // the last one short, maybe empty
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            EXPECT_EQ(std::get<0>(Run(Acks(blocks))), TFTP_OK);
+            ASSERT_EQ(udp_.sent.size(), blocks + 1);
+            const char request[] = "\0\2kestrel.img\0octet";
+            EXPECT_EQ(udp_.sent[0].bytes, Bytes(request, std::end(request)));
+            Bytes delivered;
+            for (std::size_t i = 1; i <= blocks; ++i) {
+                const auto& data = udp_.sent[i].bytes;
+                // Block numbers wrap from 65535 to 0.
+                ASSERT_EQ(GetU16(&data[2]), static_cast<std::uint16_t>(i));
+                delivered.insert(delivered.end(), data.begin() + kTftpDataOffset, data.end());
+            }
+            EXPECT_TRUE(delivered == image_);
+        }
+    }
 }
 
-TEST_F(ProbeWithoutSending, EnlargedBlockThatCannotBeAllocated) {
-    FakeNetworkParams params({"192.168.1.1", "192.168.1.2", "192.168.1.3"});
+TEST_F(Upload, AnswersOfTheBootLoader) {
+    SetImage(600);
+    const std::string done = "Warning: TFTP firmware recovery completed.";
+    const std::string badAck = kFailed + "TFTP Ack Number.", timeOut = kFailed + "Time Out.";
+    const std::string remote = kFailed + "TFTP recevie Error ";
+    Datagram junk{Bytes(30, 'Z'), kLoader}, stray = Ack(5), stop;
+    junk.bytes[0] = 0, junk.bytes[1] = TFTP_DATA, stray.from = "192.168.1.2";
+    stop.afterMs = 1500, stop.stop = true;
+    struct Case {
+        const char* what;
+        Script script;
+        int result;
+        std::string box;  // empty: none
+        std::string sends;
+    };
+    const Case cases[] = {
+        {"ACK 3 for block 2", Acks(1, {Ack(3)}), TFTP_ERR_ACK, badAck, "W D1 D2 end"},
+        {"old ACK 0 for block 2", Acks(1, {Ack(0)}), TFTP_ERR_ACK, badAck, "W D1 D2 end"},
+        {"repeated ACK, junk, short and empty datagrams",
+         Script{Ack(0), Ack(0), junk, Datagram{{0, TFTP_ACK, 0}, kLoader}, Datagram{{}, kLoader},
+                Ack(1), Ack(2)},
+         TFTP_OK, done, "W D1 D2 end"},
+        {"a stray host, the old port", Script{Ack(0), stray, Ack(5, 0, kTftpPort), Ack(1), Ack(2)},
+         TFTP_OK, done, "W D1 D2 end"},
+        {"ERROR for the request, its text bytes taken as characters", Script{Error(1, "caf\xe9")},
+         TFTP_ERR_REMOTE, remote + "1: caf\u00e9", "W end"},
+        {"ERROR without its zero byte, and only the low byte of the code, signed",
+         Acks(0, {junk, Error(456, "Access violation", false)}), TFTP_ERR_REMOTE,
+         remote + "-56: Access violation", "W D1 end"},
+        {"silence after a block", Acks(0), TFTP_ERR_TIMEOUT, timeOut, "W D1 D1@5000 end@10000"},
+        {"each packet has a re-send of its own", Script{Ack(0, 6000), Ack(1, 6000), Ack(2)},
+         TFTP_OK, done, "W W@5000 D1@6000 D1@11000 D2@12000 end@12000"},
+        // Boot loaders re-send their last ACK every second while they wait.
+        {"repeated ACKs do not put the re-send off",
+         Acks(0, {Ack(0, 1000), Ack(0, 1000), Ack(0, 1000), Ack(0, 1000), Ack(1, 1500), Ack(2)}),
+         TFTP_OK, done, "W D1 D1@5000 D2@5500 end@5500"},
+        {"nor keep an unanswered block alive", Acks(0, Script(12, Ack(0, 1000))), TFTP_ERR_TIMEOUT,
+         timeOut, "W D1 D1@5000 end@10000"},
+        {"a stop ends the wait, silently", Acks(0, {stop}), TFTP_ERR_TIMEOUT, "", "W D1 end@1500"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (bool debug : {true, false}) {
+            const auto [result, boxes, sends] = Run(c.script, debug);
+            EXPECT_EQ(result, c.result);
+            EXPECT_EQ(sends, c.sends);
+            EXPECT_EQ(boxes, debug && !c.box.empty() ? Boxes{c.box} : Boxes{});
+        }
+    }
+}
+
+TEST_F(Upload, WithoutAnOpenImageNothingIsOpened) {
+    EXPECT_EQ(Run(Acks(2)),
+              std::tuple(TFTP_ERR_OPEN, Boxes{kFailed + "Can not open firmware."}, "end"));
+    EXPECT_EQ(udp_.opened, 0);
+}
+
+// ---- The probe
+
+// The 64-byte query, zero-padded.
+const char kQuery[] = "\0\1\1\0\0\1\0\0\0\0\0\0\6router\7kestrel\4home\0\0\1\0\1";
+
+// The accepted answer: the question again and one A record for 192.168.1.1.
+Bytes Answer() {
+    const char answer[] =
+        "\0\1\201\200\0\1\0\1\0\0\0\0\6router\7kestrel\4home\0\0\1\0\1"
+        "\300\14\0\1\0\1\0\0\1\54\0\4\300\250\1\1";
+    return Bytes(answer, answer + sizeof answer - 1);
+}
+
+class Probe : public ::testing::Test {
+protected:
+    ~Probe() override { SetHeapFailureHook(nullptr); }
+
+    // The result and the boxes shown.
+    std::pair<int, Boxes> Run(bool debug = true) {
+        testing::RecordingWizard wizard;
+        wizard.m_bDebug = debug;
+        udp_.sent.clear();
+        start_ = udp_.clock.GetTickCount64();
+        const int result = ProbeRouterDns(wizard);
+        ClearStopRequest();
+        return {result, wizard.Boxes()};
+    }
+
+    testing::FakeUdp udp_;
+    std::uint64_t start_ = 0;
+};
+
+TEST_F(Probe, AnswersAreCheckedInOrderUntilOneIsAccepted) {
+    FakeNetworkParams params({"192.168.1.1"});
+    struct Case {
+        void (*change)(Bytes&);
+        const char* box;
+    };
+    const Case cases[] = {
+        {[](Bytes& a) { a.insert(a.begin() + 37, 19, 'x'); }, "Packet length not is not correct"},
+        {[](Bytes& a) { a.resize(37); }, "Packet length not is not correct"},
+        {[](Bytes& a) { a[2] = 0x01; }, "Packet is not a response"},
+        {[](Bytes& a) { a[3] = 0x83; }, "Reply code is not correct"},
+        {[](Bytes& a) { a[5] = 2; }, "Questions is not correct"},
+        {[](Bytes& a) { a[40] = 5; }, "Answer type is not correct"},
+        {[](Bytes& a) { a[42] = 3; }, "Answer class is not correct"},
+        {[](Bytes& a) { a[48] = 16; }, "IP length is not correct"},
+        {[](Bytes& a) { a[2] = 0, a[3] = 3; }, "Packet is not a response"},  // the first rule
+        {[](Bytes& a) { a.clear(); }, nullptr},                              // passed over
+        // What the rules do not look at does not matter; the address is the record's.
+        {[](Bytes& a) { a[0] = 7, a[2] |= 0x7e, a[7] = 9, a[13] = 'X', a[37] = 0, a[52] = 77; },
+         "192.168.1.77"},
+    };
+    Boxes boxes;
+    for (const Case& c : cases) {
+        Bytes answer = Answer();
+        c.change(answer);
+        udp_.replies.push_back({answer});
+        if (c.box) boxes.push_back(std::string("Information: ") + c.box);
+    }
+    EXPECT_EQ(Run(), std::pair(1, boxes));
+}
+
+TEST_F(Probe, QueriesEveryServerFiveTimesThenListensUntilTheWindowEndsOrAStop) {
+    FakeNetworkParams params({"192.168.1.1", "10.0.0.2"});
+    const Datagram answer{Answer()}, stop{{}, kDnsPort, 1500, "192.168.1.1", true};
+    auto at = [](std::uint64_t afterMs) { return Datagram{Answer(), kDnsPort, afterMs}; };
+    Bytes query(kQuery, kQuery + sizeof kQuery - 1);
+    query.resize(kDnsQuerySize, 0);
+    struct Case {
+        const char* what;
+        Script script;
+        int result;
+        std::uint64_t endMs;
+    };
+    const Case cases[] = {
+        {"silence to the window's end", {}, 0, 5000},
+        {"an answer just inside the window", {at(4900)}, 1, 4900},
+        {"an answer just after it", {at(5100)}, 0, 5000},
+        {"a stop ends the listening after the current wait", {stop, answer}, 0, 1500},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (bool debug : {true, false}) {
+            udp_.replies.assign(c.script.begin(), c.script.end());
+            const auto [result, boxes] = Run(debug);
+            EXPECT_EQ(result, c.result);
+            EXPECT_EQ(boxes, debug && result ? Boxes{"Information: 192.168.1.1"} : Boxes{});
+            EXPECT_EQ(udp_.clock.GetTickCount64() - start_, c.endMs);
+            ASSERT_EQ(udp_.sent.size(), 10u);
+            for (std::size_t i = 0; i < 10; ++i) {
+                EXPECT_EQ(udp_.sent[i].to, i < 5 ? "192.168.1.1" : "10.0.0.2");
+                EXPECT_EQ(udp_.sent[i].port, kDnsPort);
+                EXPECT_EQ(udp_.sent[i].tick, start_);
+                EXPECT_EQ(udp_.sent[i].bytes, query);
+            }
+        }
+    }
+}
+
+TEST_F(Probe, WithoutItsServersNothingIsOpened) {
+    FakeNetworkParams params({"192.168.1.1", "192.168.1.2"});
+    params.failFrom = 2;
+    EXPECT_EQ(Run(), std::pair(0, Boxes{"Error: GetNetworkParams failed"}));
+    // 584 bytes first, then the size the platform asked for.
+    EXPECT_EQ(params.askedSizes, (std::vector<ULONG>{584, params.Needed()}));
+    params.failFrom = 0;
     static ULONG refused;
     refused = params.Needed();
     SetHeapFailureHook([](std::size_t bytes) { return bytes == refused; });
-    wizard_.m_bDebug = TRUE;
-    EXPECT_EQ(ProbeRouterDns(wizard_), 0);
-    EXPECT_EQ(wizard_.Boxes(),
-              std::vector<std::string>{"Error: Error allocating memory for FIXED_INFO"});
-    EXPECT_EQ(params.askedSizes.size(), 1u);
-}
-
-TEST(UploadWithoutSending, WithoutAnOpenImageItEndsBeforeAnySocket) {
-    for (BOOL debug : {TRUE, FALSE}) {
-        RecordingWizard wizard;
-        std::strcpy(wizard.m_szFirmwareName, "kestrel.img");
-        wizard.m_bDebug = debug;
-        EXPECT_EQ(TftpUploadFirmware(wizard), TFTP_ERR_OPEN);
-        EXPECT_EQ(wizard.Boxes(),
-                  debug ? std::vector<std::string>{"Warning: TFTP firmware recovery failed: Can "
-                                                   "not open firmware."}
-                        : std::vector<std::string>{});
-    }
-}
-
-TEST(NetworkParams, SizeProtocolAsksForTheWholeBlock) {
-    // This record is larger than the 584 bytes the probe starts with, so its first call always
-    // asks for more.
-    EXPECT_GT(sizeof(FIXED_INFO), 584u);
-    ULONG size = 0;
-    ASSERT_EQ(GetNetworkParams(nullptr, &size), ERROR_BUFFER_OVERFLOW);
-    EXPECT_GE(size, sizeof(FIXED_INFO));
-    EXPECT_EQ((size - sizeof(FIXED_INFO)) % sizeof(IP_ADDR_STRING), 0u);
-    ULONG small = 584;
-    std::vector<unsigned char> block(size, 0);
-    ASSERT_EQ(GetNetworkParams(reinterpret_cast<FIXED_INFO*>(block.data()), &small),
-              ERROR_BUFFER_OVERFLOW);
-    EXPECT_EQ(small, size);
-    ASSERT_EQ(GetNetworkParams(reinterpret_cast<FIXED_INFO*>(block.data()), &size), NO_ERROR);
-    EXPECT_EQ(GetNetworkParams(nullptr, nullptr), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(Run(), std::pair(0, Boxes{"Error: Error allocating memory for FIXED_INFO"}));
+    EXPECT_EQ(udp_.opened, 0);
 }
 
 }  // namespace
