@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -172,7 +173,7 @@ DWORD HelperIpHelper::GetIpForwardTable(MIB_IPFORWARDTABLE* table, ULONG* size, 
         return ERROR_INSUFFICIENT_BUFFER;
     }
     table->dwNumEntries = static_cast<DWORD>(reply.routes.size());
-    std::memcpy(table->table, reply.routes.data(), reply.routes.size() * sizeof(MIB_IPFORWARDROW));
+    std::copy(reply.routes.begin(), reply.routes.end(), table->table);
     return NO_ERROR;
 }
 
