@@ -63,9 +63,9 @@ protected:
         SetCommandLine(static_cast<int>(arguments.size()), const_cast<char**>(arguments.data()));
         dlg_ =
             std::make_unique<CKSTLDevRecoveryDlg>(testing::ScriptedEntry, testing::ScriptedEntry);
-        dlg_->SetUrlOpener([this](const QUrl& url) {
-            opened_ << (dlg_->isVisible() ? "over the dialog" : url.toString());
-        });
+        // What it opens once it has gone ("" while it shows).
+        dlg_->SetUrlOpener(
+            [this](const QUrl& u) { opened_ << (dlg_->isVisible() ? "" : u.toString()); });
         EXPECT_TRUE(dlg_->OnInitDialog());
         dlg_->show();
         return *dlg_;
@@ -271,6 +271,7 @@ TEST_F(Look, AWhiteWindowWithABlueTitleAndDarkTextsThatFitUnderAnyThemeAndFontSi
             return std::vector<QRgb>(first, first + part.width() * part.height());
         };
         EXPECT_EQ(image.pixel(1, 1), qRgb(255, 255, 255));
+        EXPECT_FALSE(dlg.windowFlags() & Qt::WindowCloseButtonHint);  // Quit is the way out
         EXPECT_GT(std::ranges::count(pixels(dlg.m_ctlTitle), kTitleBlue.rgb()),
                   100 * scale * scale);
         for (QLabel* text : {&dlg.m_ctlDescription, &dlg.m_ctlStatus}) {
