@@ -1,489 +1,337 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The wizard dialog: pages, buttons, the timer-driven bar, workers and quitting.
-#include <arpa/inet.h>
-#include <fcntl.h>
+// The wizard dialog with scripted jobs on a fake PC, which sends nothing: the bar and the commands
+// during a job, the job's calls, the ways it ends and quit signals; and its look: the colour bar
+// on screen, the window's colours and the fit of its texts under the desktop's theme and font
+// size, and what assistive tools are told (Look runs once more at a scale factor of 2).
+#include <QtGui/private/qguiapplication_p.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
 
-#include <QApplication>
-#include <QElapsedTimer>
+#include <QAccessible>
 #include <QMessageBox>
-#include <QTemporaryDir>
+#include <QPainter>
+#include <QScreen>
 #include <QTest>
-#include <QThread>
-#include <condition_variable>
 #include <csignal>
-#include <fstream>
-#include <functional>
-#include <mutex>
 
 #include "app/recovery_dlg.h"
 #include "netcfg/netcfg.h"
 #include "platform/clock.h"
-#include "tests/app/image_folder.h"
-#include "tests/support/network_isolation.h"
+#include "tests/support/fake_ip_helper.h"
+#include "tests/support/recording_wizard.h"
 
 namespace kestrel {
 namespace {
 
-// Records the settings put back; the rest of the services are never used here.
-class RecordingIpHelper : public IpHelper {
-public:
-    DWORD GetAdaptersInfo(IP_ADAPTER_INFO*, ULONG*) override { return ERROR_NO_DATA; }
-    DWORD AddIPAddress(IPAddr address, IPMask, DWORD ifIndex, ULONG*, ULONG*) override {
-        added.push_back({address, ifIndex});
-        return NO_ERROR;
-    }
-    DWORD DeleteIPAddress(ULONG) override { return NO_ERROR; }
-    DWORD GetIpForwardTable(MIB_IPFORWARDTABLE*, ULONG*, BOOL) override { return ERROR_NO_DATA; }
-    DWORD CreateIpForwardEntry(const MIB_IPFORWARDROW*) override { return NO_ERROR; }
-    DWORD DeleteIpForwardEntry(const MIB_IPFORWARDROW*) override { return NO_ERROR; }
-    DWORD SendARP(IPAddr, IPAddr, void*, ULONG*) override { return ERROR_GEN_FAILURE; }
-    DWORD GetNetworkParams(FIXED_INFO*, ULONG*) override { return ERROR_NO_DATA; }
+using testing::JobsStarted;
 
-    std::vector<std::pair<IPAddr, DWORD>> added;
-};
-
-// A job the test scripts; it ends the way the real thread entries end.
-struct ScriptedJobs {
-    std::function<void(WizardContext&)> job;
-    std::atomic<int> started{0};
-    std::mutex lock;
-    std::condition_variable changed;
-    bool released = false;
-
-    void Release() {
-        std::lock_guard<std::mutex> guard(lock);
-        released = true;
-        changed.notify_all();
-    }
-    void WaitForRelease() {
-        std::unique_lock<std::mutex> guard(lock);
-        changed.wait_for(guard, std::chrono::seconds(20), [this] { return released; });
-    }
-};
-ScriptedJobs* scripted = nullptr;
-
-unsigned ScriptedEntry(void* argument) {
-    auto& dlg = *static_cast<WizardContext*>(argument);
-    ++scripted->started;
-    if (scripted->job) scripted->job(dlg);
-    {
-        std::lock_guard<std::mutex> guard(dlg.m_workerLock);
-        CloseHandle(dlg.m_hWorker);
-        dlg.m_hWorker = nullptr;
-    }
-    dlg.KillTimer1();
-    return 0;
-}
-
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 10000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(1);
-    }
-    return true;
+// A job that does not look at a stop: it fails once the test releases it.
+std::atomic<bool> released{false};
+void FailOnceReleased(WizardContext& context) {
+    while (!released) QThread::msleep(1);
+    context.SetPage(PAGE_FAILED);
 }
 
 class Wizard : public ::testing::Test {
 protected:
+    // The user answers every box with OK, noting what it said and whether it was plain text (a
+    // router's words are no markup) owned by the dialog.
     void SetUp() override {
-        ASSERT_NO_FATAL_FAILURE(testing::PlaceImageIn(folder_));
-        SetIpHelper(&ipHelper_);
-        scripted = &jobs_;
+        QObject::connect(&user_, &QTimer::timeout, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            const bool plain = box->textFormat() == Qt::PlainText && box->parent() == dlg_.get();
+            boxes_ << box->windowTitle() + ": " + box->text() + (plain ? "" : " (markup?)");
+            box->button(QMessageBox::Ok)->click();
+        });
+        user_.start(20);
     }
     void TearDown() override {
-        jobs_.Release();
-        dlg_.reset();
-        SetIpHelper(nullptr);
-        scripted = nullptr;
-        unsetenv("KESTREL_SYSTEM_DIR");
+        released = true;
+        dlg_.reset();  // once its worker ended
         ClearStopRequest();
     }
-
-    // The dialog after OnInitDialog with `arguments`; shown when that succeeds. Boxes are
-    // recorded unless `recordBoxes` is false, which leaves the dialog's own message box.
-    CKSTLDevRecoveryDlg& Open(std::vector<const char*> arguments = {"FW=x.bin"},
-                              BOOL initResult = TRUE, bool recordBoxes = true) {
-        std::vector<char*> argv{const_cast<char*>("kestrel-recovery")};
-        for (const char* argument : arguments) argv.push_back(const_cast<char*>(argument));
-        SetCommandLine(static_cast<int>(argv.size()), argv.data());
-        dlg_ = std::make_unique<CKSTLDevRecoveryDlg>(ScriptedEntry, ScriptedEntry);
-        dlg_->SetUrlOpener([this](const QUrl& url) {
-            openedUrls_.push_back(url.toString().toStdString());
-            dialogVisibleWhenOpened_ = dlg_->isVisible();
-        });
-        if (recordBoxes) {
-            dlg_->SetBoxPresenter([this](const QString& text, const QString& caption) {
-                boxes_.push_back((caption + ": " + text).toStdString());
-                boxThreads_.push_back(QThread::currentThread());
-            });
-        }
-        EXPECT_EQ(dlg_->OnInitDialog(), initResult);
-        QObject::connect(dlg_.get(), &QDialog::finished,
-                         [this](int result) { finished_ = result; });
-        if (initResult) dlg_->show();
+    // A new dialog after OnInitDialog, shown, on a PC with one adapter.
+    CKSTLDevRecoveryDlg& Open(std::vector<const char*> arguments = {"FW=x.bin"}) {
+        TearDown();
+        released = false;
+        world_.emplace().AddAdapter(3, "eth0");
+        opened_.clear();
+        arguments.insert(arguments.begin(), "kestrel-recovery");
+        SetCommandLine(static_cast<int>(arguments.size()), const_cast<char**>(arguments.data()));
+        dlg_ =
+            std::make_unique<CKSTLDevRecoveryDlg>(testing::ScriptedEntry, testing::ScriptedEntry);
+        // What it opens once it has gone ("" while it shows).
+        dlg_->SetUrlOpener(
+            [this](const QUrl& u) { opened_ << (dlg_->isVisible() ? "" : u.toString()); });
+        EXPECT_TRUE(dlg_->OnInitDialog());
+        dlg_->show();
         return *dlg_;
     }
-
-    // Starts `job` through the right-hand button and waits until the worker runs it.
-    void StartJob(std::function<void(WizardContext&)> job) {
-        jobs_.job = std::move(job);
-        const int before = jobs_.started;
+    // Starts `job` through the right-hand button; returns once its worker runs, or once the job
+    // ended if `toEnd`.
+    void Start(bool toEnd, testing::ScriptedJob job) {
+        testing::ScriptJobs({std::move(job)});
         dlg_->OnNext();
-        ASSERT_TRUE(WaitUntil([&] { return jobs_.started > before; }));
-    }
-    void WaitForJobEnd() {
-        ASSERT_TRUE(WaitUntil([&] { return !dlg_->JobRunning(); }));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return toEnd ? !dlg_->JobRunning() : JobsStarted(); }));
     }
 
-    // Runs a job to its end from the page on screen, through the right-hand button.
-    void RunJobTo(int resultPage) {
-        StartJob([resultPage](WizardContext& dlg) { dlg.SetPage(resultPage); });
-        WaitForJobEnd();
-        ASSERT_EQ(dlg_->PageOnScreen(), resultPage);
-    }
-
-    void StartBlockedJob() {
-        StartJob([](WizardContext&) { scripted->WaitForRelease(); });
-    }
-
-    QTemporaryDir folder_;
-    RecordingIpHelper ipHelper_;
-    ScriptedJobs jobs_;
+    QTimer user_;
+    std::optional<testing::FakeIpHelper> world_;
     std::unique_ptr<CKSTLDevRecoveryDlg> dlg_;
-    std::vector<std::string> openedUrls_;
-    bool dialogVisibleWhenOpened_ = true;
-    std::vector<std::string> boxes_;
-    std::vector<QThread*> boxThreads_;
-    std::optional<int> finished_;
+    QStringList opened_, boxes_;
 };
 
-TEST_F(Wizard, EveryPageShowsItsTextBarsStatusAndButtons) {
-    struct Row {
-        int page;
-        int nPage;
-        const char* description;
-        bool bars;
-        bool cancel;
-        const char* okLabel;
-        bool ok;
-    };
-    const Row rows[] = {
-        {PAGE_WELCOME, 0,
-         "In case of router firmware corruption (the power LED of the router will blink slowly "
-         "and PC can's access the router any more), this KESTREL Router Firmware Recovery tool "
-         "will restore the router with a working firmware.\n\nAfter the router has been "
-         "recovered, you will need to reconfigure it with your network settings.\n\nThis "
-         "operation may take 5~10 minutes",
-         false, true, "Next", true},
-        {PAGE_ROUTER_OK, 2, "The router is working normally, there is no need to recover.", false,
-         false, "Quit", true},
-        {PAGE_WORKING, 2,
-         "Router recovering in progress, please wait. DO NOT turn off the power during this "
-         "progress.",
-         true, false, "Quit", false},
-        {PAGE_SUCCESS, 3,
-         "Congratulations!\n\nYou Router is successfully recovered.\n\nClick Next to configure "
-         "the router again.",
-         false, false, "Next", true},
-        {PAGE_FAILED, 4,
-         "Unforturnately, firmware recovery failed this time.\n\nClick Retry to try it again, or "
-         "click Quit to exit this tool.",
-         false, true, "Retry", true},
-    };
-    CKSTLDevRecoveryDlg& dlg = Open();
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.page);
-        dlg.SetPage(row.page);
-        EXPECT_EQ(dlg.PageOnScreen(), row.page);
-        EXPECT_EQ(dlg.m_nPage, row.nPage);
-        EXPECT_EQ(dlg.DescriptionText().toStdString(), row.description);
-        EXPECT_EQ(!dlg.m_ctlProgress.isHidden(), row.bars);
-        EXPECT_EQ(!dlg.m_ctlProgressAux.isHidden(), row.bars);
-        EXPECT_EQ(!dlg.m_ctlStatus.isHidden(), row.bars);
-        if (row.bars) {
-            EXPECT_EQ(dlg.StatusText().toStdString(), "checking router status...");
-        }
-        EXPECT_EQ(!dlg.CancelButton().isHidden(), row.cancel);
-        EXPECT_EQ(dlg.CancelButton().text().toStdString(), "Quit");
-        EXPECT_EQ(dlg.OkButton().text().toStdString(), row.okLabel);
-        EXPECT_EQ(!dlg.OkButton().isHidden(), row.ok);
-    }
-}
-
-TEST_F(Wizard, WelcomeNextStartsTheStatusCheckAndTheBarRestsAt102) {
-    CKSTLDevRecoveryDlg& dlg = Open();
-    dlg.m_ctlProgress.SetPos(500);
-    StartBlockedJob();
-    EXPECT_EQ(dlg.PageOnScreen(), PAGE_WORKING);
-    EXPECT_EQ(dlg.m_nPage, PAGE_WELCOME);  // the page the job started from
-    EXPECT_EQ(dlg.ProgressPos(), 0);
-    EXPECT_EQ(dlg.m_nProgressTarget.load(), 100);
-    EXPECT_EQ(dlg.Timer1Interval(), 100);
-    for (int tick = 0; tick < 200; ++tick) dlg.OnTimer(1);
-    EXPECT_EQ(dlg.ProgressPos(), 102);
-    dlg.RaiseProgressTarget(50);
-    for (int tick = 0; tick < 200; ++tick) dlg.OnTimer(1);
-    EXPECT_EQ(dlg.ProgressPos(), 152);
-}
-
-TEST_F(Wizard, RetryStartsTheRecoveryAtZeroAndRestsAtTwo) {
-    CKSTLDevRecoveryDlg& dlg = Open();
-    RunJobTo(PAGE_FAILED);
-    EXPECT_EQ(dlg.Timer1Interval(), -1);  // the job killed timer 1 as it ended
-    dlg.m_ctlProgress.SetPos(1000);
-    StartBlockedJob();
-    EXPECT_EQ(dlg.PageOnScreen(), PAGE_WORKING);
-    EXPECT_EQ(dlg.m_nPage, PAGE_FAILED);
-    EXPECT_EQ(dlg.ProgressPos(), 0);
-    EXPECT_EQ(dlg.m_nProgressTarget.load(), 0);
-    EXPECT_EQ(dlg.Timer1Interval(), 25);
-    for (int tick = 0; tick < 20; ++tick) dlg.OnTimer(1);
-    EXPECT_EQ(dlg.ProgressPos(), 2);
-}
-
-TEST_F(Wizard, TheBarStartsAgainFromZeroPastItsEnd) {
-    CKSTLDevRecoveryDlg& dlg = Open();
-    dlg.m_nProgressTarget = 2000;
-    dlg.m_ctlProgress.SetPos(998);
-    dlg.OnTimer(1);
-    EXPECT_EQ(dlg.ProgressPos(), 1000);
-    dlg.OnTimer(1);
-    EXPECT_EQ(dlg.ProgressPos(), 0);
-}
-
-TEST_F(Wizard, CommandsWhileAJobRunsAreIgnored) {
-    CKSTLDevRecoveryDlg& dlg = Open();
-    StartJob([](WizardContext& context) {
-        scripted->WaitForRelease();
-        context.SetPage(PAGE_FAILED);
-    });
-
-    dlg.OnNext();
-    dlg.OnQuit();
-    QTest::keyClick(&dlg, Qt::Key_Escape);
-    QTest::keyClick(&dlg, Qt::Key_Return);
-    dlg.close();  // the window manager's close
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(dlg.isVisible());
-    EXPECT_FALSE(finished_.has_value());
-    EXPECT_EQ(jobs_.started.load(), 1);
-    EXPECT_EQ(dlg.PageOnScreen(), PAGE_WORKING);
-
-    jobs_.Release();
-    WaitForJobEnd();
-    EXPECT_EQ(jobs_.started.load(), 1);
-    EXPECT_EQ(dlg.PageOnScreen(), PAGE_FAILED);
-    EXPECT_FALSE(finished_.has_value());
-}
-
-TEST_F(Wizard, WorkerCallsCompleteOnTheUiThreadBeforeTheyReturn) {
-    CKSTLDevRecoveryDlg& dlg = Open({"FW=x.bin", "DEBUG"});
-    boxes_.clear();
-    boxThreads_.clear();
-    std::vector<std::string> seen;  // what the UI thread showed, in order
-    QThread* ui = QThread::currentThread();
-    bool allOnUi = true;
-    QObject::connect(&dlg, &CKSTLDevRecoveryDlg::StatusTextChanged, [&](const QString& text) {
-        allOnUi = allOnUi && QThread::currentThread() == ui;
-        seen.push_back(text.toStdString());
-    });
-    std::vector<std::string> seenByJob;
-    int positionSeenByJob = -1;
-    StartJob([&](WizardContext& context) {
-        context.SetStatusText("uploading firmware to the router...");
-        seenByJob = seen;  // already shown when the call returned
-        context.SetProgressPos(640);
-        positionSeenByJob = dlg.ProgressPos();
-        context.SetTimer1(250);
-        context.MessageBox("a detail", "Information");
-        context.SetPage(PAGE_SUCCESS);
-    });
-    WaitForJobEnd();
-    EXPECT_TRUE(allOnUi);
-    EXPECT_EQ(seenByJob, (std::vector<std::string>{"checking router status...",
-                                                   "uploading firmware to the router..."}));
-    EXPECT_EQ(positionSeenByJob, 640);
-    EXPECT_EQ(boxes_, (std::vector<std::string>{"Information: a detail"}));
-    ASSERT_EQ(boxThreads_.size(), 1u);
-    EXPECT_EQ(boxThreads_[0], ui);
-    EXPECT_EQ(dlg.Timer1Interval(), -1);
-    EXPECT_EQ(dlg.PageOnScreen(), PAGE_SUCCESS);
-}
-
-TEST_F(Wizard, DefaultBoxWaitsForOkOnTheUiThread) {
-    CKSTLDevRecoveryDlg& dlg = Open({"FW=x.bin"}, TRUE, false);
-    QString shownText, shownCaption;
-    Qt::TextFormat shownFormat = Qt::AutoText;
-    QWidget* shownParent = nullptr;
-    QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            shownText = box->text();
-            shownCaption = box->windowTitle();
-            shownFormat = box->textFormat();
-            shownParent = box->parentWidget();
-            box->button(QMessageBox::Ok)->click();
-        }
-    });
-    closer.start(20);
-    std::atomic<bool> returned{false};
-    StartJob([&](WizardContext& context) {
-        // A router's ERROR text is shown as it came, never as markup.
-        context.MessageBox("TFTP recevie Error 0: <b>bad</b>", "Failed");
-        returned = true;
-        context.SetPage(PAGE_ROUTER_OK);
-    });
-    ASSERT_TRUE(WaitUntil([&] { return returned.load() && !dlg.JobRunning(); }));
-    EXPECT_EQ(shownText.toStdString(), "TFTP recevie Error 0: <b>bad</b>");
-    EXPECT_EQ(shownFormat, Qt::PlainText);
-    EXPECT_EQ(shownCaption.toStdString(), "Failed");
-    EXPECT_EQ(shownParent, &dlg);
-}
-
-TEST_F(Wizard, RightButtonEndsTheDialogAndOnSuccessThenOpensTheLoginPage) {
-    for (const auto& [page, urls] :
-         {std::pair{PAGE_ROUTER_OK, std::vector<std::string>{}},
-          std::pair{PAGE_SUCCESS, std::vector<std::string>{"http://router.kestrel.home"}}}) {
-        SCOPED_TRACE(page);
-        openedUrls_.clear();
-        finished_.reset();
-        dialogVisibleWhenOpened_ = true;
+// While a job runs the bar moves from nothing to one step past the job's target, and nothing the
+// user does starts another job or ends the dialog.
+TEST_F(Wizard, NextAndRetryStartAJobThatMovesTheBarAndHoldsOffTheCommands) {
+    for (const auto& [from, target, tickMs] :
+         {std::tuple{PAGE_WELCOME, 100, 100}, std::tuple{PAGE_FAILED, 0, 25}}) {
+        SCOPED_TRACE(from);
         CKSTLDevRecoveryDlg& dlg = Open();
-        RunJobTo(page);
-        QTest::mouseClick(&dlg.OkButton(), Qt::LeftButton);
-        EXPECT_EQ(finished_, QDialog::Accepted);
-        EXPECT_EQ(dlg.ExitStatus(), 0);  // the router works
-        EXPECT_EQ(openedUrls_, urls);
-        if (!urls.empty()) {
-            EXPECT_FALSE(dialogVisibleWhenOpened_);
-        }
+        dlg.SetPage(from);
+        dlg.m_ctlProgress.SetPos(500);
+        Start(false, FailOnceReleased);
+        EXPECT_EQ(dlg.ProgressPos(), 0);
+        EXPECT_EQ(dlg.Timer1Interval(), tickMs);
+        for (int tick = 0; tick < 200; ++tick) dlg.OnTimer(1);
+        EXPECT_EQ(dlg.ProgressPos(), target + 2);
+        dlg.OnNext();
+        dlg.OnQuit();
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+        dlg.close();  // the window manager's close
+        released = true;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg.JobRunning(); }));
+        EXPECT_EQ(JobsStarted(), 1);
+        EXPECT_TRUE(dlg.isVisible());
     }
 }
 
-TEST_F(Wizard, QuitOnWelcomeLeavesTheSettingsAlone) {
-    CKSTLDevRecoveryDlg& dlg = Open();
-    InsetIPEntry(dlg, "192.168.1.100", "255.255.255.0", 7);
-    QTest::mouseClick(&dlg.CancelButton(), Qt::LeftButton);
-    EXPECT_EQ(finished_, QDialog::Rejected);
-    EXPECT_EQ(dlg.ExitStatus(), 1);  // nothing was checked or changed
-    dlg_.reset();                    // the destructor frees the record without applying it
-    EXPECT_TRUE(ipHelper_.added.empty());
-}
-
-TEST_F(Wizard, QuitOnFailedPutsTheSettingsBackFirst) {
-    CKSTLDevRecoveryDlg& dlg = Open();
-    StartJob([](WizardContext& context) {
-        InsetIPEntry(context, "192.168.1.100", "255.255.255.0", 7);
-        context.SetPage(PAGE_FAILED);
+// Each call of the job has taken effect on the UI thread when it returns, a box once the user
+// answered it.
+TEST_F(Wizard, EachCallOfTheJobTakesEffectOnTheUiThreadBeforeItReturns) {
+    CKSTLDevRecoveryDlg& dlg = Open({"DEBUG", "FW=x.bin"});
+    QStringList shown, shownToJob, answeredToJob;  // status texts as the UI thread showed them
+    QObject::connect(&dlg, &CKSTLDevRecoveryDlg::StatusTextChanged, [&](const QString& text) {
+        shown << text + (QThread::currentThread() == qApp->thread() ? "" : " elsewhere");
     });
-    WaitForJobEnd();
-    EXPECT_TRUE(ipHelper_.added.empty());
-    QTest::keyClick(&dlg, Qt::Key_Escape);
-    EXPECT_EQ(finished_, QDialog::Rejected);
-    EXPECT_EQ(dlg.ExitStatus(), 2);
-    ASSERT_EQ(ipHelper_.added.size(), 1u);
-    EXPECT_EQ(ipHelper_.added[0].first, inet_addr("192.168.1.100"));
-    EXPECT_EQ(dlg.m_pSavedAddresses, nullptr);
-}
-
-TEST_F(Wizard, QuitSignalWithoutAJobQuitsAtOnce) {
-    CKSTLDevRecoveryDlg& dlg = Open();
-    raise(SIGTERM);
-    ASSERT_TRUE(WaitUntil([&] { return finished_.has_value(); }));
-    EXPECT_EQ(finished_, QDialog::Rejected);
-    EXPECT_FALSE(dlg.isVisible());
-    EXPECT_EQ(dlg.ExitStatus(), 128 + SIGTERM);
-}
-
-TEST_F(Wizard, QuitSignalStopsTheJobSaysSoAndRestoresOnceItEnded) {
-    CKSTLDevRecoveryDlg& dlg = Open();
-    StartJob([](WizardContext& context) {
-        InsetIPEntry(context, "10.0.0.1", "255.0.0.0", 3);
-        Sleep(60000);  // a pause that only a stop cuts short
+    int positionSeen = -1;
+    Start(true, [&](WizardContext& context) {
         context.SetStatusText("uploading firmware to the router...");
+        shownToJob = shown;
+        context.SetProgressPos(640);
+        positionSeen = dlg.ProgressPos();
+        context.MessageBox("TFTP recevie Error 0: <b>bad</b>", "Failed");
+        answeredToJob = boxes_;
         context.SetPage(PAGE_FAILED);
     });
-    std::vector<std::string> shown;
-    QObject::connect(&dlg, &CKSTLDevRecoveryDlg::StatusTextChanged,
-                     [&](const QString& text) { shown.push_back(text.toStdString()); });
-    raise(SIGINT);
-    ASSERT_TRUE(WaitUntil([&] { return finished_.has_value(); }));
-    EXPECT_EQ(finished_, QDialog::Rejected);
-    EXPECT_EQ(dlg.ExitStatus(), 128 + SIGINT);  // though the job ended on the failed page
-    EXPECT_EQ(shown, std::vector<std::string>{"stopping, restoring PC network settings..."});
-    ASSERT_EQ(ipHelper_.added.size(), 1u);
-    EXPECT_EQ(ipHelper_.added[0].first, inet_addr("10.0.0.1"));
+    EXPECT_EQ(shownToJob,
+              QStringList({"checking router status...", "uploading firmware to the router..."}));
+    EXPECT_EQ(positionSeen, 640);
+    // The start-up box of DEBUG first.
+    EXPECT_EQ(answeredToJob,
+              QStringList({"Firmware: x.bin", "Failed: TFTP recevie Error 0: <b>bad</b>"}));
 }
 
-TEST_F(Wizard, SecondQuitSignalLeavesAtOnceWithoutWaitingForTheJob) {
+// The page a job ends on (none on the welcome page), a quit signal during the job (0: none), the
+// buttons shown, left|right, then the one pressed (else Escape, Quit's key) unless a signal came;
+// how it ends: its exit status, the settings put back, the page opened after the dialog went.
+TEST_F(Wizard, EndsByAButtonOrAQuitSignalWithTheStatusOfItsOutcome) {
+    const std::tuple<int, int, QString, bool, int, std::size_t, QStringList> rows[] = {
+        {PAGE_WELCOME, 0, "Quit|Next", false, 1, 0, {}},
+        {PAGE_ROUTER_OK, 0, "|Quit", true, 0, 0, {}},
+        {PAGE_SUCCESS, 0, "|Next", true, 0, 0, {kSetupPageUrl}},
+        {PAGE_FAILED, 0, "Quit|Retry", false, 2, 1, {}},
+        {PAGE_WELCOME, SIGTERM, "Quit|Next", false, 128 + SIGTERM, 0, {}},
+        {PAGE_FAILED, SIGINT, "|", false, 128 + SIGINT, 1, {}},
+        {PAGE_SUCCESS, SIGHUP, "|", false, 128 + SIGHUP, 0, {}},
+    };
+    for (const auto& [page, signal, buttons, right, status, restored, opened] : rows) {
+        SCOPED_TRACE(::testing::Message() << "page " << page << ", signal " << signal);
+        CKSTLDevRecoveryDlg& dlg = Open();
+        InsetIPEntry(dlg, "10.0.0.1", "255.0.0.0", 3);  // only leaving the failed page puts it back
+        if (page != PAGE_WELCOME)
+            Start(!signal, [page, signal](WizardContext& context) {
+                if (signal) Sleep(60000);  // a pause that only a stop cuts short
+                context.SetStatusText("uploading firmware to the router...");
+                context.SetPage(page);
+            });
+        const QString label = dlg.OkButton().isVisible() ? dlg.OkButton().text() : "";
+        EXPECT_EQ((dlg.CancelButton().isVisible() ? "Quit|" : "|") + label, buttons);
+        if (signal) raise(signal);
+        if (!signal && right) QTest::mouseClick(&dlg.OkButton(), Qt::LeftButton);
+        if (!signal && !right) QTest::keyClick(&dlg, Qt::Key_Escape);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg.isVisible(); }));
+        EXPECT_EQ(dlg.result(), right ? QDialog::Accepted : QDialog::Rejected);
+        EXPECT_EQ(dlg.ExitStatus(), status);
+        EXPECT_EQ(world_->AddressTexts().size(), restored);
+        EXPECT_EQ(opened_, opened);
+        EXPECT_EQ(dlg.StatusText() == kStoppingText, signal != 0);
+    }
+}
+
+TEST_F(Wizard, ASecondQuitSignalLeavesAtOnceWithoutWaitingForTheJob) {
     CKSTLDevRecoveryDlg& dlg = Open();
-    std::vector<int> exits;
-    dlg.SetProcessExit([&](int status) { exits.push_back(status); });
-    StartBlockedJob();  // still inside its step
+    int left = 0;  // the status of the first exit
+    dlg.SetProcessExit([&](int status) { left = left ? left : status; });
+    Start(false, FailOnceReleased);
     raise(SIGTERM);
-    ASSERT_TRUE(WaitUntil([&] { return StopRequested(); }));
-    EXPECT_TRUE(exits.empty());
+    ASSERT_TRUE(QTest::qWaitFor([] { return StopRequested(); }));
     raise(SIGINT);
-    ASSERT_TRUE(WaitUntil([&] { return !exits.empty(); }));
-    EXPECT_EQ(exits, std::vector<int>{128 + SIGINT});
-    EXPECT_FALSE(finished_.has_value());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return left != 0; }));
+    EXPECT_EQ(left, 128 + SIGINT);
+    EXPECT_TRUE(dlg.isVisible());
 }
 
-TEST_F(Wizard, QuitSignalAfterASuccessfulJobQuitsWithoutOpeningThePage) {
-    Open();
-    StartJob([](WizardContext& context) {
-        scripted->WaitForRelease();
-        context.SetPage(PAGE_SUCCESS);
-    });
-    raise(SIGHUP);
-    jobs_.Release();
-    ASSERT_TRUE(WaitUntil([&] { return finished_.has_value(); }));
-    EXPECT_EQ(finished_, QDialog::Rejected);
-    EXPECT_EQ(dlg_->ExitStatus(), 128 + SIGHUP);
-    EXPECT_TRUE(openedUrls_.empty());
-    EXPECT_TRUE(ipHelper_.added.empty());
+const QColor kBlue(0, 0, 255);
+const QColor kTitleBlue(0, 153, 204);
+
+// What the screen shows of the bar after each step, past its end too: its client area (inside a
+// one-pixel border) filled from one pixel in, as wide as its width * position / range.
+TEST(ColorProgressCtrl, ShowsTheFillOfEveryPositionAndStartsAgainPastItsEnd) {
+    CColorProgressCtrl bar;
+    bar.resize(1002, 30);  // a client area 1000 wide: every step of 2 moves the fill
+    bar.SetRange(0, 1000);
+    bar.SetStep(2);
+    bar.SetPos(1200);  // kept to the range
+    bar.show();
+    for (int position : {1000, 0, 2, 4, 6, 8, 10}) {
+        if (position != 1000) bar.StepIt();
+        QCoreApplication::processEvents();
+        ASSERT_EQ(bar.GetPos(), position);
+        const QImage shown = bar.screen()->grabWindow(bar.winId()).toImage();
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x)
+                ASSERT_EQ(shown.pixelColor(x, y) == kBlue,
+                          y > 1 && y < 28 && x > 1 && x < std::min(2 + position, 1001))
+                    << "position " << position << " at " << x << ", " << y;
+    }
 }
 
-TEST_F(Wizard, DestroyingTheDialogWaitsForTheWorkerToFinish) {
-    Open();
-    std::atomic<bool> jobDone{false};
-    StartJob([&](WizardContext& context) {
-        scripted->WaitForRelease();
-        context.SetStatusText("still here");
-        jobDone = true;
-        context.SetPage(PAGE_FAILED);
-    });
-    QTimer::singleShot(100, [&] { jobs_.Release(); });
-    dlg_.reset();
-    EXPECT_TRUE(jobDone.load());
+// The look of the wizard, also at a scale factor of 2 (tests/app/CMakeLists.txt).
+class Look : public Wizard {};
+
+// Pixels of ink that `control` would cut off: `text` drawn as the control draws it, unclipped,
+// at the screen's pixel ratio, with room all round. The faint edge of a glyph's smoothing may
+// go; what is at least half ink may not.
+int InkCutOff(QWidget& control, const QString& text) {
+    auto* label = qobject_cast<QLabel*>(&control);
+    const int flags = label ? label->alignment() | (label->wordWrap() ? Qt::TextWordWrap : 0)
+                            : int{Qt::AlignCenter};
+    const qreal scale = control.devicePixelRatioF();
+    const QRect room = control.contentsRect();
+    const int margin = room.height();
+    QImage canvas((room.size() + QSize(2 * margin, 2 * margin)) * scale,
+                  QImage::Format_ARGB32_Premultiplied);
+    canvas.setDevicePixelRatio(scale);
+    canvas.fill(Qt::transparent);
+    QPainter painter(&canvas);
+    painter.setFont(control.font());
+    painter.drawText(QRect(QPoint(margin, margin), room.size()), flags | Qt::TextDontClip, text);
+    painter.end();
+    const QRect inside(QPoint(margin, margin) * scale, room.size() * scale);
+    int cut = 0;
+    for (int y = 0; y < canvas.height(); ++y)
+        for (int x = 0; x < canvas.width(); ++x)
+            cut += qAlpha(canvas.pixel(x, y)) > 127 && !inside.contains(x, y);
+    return cut;
 }
 
-TEST_F(Wizard, DebugSwitchShowsTheFirmwareNameAtStartUp) {
-    Open({"DEBUG", "FW=x.bin", "TIME=45"});
-    EXPECT_EQ(boxes_, (std::vector<std::string>{"Firmware: x.bin"}));
-    EXPECT_EQ(dlg_->m_bDebug, TRUE);
-    EXPECT_EQ(dlg_->m_nRebootTimeout, 45000);
-    EXPECT_STREQ(dlg_->m_szFirmwareName, "x.bin");
-    EXPECT_EQ(dlg_->m_strFirmwarePath, folder_.path().toStdString() + "/KESTREL/x.bin");
-    // The image is open from start-up until the dialog goes.
-    const int file = dlg_->m_hFirmwareFile;
-    EXPECT_NE(fcntl(file, F_GETFD), -1);
-    dlg_.reset();
-    EXPECT_EQ(fcntl(file, F_GETFD), -1);
+// WCAG's relative luminance.
+double Luminance(const QColor& colour) {
+    auto channel = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) +
+           0.0722 * channel(colour.blueF());
 }
 
-TEST_F(Wizard, MissingImageFailsOnInitDialogWithTheBox) {
-    CKSTLDevRecoveryDlg& dlg = Open({"DEBUG", "FW=missing.bin"}, FALSE);
-    const std::string path = folder_.path().toStdString() + "/KESTREL/missing.bin";
-    EXPECT_EQ(boxes_, (std::vector<std::string>{"Firmware: missing.bin",
-                                                "Error: Can not find Firmware " + path}));
-    EXPECT_EQ(dlg.StartupFailure(), "Can not find Firmware " + path);
+TEST_F(Look, AWhiteWindowWithABlueTitleAndDarkTextsThatFitUnderAnyThemeAndFontSize) {
+    const QFont font = QApplication::font();
+    const QPalette dark(QColor(45, 45, 45), QColor(45, 45, 45));  // light text on dark windows
+    const std::tuple<const char*, QPalette, int> desktops[] = {{"light", QPalette(), 9},
+                                                               {"light", QPalette(), 12},
+                                                               {"dark", dark, 10},
+                                                               {"dark", dark, 16}};
+    for (const auto& [theme, palette, points] : desktops) {
+        SCOPED_TRACE(::testing::Message() << theme << ", " << points << " points");
+        QApplication::setPalette(palette);
+        QApplication::setFont(QFont(font.family(), points));
+        CKSTLDevRecoveryDlg& dlg = Open();
+        dlg.SetPage(PAGE_WORKING);
+        dlg.SetProgressPos(400);
+        const QImage image = dlg.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const double scale = image.devicePixelRatio();
+        ASSERT_EQ(image.size(), dlg.size() * scale);  // the window in proportion at any scale
+        auto pixels = [](QWidget& control) {  // its colours as drawn, without what lies on it
+            const QImage part = control.grab().toImage().convertToFormat(QImage::Format_RGB32);
+            const auto* first = reinterpret_cast<const QRgb*>(part.constBits());
+            return std::vector<QRgb>(first, first + part.width() * part.height());
+        };
+        EXPECT_EQ(image.pixel(1, 1), qRgb(255, 255, 255));
+        EXPECT_FALSE(dlg.windowFlags() & Qt::WindowCloseButtonHint);  // Quit is the way out
+        EXPECT_GT(std::ranges::count(pixels(dlg.m_ctlTitle), kTitleBlue.rgb()),
+                  100 * scale * scale);
+        for (QLabel* text : {&dlg.m_ctlDescription, &dlg.m_ctlStatus}) {
+            // On white, and the core of the glyphs, their darkest pixel, with a contrast of 4.5.
+            double darkest = 1;
+            for (QRgb pixel : pixels(*text)) darkest = std::min(darkest, Luminance(QColor(pixel)));
+            EXPECT_GE(1.05 / (darkest + 0.05), 4.5) << text->text().toStdString();
+            EXPECT_NE(std::ranges::count(pixels(*text), qRgb(255, 255, 255)), 0);
+        }
+        if (const QByteArray shots = qgetenv("KESTREL_LOOK_SHOTS"); !shots.isEmpty())
+            image.save(shots + QString::asprintf("/wizard-%s-%dpt-%gx.png", theme, points, scale));
+        // Not a text cut off, and the window round every control.
+        std::vector<std::pair<QWidget*, QString>> texts = {
+            {&dlg.m_ctlTitle, dlg.m_ctlTitle.text()},
+            {&dlg.m_ctlStatus, "updating router firmware and rebooting router..."}};
+        for (const char* label : {"Next", "Retry", "Quit"})
+            texts.emplace_back(&dlg.OkButton(), label);
+        for (int page : {PAGE_WELCOME, PAGE_WORKING, PAGE_ROUTER_OK, PAGE_SUCCESS, PAGE_FAILED}) {
+            dlg.SetPage(page);
+            EXPECT_EQ(dlg.DescriptionText(), kPageTexts[page]);
+            texts.emplace_back(&dlg.m_ctlDescription, dlg.DescriptionText());
+        }
+        for (const auto& [control, text] : texts) {
+            EXPECT_EQ(InkCutOff(*control, text), 0) << text.toStdString();
+            EXPECT_TRUE(dlg.rect().contains(control->geometry()));
+        }
+    }
+    QApplication::setPalette(QPalette());
+    QApplication::setFont(font);
+}
+
+TEST_F(Look, ScreenReadersHearTheControlsAndTheStatusButNotTheDecoration) {
+    static std::vector<std::pair<QObject*, QAccessible::Event>> events;
+    QAccessible::installUpdateHandler(
+        [](QAccessibleEvent* event) { events.emplace_back(event->object(), event->type()); });
+    QPlatformAccessibility* platform =
+        QGuiApplicationPrivate::platformIntegration()->accessibility();
+    if (!platform) GTEST_SKIP() << "no accessibility on this platform";
+    platform->setActive(true);
+    CKSTLDevRecoveryDlg& dlg = Open();
+    dlg.SetPage(PAGE_WORKING);
+    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&dlg);
+    std::vector<std::pair<QAccessible::Role, QString>> heard;
+    for (int i = 0; i < window->childCount(); ++i)
+        heard.emplace_back(window->child(i)->role(), window->child(i)->text(QAccessible::Name));
+    const std::vector<std::pair<QAccessible::Role, QString>> expected = {
+        {QAccessible::Button, "Next"},
+        {QAccessible::Button, "Quit"},
+        {QAccessible::StaticText, "KESTREL Router Firmware Recovery"},
+        {QAccessible::StaticText, kPageTexts[PAGE_WORKING]},
+        {QAccessible::ProgressBar, "Recovery progress"},
+        {QAccessible::StaticText, "checking router status..."}};
+    EXPECT_EQ(heard, expected);
+    events.clear();
+    dlg.SetStatusText("uploading firmware to the router...");
+    dlg.SetPage(PAGE_FAILED);
+    for (QObject* object : std::initializer_list<QObject*>{&dlg.m_ctlStatus, &dlg.m_ctlDescription})
+        EXPECT_EQ(std::ranges::count(events, std::pair{object, QAccessible::NameChanged}), 1);
+    platform->setActive(false);
+    QAccessible::installUpdateHandler(nullptr);
 }
 
 }  // namespace

@@ -2,9 +2,40 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/support/recording_wizard.h"
 
+#include <atomic>
+
 #include "platform/clock.h"
+#include "platform/kernel.h"
 
 namespace kestrel::testing {
+namespace {
+
+std::vector<ScriptedJob> scriptedJobs;
+std::atomic<int> jobsStarted{0};
+
+}  // namespace
+
+void ScriptJobs(std::vector<ScriptedJob> jobs) {
+    scriptedJobs = std::move(jobs);
+    jobsStarted = 0;
+}
+
+int JobsStarted() {
+    return jobsStarted;
+}
+
+unsigned ScriptedEntry(void* argument) {
+    auto& wizard = *static_cast<WizardContext*>(argument);
+    const auto next = static_cast<std::size_t>(jobsStarted++);
+    if (next < scriptedJobs.size()) scriptedJobs[next](wizard);
+    {
+        std::lock_guard<std::mutex> guard(wizard.m_workerLock);
+        CloseHandle(wizard.m_hWorker);
+        wizard.m_hWorker = nullptr;
+    }
+    wizard.KillTimer1();
+    return 0;
+}
 
 void RecordingWizard::Record(WizardEvent event) {
     event.target = m_nProgressTarget.load();

@@ -1,9 +1,11 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A stand-in for the wizard dialog that records, in order, everything a job does to the window.
+// A stand-in for the wizard dialog that records, in order, everything a job does to the window,
+// and scripted jobs that a front end under test runs in place of the real ones.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -44,5 +46,14 @@ private:
     mutable std::mutex lock_;
     std::vector<WizardEvent> events_;
 };
+
+// The jobs the next workers run, one each in turn; a worker past the last runs nothing.
+using ScriptedJob = std::function<void(WizardContext&)>;
+void ScriptJobs(std::vector<ScriptedJob> jobs);
+// How many workers have started since ScriptJobs.
+int JobsStarted();
+// A thread entry for the front end's constructor: runs the next job, then ends as the real
+// entries end, its handle closed and cleared and timer 1 stopped.
+unsigned ScriptedEntry(void* wizard);
 
 }  // namespace kestrel::testing
