@@ -19,7 +19,7 @@
 #include "app/recovery_dlg.h"
 #include "netcfg/netcfg.h"
 #include "platform/clock.h"
-#include "tests/support/fake_ip_helper.h"
+#include "tests/support/helper_pc.h"
 #include "tests/support/recording_wizard.h"
 
 namespace kestrel {
@@ -57,7 +57,8 @@ protected:
     CKSTLDevRecoveryDlg& Open(std::vector<const char*> arguments = {"FW=x.bin"}) {
         TearDown();
         released = false;
-        world_.emplace().AddAdapter(3, "eth0");
+        world_.emplace().kernel.AddLink(3, "eth0");
+        world_->kernel.PutAddress("192.168.1.100/24 dev 3");
         opened_.clear();
         arguments.insert(arguments.begin(), "kestrel-recovery");
         SetCommandLine(static_cast<int>(arguments.size()), const_cast<char**>(arguments.data()));
@@ -79,7 +80,7 @@ protected:
     }
 
     QTimer user_;
-    std::optional<testing::FakeIpHelper> world_;
+    std::optional<testing::HelperPc> world_;
     std::unique_ptr<CKSTLDevRecoveryDlg> dlg_;
     QStringList opened_, boxes_;
 };
@@ -151,7 +152,7 @@ TEST_F(Wizard, EndsByAButtonOrAQuitSignalWithTheStatusOfItsOutcome) {
     for (const auto& [page, signal, buttons, right, status, restored, opened] : rows) {
         SCOPED_TRACE(::testing::Message() << "page " << page << ", signal " << signal);
         CKSTLDevRecoveryDlg& dlg = Open();
-        InsetIPEntry(dlg, "10.0.0.1", "255.0.0.0", 3);  // only leaving the failed page puts it back
+        RemoveConflictingSettings(dlg);  // only leaving the failed page puts it back
         if (page != PAGE_WELCOME)
             Start(!signal, [page, signal](WizardContext& context) {
                 if (signal) Sleep(60000);  // a pause that only a stop cuts short
@@ -166,7 +167,7 @@ TEST_F(Wizard, EndsByAButtonOrAQuitSignalWithTheStatusOfItsOutcome) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg.isVisible(); }));
         EXPECT_EQ(dlg.result(), right ? QDialog::Accepted : QDialog::Rejected);
         EXPECT_EQ(dlg.ExitStatus(), status);
-        EXPECT_EQ(world_->AddressTexts().size(), restored);
+        EXPECT_EQ(world_->kernel.AddressTexts().size(), restored);
         EXPECT_EQ(opened_, opened);
         EXPECT_EQ(dlg.StatusText() == kStoppingText, signal != 0);
     }

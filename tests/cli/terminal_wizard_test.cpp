@@ -5,6 +5,7 @@
 // stop on quit signals.
 #include "cli/terminal_wizard.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <unistd.h>
@@ -16,7 +17,7 @@
 #include "engine/pages.h"
 #include "netcfg/netcfg.h"
 #include "platform/clock.h"
-#include "tests/support/fake_ip_helper.h"
+#include "tests/support/helper_pc.h"
 #include "tests/support/recording_wizard.h"
 
 namespace kestrel {
@@ -45,7 +46,8 @@ protected:
     // Runs the wizard with `jobs` on a PC with one adapter, on a terminal of 60 columns where
     // `typed` was typed ahead, or into a file; returns its status.
     int Run(bool terminal, std::vector<testing::ScriptedJob> jobs, const std::string& typed = "") {
-        world_.emplace().AddAdapter(3, "eth0");
+        world_.emplace().kernel.AddLink(3, "eth0");
+        world_->kernel.PutAddress("192.168.1.100/24 dev 3");
         testing::ScriptJobs(std::move(jobs));
         winsize size{24, 60, 0, 0};
         int screen = -1, tty = -1;
@@ -70,7 +72,7 @@ protected:
         return status;
     }
 
-    std::optional<testing::FakeIpHelper> world_;
+    std::optional<testing::HelperPc> world_;
     std::string output_;
     std::atomic<int> exited_{0};  // the status it would have left with at once, first
 };
@@ -131,7 +133,7 @@ TEST_F(Terminal, RetryOnATerminalRunsTheRecoveryAgainAndTheEndOfInputDeclines) {
 // line says so to the end. A second signal, while the job winds down, leaves at once.
 TEST_F(Terminal, AQuitSignalStopsTheJobAndPutsTheSettingsBackASecondLeavesAtOnce) {
     EXPECT_EQ(Run(false, {[this](WizardContext& wizard) {
-                      InsetIPEntry(wizard, "10.0.0.1", "255.0.0.0", 3);
+                      RemoveConflictingSettings(wizard);
                       raise(SIGTERM);
                       Sleep(60000);  // a pause that only a stop cuts short
                       raise(SIGINT);
@@ -142,7 +144,7 @@ TEST_F(Terminal, AQuitSignalStopsTheJobAndPutsTheSettingsBackASecondLeavesAtOnce
               128 + SIGTERM);
     EXPECT_EQ(exited_, 128 + SIGINT);
     EXPECT_TRUE(Screen(output_).back().ends_with(kStoppingText)) << output_;
-    EXPECT_EQ(world_->AddressTexts(), std::vector<std::string>{"10.0.0.1/255.0.0.0 on 3"});
+    EXPECT_THAT(world_->kernel.AddressTexts(), ::testing::ElementsAre(::testing::StartsWith("192.168.1.100/24 dev 3")));
 }
 
 }  // namespace
