@@ -77,14 +77,18 @@ bool TerminalWizard::RunJob(int target, unsigned tickMs, ThreadEntry entry) {
         m_nTimerMs = tickMs;
         m_nextTick = m_jobStart + tickMs;
     }
+    bool started = false;
     {
+        // Decided here, not from m_bWorkerActive afterwards: a job that ends at once clears that
+        // itself before this thread looks.
         std::lock_guard<std::mutex> lock(m_workerLock);
         m_workerEntry = entry;
         m_bWorkerActive = true;
         m_hWorker = BeginThread(&TerminalWizard::WorkerMain, this);
-        if (!m_hWorker) m_bWorkerActive = false;
+        started = m_hWorker != nullptr;
+        if (!started) m_bWorkerActive = false;
     }
-    if (!m_bWorkerActive) {
+    if (!started) {
         std::lock_guard<std::mutex> lock(m_screenLock);
         EndLiveLine();
         return false;
