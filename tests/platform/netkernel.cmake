@@ -5,7 +5,7 @@
 # makes kernel objects moves into a network namespace of its own.
 add_executable(netkernel_lab_tests ${CMAKE_CURRENT_LIST_DIR}/netkernel_lab_test.cpp)
 target_link_libraries(netkernel_lab_tests
-    PRIVATE kestrel_platform_linux kestrel_test_support GTest::gtest_main)
+    PRIVATE kestrel_platform_linux kestrel_platform kestrel_test_support GTest::gtest_main)
 add_test(NAME netkernel_lab
     COMMAND ${PROJECT_SOURCE_DIR}/tests/support/lab/lab.sh run --
             sh -c "exec ip netns exec \"$LAB_PC\" \"$0\"" $<TARGET_FILE:netkernel_lab_tests>)
