@@ -1,16 +1,14 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Kernel services that read the process's surroundings: the image folder, the user's location,
-// the locale's character set, the rights check and the quit-signal pipe.
+// the rights check and the quit-signal pipe.
 #include "platform/kernel.h"
 
 #include <gtest/gtest.h>
 #include <sys/capability.h>
 
-#include <clocale>
 #include <csignal>
 #include <cstdlib>
-#include <string>
 #include <tuple>
 
 namespace kestrel {
@@ -44,15 +42,6 @@ TEST(UserGeoId, TerritoryOfTheFirstLocaleVariableSet) {
     }
     for (const char* name : {"LC_ALL", "LC_ADDRESS", "LANG"}) unsetenv(name);
     EXPECT_EQ(GetUserGeoID(), 0);
-}
-
-TEST(LocaleCharacterSet, KeepsWhatTheLocaleCanWriteAndRefusesTheRest) {
-    std::string out;
-    ASSERT_NE(std::setlocale(LC_ALL, "C.UTF-8"), nullptr);
-    EXPECT_TRUE(WideCharToMultiByte("caf\xC3\xA9", out) && out == "caf\xC3\xA9");
-    EXPECT_FALSE(WideCharToMultiByte("caf\xE9", out));  // a Latin-1 byte is no UTF-8
-    std::setlocale(LC_ALL, "C");
-    EXPECT_FALSE(WideCharToMultiByte("caf\xC3\xA9", out));
 }
 
 TEST(QuitSignals, EachSignalLeavesOneByteInThePipeAndTheFirstIsNamed) {
