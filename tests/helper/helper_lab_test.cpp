@@ -10,7 +10,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <memory>
 #include <stdexcept>
 
 #include "netcfg/netcfg.h"

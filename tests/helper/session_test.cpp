@@ -11,9 +11,9 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <tuple>
 
 #include "netcfg/netcfg.h"
@@ -43,15 +43,14 @@ struct InProcessHelper final : HelperChannel {
     HelperIpHelper client{*this};
 };
 
-// Each op reads its own fields: AddAddress the link, address and mask; Arp the target and
-// source; DeleteAddress the context.
-HelperRequest Ask(Op op, DWORD number = 0, const char* first = "0.0.0.0",
-                  const char* second = "0.0.0.0") {
+// Each op reads its own fields: AddAddress the link n, address a and mask b; Arp the target a
+// and source b; DeleteAddress the context n.
+HelperRequest Ask(Op op, DWORD n = 0, const char* a = "0.0.0.0", const char* b = "0.0.0.0") {
     HelperRequest request;
     request.op = op;
-    request.address = request.target = inet_addr(first);
-    request.mask = request.source = inet_addr(second);
-    request.ifIndex = request.context = number;
+    request.address = request.target = inet_addr(a);
+    request.mask = request.source = inet_addr(b);
+    request.ifIndex = request.context = n;
     return request;
 }
 
@@ -61,11 +60,9 @@ HelperRequest Ask(Op op, DWORD number = 0, const char* first = "0.0.0.0",
 class HelperSessionTest : public Test {
 protected:
     void SetUp() override {
-        std::string folder = std::filesystem::temp_directory_path() / "kestrel-journal-XXXXXX";
-        ASSERT_NE(mkdtemp(folder.data()), nullptr);
-        folder_ = folder;
-        kernel.AddLink(2, "eth0");
-        kernel.AddLink(3, "eth1");
+        folder_ = std::filesystem::temp_directory_path() / "kestrel-journal-XXXXXX";
+        ASSERT_NE(mkdtemp(folder_.data()), nullptr);
+        for (int eth : {0, 1}) kernel.AddLink(eth + 2, "eth" + std::to_string(eth));
         kernel.AddLink({4, "wlan0", "wlan0", {}, IF_TYPE_IEEE80211, true, true});
         for (const char* address :
              {"192.168.0.5/16 dev 2 brd 192.168.255.255", "10.20.0.5/16 dev 2 brd 10.20.255.255",
@@ -97,11 +94,10 @@ protected:
         SetIpHelper(&helper->client);
     }
     // Lifetimes run on while a test runs; exactness of what comes back is what counts.
-    std::vector<std::string> World() const {
-        std::vector<std::string> world = kernel.AddressTexts();
-        for (const std::string& route : kernel.RouteTexts()) world.push_back(route);
-        for (std::string& line : world) line = line.substr(0, line.find(" valid"));
-        std::sort(world.begin(), world.end());
+    std::multiset<std::string> World() const {
+        std::multiset<std::string> world;
+        for (const auto& texts : {kernel.AddressTexts(), kernel.RouteTexts()})
+            for (const std::string& line : texts) world.insert(line.substr(0, line.find(" valid")));
         return world;
     }
     HelperReply Do(const HelperRequest& request) { return session->Handle(request); }
@@ -169,7 +165,7 @@ TEST_F(HelperSessionTest, AllowsWhatARecoveryDoesAndRefusesTheRest) {
 // routes without a gateway must come back first. The system log holds each change as a command
 // `ip` accepts.
 TEST_F(HelperSessionTest, PutsBackExactlyWhateverWayTheRecoveryEnds) {
-    const std::vector<std::string> before = World();
+    const std::multiset<std::string> before = World();
     testing::RecordingWizard dlg;
     for (const char* end : {"restore", "end of conversation", "next helper"}) {
         RemoveConflictingSettings(dlg);
