@@ -38,6 +38,7 @@ std::unique_ptr<HelperProcess> HelperThatTookOff() {
     SetIpHelper(&client);
     testing::RecordingWizard dlg;
     RemoveConflictingSettings(dlg);
+    DiscardSavedSettings(dlg);  // the helper keeps what it took off in its journal
     SetIpHelper(nullptr);
     return helper;
 }

@@ -175,14 +175,16 @@ TEST_P(KernelModel, FakeAnswersAndEndsLikeTheKernel) {
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, KernelModel, ::testing::ValuesIn(kScenarios));
 
-// Addresses come back as read in the model's scenarios; routes carry what the model cannot
+// Addresses come back as read in the model's scenarios; here routes with what the model cannot
 // write: metrics, several next hops, a twin through another link, and a link without carrier,
-// whose routes the kernel shows "linkdown" and refuses so on a new one.
+// whose routes the kernel shows "linkdown" and refuses so on a new one; and a type, a tos and
+// a gateway on the link.
 TEST_F(OwnNetwork, RoutesComeBackExactlyAsRead) {
     Shell(R"(set -e
         ip link set p1 down; ip addr add 10.0.0.5/16 dev v0; ip addr add 10.1.0.5/16 dev v1
         r="ip route add"
-        $r 10.9.0.0/16 via 10.0.0.1 dev v0 mtu 1400 advmss 1360
+        $r 10.9.0.0/16 via 10.0.0.1 dev v0 mtu 1400 advmss 1360; $r blackhole 172.19.0.0/16
+        $r 172.20.0.0/16 tos 0x10 via 10.0.0.1 dev v0; $r 172.17.0.0/16 via 10.9.9.1 dev v0 onlink
         $r 172.21.0.0/16 nexthop via 10.0.0.1 dev v0 weight 2 nexthop via 10.1.0.1 dev v1
         $r 172.30.0.0/16 via 10.0.0.1 dev v0 metric 50; $r 172.22.0.0/16 via 10.1.0.1 dev v1
         ip route append 172.30.0.0/16 via 10.1.0.1 dev v1 metric 50)");
