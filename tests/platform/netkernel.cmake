@@ -1,11 +1,12 @@
 # SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 # SPDX-License-Identifier: GPL-3.0-or-later
-# The helper's kernel layer against the real kernel, and the unit tests' model of the kernel
-# against both. The binary runs in the lab's "pc" namespace (ARP needs the router); each case that
-# makes kernel objects moves into a network namespace of its own.
+# The helper's kernel layer against the real kernel, the unit tests' model of the kernel against
+# both, and the DNS client's choice of link. The binary runs in the lab's "pc" namespace (ARP and
+# DNS need the router); each case that makes kernel objects moves into a network namespace of its
+# own.
 add_executable(netkernel_lab_tests ${CMAKE_CURRENT_LIST_DIR}/netkernel_lab_test.cpp)
 target_link_libraries(netkernel_lab_tests
-    PRIVATE kestrel_platform_linux kestrel_test_support GTest::gtest_main)
+    PRIVATE kestrel_platform_linux kestrel_platform kestrel_test_support GTest::gtest_main)
 add_test(NAME netkernel_lab
     COMMAND ${PROJECT_SOURCE_DIR}/tests/support/lab/lab.sh run --
             sh -c "exec ip netns exec \"$LAB_PC\" \"$0\"" $<TARGET_FILE:netkernel_lab_tests>)
