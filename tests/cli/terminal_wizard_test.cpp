@@ -140,7 +140,8 @@ TEST_F(Terminal, AQuitSignalStopsTheJobAndPutsTheSettingsBackASecondLeavesAtOnce
               128 + SIGTERM);
     EXPECT_EQ(exited_, 128 + SIGINT);
     EXPECT_TRUE(Screen(output_).back().ends_with(kStoppingText)) << output_;
-    EXPECT_THAT(world_->kernel.AddressTexts(), ::testing::ElementsAre(::testing::StartsWith("192.168.1.100/24 dev 3")));
+    EXPECT_THAT(world_->kernel.AddressTexts(),
+                ::testing::ElementsAre(::testing::StartsWith("192.168.1.100/24 dev 3")));
 }
 
 }  // namespace

@@ -240,7 +240,8 @@ TEST_F(Jobs, FirstAnswerEndsTheRunAndLaterAdaptersAreNeverTouched) {
 TEST_F(Jobs, TenAdaptersOrMoreStillMoveTheBarAtEveryStep) {
     // Each adapter's share is 90 (under a hundredth of the bar): address 10, ARP 7, then the
     // rest of the share when nobody answers.
-    for (int index = 10; index < 20; ++index) pc.kernel.AddLink(index, "eth" + std::to_string(index));
+    for (int index = 10; index < 20; ++index)
+        pc.kernel.AddLink(index, "eth" + std::to_string(index));
     StartFromStatusCheck();
     const auto positions = Positions();
     ASSERT_GE(positions.size(), 7u);
@@ -307,7 +308,7 @@ TEST_F(Jobs, PollsAreOneSecondApartOrTwoWhenTheyCannotBeMade) {
         afterUpload = [&uploaded] { uploaded = true; };
         own.SetRequestHook([&](const HelperRequest& request) {
             return DWORD(!canAsk && uploaded && request.op == HelperOp::Adapters ? ERROR_GEN_FAILURE
-                                                                                : NO_ERROR);
+                                                                                 : NO_ERROR);
         });
         testing::FakeDnsClient refusing(DNS_ERROR_RCODE_REFUSED);
         refusing.SetQueryHook([this] { clock.Advance(10); });  // each refusal takes 10 ms

@@ -2,7 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Taking the clashing settings off and putting them back, the adapter snapshot and the resolver
 // check, on a PC whose helper runs in this process over a model of the kernel.
-#include <arpa/inet.h>
+#include "netcfg/netcfg.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -10,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "netcfg/netcfg.h"
+#include "platform/adapter_layout.h"
 #include "platform/kernel.h"
 #include "platform/windns.h"
 #include "tests/support/fake_dns_client.h"
@@ -22,17 +23,11 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using ::testing::IsEmpty;
 using testing::HelperPc;
+using ::testing::IsEmpty;
 using testing::KernelCall;
 using testing::RecordingWizard;
 using Lines = std::vector<std::string>;
-
-std::string Dotted(DWORD address) {
-    in_addr value{};
-    value.s_addr = address;
-    return inet_ntoa(value);
-}
 
 Lines SavedAddresses(const WizardContext& dlg) {
     Lines out;
@@ -100,15 +95,16 @@ TEST_F(Settings, WhatClashesGoesRecordedNewestFirstAndComesBackExactly) {
                                               "192.168.1.1/255.255.255.255 via 10.0.0.1",
                                               "192.168.1.0/255.255.255.0 via 10.0.0.1"));
     // Each deletion is announced in diagnostic mode, with what the user can recognise.
-    EXPECT_THAT(dlg.Boxes(),
-                ElementsAre("Information: Delete IP: 192.168.1.100 Mask: 255.255.255.0 from "
-                            "Adapter: eth0",
-                            "Information: Delete IP: 192.168.0.5 Mask: 255.255.0.0 from Adapter: eth0",
-                            "Information: Delete IP: 192.168.2.5 Mask: 255.255.252.0 from "
-                            "Adapter: eth0",
-                            "Information: Delete Route: 192.168.1.0/255.255.255.0-> 10.0.0.1",
-                            "Information: Delete Route: 192.168.1.1/255.255.255.255-> 10.0.0.1",
-                            "Information: Delete Route: 128.0.0.0/128.0.0.0-> 10.0.0.1"));
+    EXPECT_THAT(
+        dlg.Boxes(),
+        ElementsAre("Information: Delete IP: 192.168.1.100 Mask: 255.255.255.0 from "
+                    "Adapter: eth0",
+                    "Information: Delete IP: 192.168.0.5 Mask: 255.255.0.0 from Adapter: eth0",
+                    "Information: Delete IP: 192.168.2.5 Mask: 255.255.252.0 from "
+                    "Adapter: eth0",
+                    "Information: Delete Route: 192.168.1.0/255.255.255.0-> 10.0.0.1",
+                    "Information: Delete Route: 192.168.1.1/255.255.255.255-> 10.0.0.1",
+                    "Information: Delete Route: 128.0.0.0/128.0.0.0-> 10.0.0.1"));
     for (const std::string& line : pc.World())
         EXPECT_THAT(line, ::testing::Not(::testing::AnyOf(
                               HasSubstr("192.168.1.100"), HasSubstr("192.168.0.5"),
@@ -191,7 +187,8 @@ TEST(CheckResolver, AsksTheAdaptersFirstGatewayThroughThatAdapter) {
         const char* query;  // nullptr: none is made
     };
     const Case cases[] = {
-        {3, 0, 1, "DnsQuery_A(router.kestrel.home, type 1, options 8, servers [192.168.1.1] via 3)"},
+        {3, 0, 1,
+         "DnsQuery_A(router.kestrel.home, type 1, options 8, servers [192.168.1.1] via 3)"},
         {3, DNS_ERROR_RCODE_NAME_ERROR, 0, "servers [192.168.1.1] via 3"},
         {4, 0, 1, "servers [0.0.0.0] via 4"},  // no gateway: asked at 0.0.0.0
         {9, 0, -1, nullptr},                   // no such adapter

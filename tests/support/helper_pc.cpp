@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "platform/iphlpapi.h"
+#include "platform/iphlpapi.h"  // SetIpHelper
 
 namespace kestrel::testing {
 

@@ -29,7 +29,9 @@ public:
     void RouterAnswersArpOn(std::vector<int> links);
     // Runs before each request reaches the session, e.g. to request a stop at a step. A result
     // other than NO_ERROR is the reply instead, as when the helper fails.
-    void SetRequestHook(std::function<DWORD(const HelperRequest&)> hook) { hook_ = std::move(hook); }
+    void SetRequestHook(std::function<DWORD(const HelperRequest&)> hook) {
+        hook_ = std::move(hook);
+    }
     // Addresses and routes as `ip` shows them, sorted, without the lifetimes that run on.
     std::vector<std::string> World() const;
     // The kernel's log lines that contain `part`, e.g. "192.168.1.141" or "arp".
