@@ -20,7 +20,16 @@ in_pc() { "$desktop" exec "$LAB_PC" "$@"; }
 
 case $case_name in
     polkit)
+        # A late stop of a desktop that has ended by itself must not touch the next desktop,
+        # which the kernel mostly gives the same mount namespace number.
+        "$desktop" start "$LAB_SPARE" --max-seconds 1
+        for ((i = 0; i < 100; i++)); do
+            "$desktop" exec "$LAB_SPARE" true 2> /dev/null || break
+            sleep 0.1
+        done
         "$desktop" start "$LAB_PC" --polkit nobody
+        "$desktop" stop "$LAB_SPARE"
+        "$desktop" exec "$LAB_PC" true || fail "a late stop of another desktop ended this one"
         "$desktop" stop "$LAB_PC"
         "$desktop" stop "$LAB_PC"
         left=$(ip netns pids "$LAB_PC")

@@ -34,7 +34,13 @@
 #
 # NS itself is the handle: its state lives in /run/kestrel-lab/desktop/NS, the daemons' logs
 # (dbus.log, polkitd.log, NetworkManager.log), what anything in the desktop sent to syslog
-# (syslog.log: polkitd, pkexec, the recovery's helper) and the anchor's pid and mount namespace.
+# (syslog.log: polkitd, pkexec, the recovery's helper), the anchor's pid, start time and mount
+# namespace, and anchor.log: who ended the desktop, and why.
+#
+# The kernel hands a namespace's number out again as soon as the namespace is gone, often to the
+# very next one made: a number alone names no desktop. The anchor, known by its pid and start
+# time, does; a stop holds the anchor's namespace open, so that the number stays this desktop's
+# while its members end.
 set -euo pipefail
 
 self=$(realpath "$0")
@@ -43,6 +49,20 @@ lab_markers=/run/kestrel-lab
 die() { echo "desktop.sh: $*" >&2; exit 1; }
 
 state_of() { echo "$lab_markers/desktop/$1"; }
+
+# The start time of process PID (clock ticks since boot): with the pid, it names one process.
+start_time() {
+    local stat
+    stat=$(cat "/proc/$1/stat" 2> /dev/null) || return 1
+    set -- ${stat##*) }
+    echo "${20}"
+}
+
+# Who runs this script: for the anchor's log.
+caller() { echo "pid $PPID ($(tr '\0' ' ' < "/proc/$PPID/cmdline" 2> /dev/null))"; }
+
+# A line of the anchor's log, which tells who ended a desktop, and why.
+log_anchor() { echo "[$(date +%T.%3N)] $*" >> "$(state_of "$ns")/anchor.log"; }
 
 # Fills found with every process whose mount namespace is MNT, less this shell: what one desktop
 # consists of. One find for the whole scan: the machine runs hundreds of processes.
@@ -108,23 +128,31 @@ anchor() {
     mount -o remount,bind,ro /sys
     private_dev
     mkdir -p /run/dbus
-    local mnt
+    local mnt signal
     mnt=$(readlink /proc/self/ns/mnt)
-    trap 'end_members "$mnt"; exit 0' TERM INT
-    echo "$$ $mnt" >&3
+    for signal in TERM INT; do
+        trap "echo \"[\$(date +%T.%3N)] anchor: ended by SIG$signal\"; end_members '$mnt'; exit 0" "$signal"
+    done
+    echo "$$ $(start_time $$) $mnt" >&3
     exec 3>&-
     sleep "$max" &
     wait $! || true
+    echo "[$(date +%T.%3N)] anchor: the desktop's lifetime of $max s is up"
     end_members "$mnt"
 }
 
 anchor_pid=
-# Finds the running desktop of NS, or fails.
+# Finds the running desktop of NS, or fails, saying why it ended.
 attach() {
-    local state pid mnt
+    local state pid start mnt
     state=$(state_of "$1")
-    { read -r pid mnt < "$state/anchor"; } 2> /dev/null || die "no desktop in $1"
-    [ "$(readlink "/proc/$pid/ns/mnt" 2>/dev/null)" = "$mnt" ] || die "the desktop in $1 has ended"
+    { read -r pid start mnt < "$state/anchor"; } 2> /dev/null || die "no desktop in $1"
+    if [ "$(start_time "$pid")" != "$start" ] ||
+        [ "$(readlink "/proc/$pid/ns/mnt" 2>/dev/null)" != "$mnt" ]; then
+        echo "desktop.sh: the desktop in $1 has ended; its anchor's log:" >&2
+        sed 's/^/    /' "$state/anchor.log" >&2 2> /dev/null
+        exit 1
+    fi
     anchor_pid=$pid
 }
 
@@ -287,7 +315,7 @@ start_desktop() {
     fi
     mkdir -p "$state"
     ip netns exec "$ns" unshare --mount --uts --propagation private -- \
-        "$self" __anchor "$state" "$max" < /dev/null > "$state/anchor.log" 2>&1 &
+        "$self" __anchor "$state" "$max" < /dev/null >> "$state/anchor.log" 2>&1 &
     for ((i = 0; i < 100; i++)); do
         [ -s "$state/anchor" ] && break
         sleep 0.1
@@ -300,11 +328,22 @@ start_desktop() {
     return 0
 }
 
+# Ends the desktop's members if its anchor still runs; when it does not, the anchor has ended
+# them itself, and its namespace's number may be another desktop's by now.
 stop_desktop() {
-    local state pid mnt
-    state=$(state_of "$1")
+    local state pid start mnt ns_fd
+    ns=$1
+    state=$(state_of "$ns")
     [ -d "$state" ] || return 0
-    if { read -r pid mnt < "$state/anchor"; } 2> /dev/null; then end_members "$mnt"; fi
+    if { read -r pid start mnt < "$state/anchor"; } 2> /dev/null &&
+        exec {ns_fd}< "/proc/$pid/ns/mnt"; then
+        if [ "$(start_time "$pid")" = "$start" ] && [ "$(readlink "/proc/$$/fd/$ns_fd")" = "$mnt" ]
+        then
+            log_anchor "desktop.sh stop, run by $(caller)"
+            end_members "$mnt"
+        fi
+        exec {ns_fd}<&-
+    fi 2> /dev/null
     rm -rf "$state"
 }
 
