@@ -21,13 +21,14 @@
 # desktop.sh adds a private polkitd and NetworkManager to a namespace of the world; "down" ends
 # them.
 #
-# LAB_PREFIX (default empty) prefixes every namespace name; LAB_TIMEOUT (seconds, default 900)
+# LAB_PREFIX then LAB_NAME (both default empty; a test sets its name, a whole run its prefix)
+# prefix every namespace name; LAB_TIMEOUT (seconds, default 900)
 # bounds "run". "run" waits (LAB_LOCK_WAIT seconds, default 900) while another "run" with the
 # same prefix holds the lab.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-prefix=${LAB_PREFIX:-}
+prefix=${LAB_PREFIX:-}${LAB_NAME:-}
 export LAB_PC="${prefix}pc" LAB_ROUTER="${prefix}router" LAB_SPARE="${prefix}spare"
 namespaces=("$LAB_PC" "$LAB_ROUTER" "$LAB_SPARE")
 marker_dir=/run/kestrel-lab
@@ -109,7 +110,12 @@ case "${1:-}" in
         trap 'lab_down; rm -f "$lock"' EXIT
         trap 'exit 130' INT TERM
         lab_up
-        timeout --kill-after=10 "${LAB_TIMEOUT:-900}" "$@"
+        status=0
+        timeout --kill-after=10 "${LAB_TIMEOUT:-900}" "$@" || status=$?
+        # 124: TERM after the time; 137: KILL 10 s later.
+        [ "$status" -eq 124 ] || [ "$status" -eq 137 ] &&
+            echo "lab.sh: the lab's time of ${LAB_TIMEOUT:-900} s (LAB_TIMEOUT) ran out: $*" >&2
+        exit "$status"
         ;;
     *) echo "usage: lab.sh up | down | run CMD..." >&2; exit 2 ;;
 esac

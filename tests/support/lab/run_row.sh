@@ -71,18 +71,33 @@ front_cli() {
 work=$(mktemp -d /tmp/kestrel-row-XXXXXX)
 chmod 755 "$work"
 pids=()
+failed=0
+state=/run/kestrel-lab/desktop/$LAB_PC
+# A failed row explains itself: what the front end and the router said, what the helper logged,
+# and who ended the desktop if it ended early.
+report() {
+    local log
+    for log in front.out router.log router.err monitor; do
+        [ -s "$work/$log" ] && { echo "--- $log"; tail -n 40 "$work/$log"; }
+    done
+    echo "--- syslog (helper, pkexec, polkitd)"
+    grep -E 'kestrel|pkexec|polkitd' "$state/syslog.log" | tail -n 40
+    echo "--- the desktop's anchor"
+    cat "$state/anchor.log"
+}
 cleanup() {
     local pid
+    [ "$failed" -eq 0 ] || report >&2 2> /dev/null
     for pid in "${pids[@]}"; do kill "$pid" 2> /dev/null || true; done
     wait 2> /dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
-failed=0
+# lab.sh's time limit.
+trap 'fail "ended by SIGTERM after $(seconds_since "$started") s"; exit 143' TERM
 fail() { echo "FAIL $row: $*" >&2; failed=1; }
 has() { [[ ",$1," == *",$2,"* ]]; }
 in_pc() { "$desktop" exec "$LAB_PC" "$@"; }
-state=/run/kestrel-lab/desktop/$LAB_PC
 started=$EPOCHREALTIME
 
 seconds_since() { awk -v a="$1" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }'; }
@@ -320,12 +335,5 @@ if has "$check" relinked; then
         fail "NetworkManager did not flush the link and lease again"
 fi
 
-if [ "$failed" -ne 0 ]; then
-    for log in front.out router.log router.err monitor; do
-        [ -s "$work/$log" ] && { echo "--- $log"; tail -n 40 "$work/$log"; }
-    done >&2
-    echo "--- syslog (helper, pkexec, polkitd)" >&2
-    grep -E 'kestrel|pkexec|polkitd' "$state/syslog.log" | tail -n 40 >&2 || true
-fi
 echo "row $row: $([ "$failed" -eq 0 ] && echo passed || echo FAILED) in $(seconds_since "$started") s"
 exit "$failed"
