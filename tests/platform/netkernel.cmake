@@ -11,4 +11,4 @@ add_test(NAME netkernel_lab
     COMMAND ${PROJECT_SOURCE_DIR}/tests/support/lab/lab.sh run --
             sh -c "exec ip netns exec \"$LAB_PC\" \"$0\"" $<TARGET_FILE:netkernel_lab_tests>)
 set_tests_properties(netkernel_lab PROPERTIES
-    RESOURCE_LOCK lab LABELS lab TIMEOUT 120 ENVIRONMENT LAB_TIMEOUT=110)
+    LABELS lab TIMEOUT 120 ENVIRONMENT "LAB_NAME=netkernel_;LAB_TIMEOUT=110")
