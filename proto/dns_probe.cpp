@@ -4,6 +4,7 @@
 // hand-built query and waits for one well-formed A answer.
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -47,6 +48,13 @@ void Inform(WizardContext& dlg, const char* text, const char* caption) {
     if (dlg.m_bDebug) dlg.MessageBox(text, caption);
 }
 
+bool AskedServer(const IP_ADDR_STRING& servers, const sockaddr_in& from) {
+    if (ntohs(from.sin_port) != kDnsPort) return false;
+    for (const IP_ADDR_STRING* server = &servers; server; server = server->Next)
+        if (inet_addr(server->IpAddress.String) == from.sin_addr.s_addr) return true;
+    return false;
+}
+
 }  // namespace
 
 std::size_t packets::BuildDnsQuery(unsigned char* query) {
@@ -68,6 +76,16 @@ const char* packets::CheckDnsAnswer(const unsigned char* answer, long length) {
     if (GetU16(answer + kDnsAnswerTypeOffset) != kDnsTypeA) return "Answer type is not correct";
     if (GetU16(answer + kDnsAnswerClassOffset) != kDnsClassIn) return "Answer class is not correct";
     if (GetU16(answer + kDnsAnswerRdlengthOffset) != 4) return "IP length is not correct";
+    // Anybody on the LAN, or a resolver that answers every name, could otherwise pass a bricked
+    // router off as a working one: the reply must answer this probe's own question.
+    unsigned char query[kDnsQuerySize];
+    BuildDnsQuery(query);
+    if (GetU16(answer + kDnsIdOffset) != kDnsQueryId) return "Reply ID is not correct";
+    if (GetU16(answer + kDnsAncountOffset) == 0) return "Answers is not correct";
+    if (!std::equal(query + kDnsNameOffset, query + kDnsAnswerNameOffset,
+                    answer + kDnsNameOffset) ||
+        GetU16(answer + kDnsAnswerNameOffset) != kDnsPointerToQuestion)
+        return "Answer is not for the question asked";
     return nullptr;
 }
 
@@ -126,6 +144,10 @@ int ProbeRouterDns(WizardContext& dlg) {
         sockaddr_in from{};
         const long received = sock.ReceiveFrom(receiveBuffer, sizeof receiveBuffer, from);
         if (received == 0) continue;
+        if (!AskedServer(params.get()->DnsServerList, from)) {
+            Inform(dlg, "Reply is not from a DNS server asked", "Information");
+            continue;
+        }
         if (const char* failed = CheckDnsAnswer(receiveBuffer, received)) {
             Inform(dlg, failed, "Information");
             continue;

@@ -101,7 +101,8 @@ static_assert(kDnsHeaderSize + kDnsNameLength + 4 <= kDnsQuerySize);
 // two-byte compression pointer back to the question.
 inline constexpr std::size_t kDnsQtypeOffset = 12 + kDnsNameLength;
 inline constexpr std::size_t kDnsQclassOffset = 14 + kDnsNameLength;
-inline constexpr std::size_t kDnsQuestionEnd = 16 + kDnsNameLength;
+inline constexpr std::size_t kDnsAnswerNameOffset = 16 + kDnsNameLength;  // 2 bytes: a pointer
+inline constexpr std::uint16_t kDnsPointerToQuestion = 0xc000 | kDnsNameOffset;
 inline constexpr std::size_t kDnsAnswerTypeOffset = 18 + kDnsNameLength;
 inline constexpr std::size_t kDnsAnswerClassOffset = 20 + kDnsNameLength;
 inline constexpr std::size_t kDnsAnswerTtlOffset = 22 + kDnsNameLength;

@@ -217,6 +217,8 @@ TEST_F(Probe, AnswersAreCheckedInOrderUntilOneIsAccepted) {
     struct Case {
         void (*change)(Bytes&);
         const char* box;
+        const char* from = "192.168.1.1";
+        std::uint16_t port = kDnsPort;
     };
     const Case cases[] = {
         {[](Bytes& a) { a.insert(a.begin() + 37, 19, 'x'); }, "Packet length not is not correct"},
@@ -229,15 +231,21 @@ TEST_F(Probe, AnswersAreCheckedInOrderUntilOneIsAccepted) {
         {[](Bytes& a) { a[48] = 16; }, "IP length is not correct"},
         {[](Bytes& a) { a[2] = 0, a[3] = 3; }, "Packet is not a response"},  // the first rule
         {[](Bytes& a) { a.clear(); }, nullptr},                              // passed over
+        // A well-formed answer to somebody else's question, or from somebody not asked.
+        {[](Bytes& a) { a[0] = 7; }, "Reply ID is not correct"},
+        {[](Bytes& a) { a[7] = 0; }, "Answers is not correct"},
+        {[](Bytes& a) { a[13] = 'X'; }, "Answer is not for the question asked"},
+        {[](Bytes& a) { a[37] = 0; }, "Answer is not for the question asked"},
+        {[](Bytes&) {}, "Reply is not from a DNS server asked", "192.168.1.2"},
+        {[](Bytes&) {}, "Reply is not from a DNS server asked", "192.168.1.1", 5353},
         // What the rules do not look at does not matter; the address is the record's.
-        {[](Bytes& a) { a[0] = 7, a[2] |= 0x7e, a[7] = 9, a[13] = 'X', a[37] = 0, a[52] = 77; },
-         "192.168.1.77"},
+        {[](Bytes& a) { a[2] |= 0x7e, a[7] = 9, a[52] = 77; }, "192.168.1.77"},
     };
     Boxes boxes;
     for (const Case& c : cases) {
         Bytes answer = Answer();
         c.change(answer);
-        udp_.replies.push_back({answer});
+        udp_.replies.push_back({answer, c.port, 0, c.from});
         if (c.box) boxes.push_back(std::string("Information: ") + c.box);
     }
     EXPECT_EQ(Run(), std::pair(1, boxes));
