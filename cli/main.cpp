@@ -4,6 +4,7 @@
 // The same switches, start-up and jobs as the wizard; no window.
 #include <unistd.h>
 
+#include <clocale>
 #include <cstdio>
 #include <string>
 
@@ -47,6 +48,8 @@ void PrintFailure(const std::string& line) {
 }
 
 int Run(int argc, char** argv) {
+    // The image's name is written in the locale's character set: the user's, not C's.
+    std::setlocale(LC_ALL, "");
     if (RunsWithSecureExec()) {
         PrintFailure(
             "refuses to run with setuid or file capabilities: it needs no rights of its "
