@@ -43,15 +43,33 @@ void PrintFailure(const std::string& line) {
 
 QtMessageHandler g_qtMessages = nullptr;
 
+// What Qt says while it looks for a display: said after all once a window can open, and left
+// unsaid when none can, where one line tells the user what is wrong.
+struct HeldMessage {
+    QtMsgType type;
+    std::string category;
+    QString text;
+};
+std::vector<HeldMessage> g_heldMessages;
+
 // Qt aborts when no display can be reached; a program started outside a desktop session ends
 // like at any other start-up failure instead. Nothing has been changed yet.
 void EndWhenNoDisplay(QtMsgType type, const QMessageLogContext& context, const QString& text) {
     if (type != QtFatalMsg) {
-        if (g_qtMessages) g_qtMessages(type, context, text);
+        g_heldMessages.push_back({type, context.category ? context.category : "", text});
         return;
     }
     PrintFailure("cannot open a window: no display (is DISPLAY or WAYLAND_DISPLAY set?)");
     std::_Exit(1);
+}
+
+void SayHeldMessages() {
+    if (!g_qtMessages) return;
+    for (const HeldMessage& message : g_heldMessages) {
+        const QMessageLogContext context(nullptr, 0, nullptr, message.category.c_str());
+        g_qtMessages(message.type, context, message.text);
+    }
+    g_heldMessages.clear();
 }
 
 }  // namespace
@@ -75,6 +93,10 @@ int CKSTLDevRecoveryApp::Run() {
             PrintUsage();
             return 0;
         }
+        if (arguments[i] == "--version") {
+            std::printf("%s %s\n", kProgram, KESTREL_VERSION);
+            return 0;
+        }
     }
     m_bChoose = TakeChooseOption(arguments, m_strImageArgument);
     SetCommandLine(arguments);
@@ -84,6 +106,7 @@ int CKSTLDevRecoveryApp::Run() {
     g_qtMessages = qInstallMessageHandler(EndWhenNoDisplay);
     m_app = std::make_unique<QApplication>(m_argc, m_argv);
     qInstallMessageHandler(g_qtMessages);
+    SayHeldMessages();
     QApplication::setApplicationName(QString::fromLatin1(kProgram));
     InitInstance();
     // A clean end: the helper puts back whatever the dialog left changed.
