@@ -28,7 +28,6 @@ namespace {
 
 constexpr char kCaption[] = "KESTREL Device Recovery";
 constexpr char kRule[] = "_________________________________________";
-constexpr char kWorkingStatus[] = "checking router status...";
 constexpr int kTimerId = 1;
 constexpr int kTemplateWidth = 240;
 constexpr int kTemplateHeight = 151;
@@ -109,6 +108,7 @@ QRect ScaledToFont(const QRect& pixels, const QFont& font, const QPaintDevice* d
 
 CKSTLDevRecoveryDlg::CKSTLDevRecoveryDlg(ThreadEntry statusCheckEntry, ThreadEntry recoveryEntry)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      WizardFlow(statusCheckEntry, recoveryEntry),
       m_hIcon(QString::fromLatin1(":/kestrel/kestrel-recovery.png")),
       m_ctlTitle(QString::fromLatin1("KESTREL Router Firmware Recovery"), this),
       m_ctlRule(QString::fromLatin1(kRule), this),
@@ -118,8 +118,6 @@ CKSTLDevRecoveryDlg::CKSTLDevRecoveryDlg(ThreadEntry statusCheckEntry, ThreadEnt
       m_ctlProgressAux(this),
       m_btnOk(QString::fromLatin1("Next"), this),
       m_btnCancel(QString::fromLatin1("Quit"), this),
-      m_statusCheckEntry(statusCheckEntry),
-      m_recoveryEntry(recoveryEntry),
       m_openUrl([](const QUrl& url) { QDesktopServices::openUrl(url); }),
       m_showBox([this](const QString& text, const QString& caption) {
           QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
@@ -185,17 +183,15 @@ CKSTLDevRecoveryDlg::CKSTLDevRecoveryDlg(ThreadEntry statusCheckEntry, ThreadEnt
     connect(&m_btnCancel, &QPushButton::clicked, this, &CKSTLDevRecoveryDlg::OnQuit);
     connect(&m_timer1, &QTimer::timeout, this, [this] { OnTimer(kTimerId); });
 
-    m_quitSignalFd = InstallQuitSignalPipe();
-    if (m_quitSignalFd >= 0) {
-        m_quitNotifier = new QSocketNotifier(m_quitSignalFd, QSocketNotifier::Read, this);
-        connect(m_quitNotifier, &QSocketNotifier::activated, this,
-                &CKSTLDevRecoveryDlg::OnQuitSignal);
+    if (const int quitSignalFd = ListenForQuitSignals(); quitSignalFd >= 0) {
+        m_quitNotifier = new QSocketNotifier(quitSignalFd, QSocketNotifier::Read, this);
+        connect(m_quitNotifier, &QSocketNotifier::activated, this, [this] { OnQuitSignal(); });
     }
 }
 
 CKSTLDevRecoveryDlg::~CKSTLDevRecoveryDlg() {
     // The worker still calls into this object until its last word: let it finish first.
-    while (m_bWorkerActive) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    while (WorkerActive()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     m_timer1.stop();
     DiscardSavedSettings(*this);
     CloseFirmwareImage(m_hFirmwareFile);
@@ -219,7 +215,7 @@ void CKSTLDevRecoveryDlg::Layout() {
     m_ctlStatus.setGeometry(MapDialogRect(37, 126, 171, 8));
     FitHeightToText(m_ctlTitle, {m_ctlTitle.text()});
     FitHeightToText(m_ctlRule, {m_ctlRule.text()});
-    FitHeightToText(m_ctlStatus, {QString::fromLatin1(kWorkingStatus)});
+    FitHeightToText(m_ctlStatus, {QString::fromLatin1(kCheckingText)});
 }
 
 QBrush CKSTLDevRecoveryDlg::OnCtlColor(QWidget* control) {
@@ -289,13 +285,12 @@ void CKSTLDevRecoveryDlg::SetPageNow(int page) {
         m_ctlDescription.setText(QString::fromLatin1(kPageTexts[page]));
         m_ctlProgress.show();
         m_ctlProgressAux.show();
-        m_ctlStatus.setText(QString::fromLatin1(kWorkingStatus));
+        m_ctlStatus.setText(QString::fromLatin1(kCheckingText));
         m_ctlStatus.show();
         m_btnCancel.hide();
         m_btnOk.hide();
     } else {
         if (page == PAGE_WELCOME) m_ctlStatus.hide();
-        m_nPage = page;
         m_ctlDescription.setText(QString::fromLatin1(kPageTexts[page]));
         m_ctlProgress.hide();
         m_ctlProgressAux.hide();
@@ -305,7 +300,7 @@ void CKSTLDevRecoveryDlg::SetPageNow(int page) {
         m_btnOk.show();
         m_btnOk.setFocus();
     }
-    m_nPageOnScreen = page;
+    PageShown(page);
     if (page == PAGE_WORKING) emit StatusTextChanged(m_ctlStatus.text());
     emit PageChanged(page);
 }
@@ -339,41 +334,20 @@ void CKSTLDevRecoveryDlg::MessageBox(const std::string& text, const std::string&
     });
 }
 
-bool CKSTLDevRecoveryDlg::JobRunning() {
-    if (m_nPageOnScreen == PAGE_WORKING || m_bWorkerActive) return true;
-    std::lock_guard<std::mutex> lock(m_workerLock);
-    return m_hWorker != nullptr;
-}
-
 void CKSTLDevRecoveryDlg::OnNext() {
-    // The buttons are hidden while a job runs, but Enter may still arrive: never a second job.
-    if (JobRunning()) return;
-    switch (m_nPage) {
-        case PAGE_WELCOME:
-            StartJob(100, 100, m_statusCheckEntry);
-            break;
-        case PAGE_FAILED:
-            StartJob(0, 25, m_recoveryEntry);
-            break;
-        case PAGE_SUCCESS:
-            EndDialog(QDialog::Accepted);
-            m_openUrl(QUrl(QString::fromLatin1(kSetupPageUrl)));
-            break;
-        default:
-            EndDialog(QDialog::Accepted);
-            break;
-    }
+    if (!Next() && m_bDebug) MessageBox(kNoWorkerText, kNoWorkerCaption);
 }
 
 void CKSTLDevRecoveryDlg::OnQuit() {
-    // Escape and the window manager's close must not end the dialog under a running job.
-    if (JobRunning()) return;
-    if (m_nPage == PAGE_FAILED) RestoreNetworkSettings(*this);
-    EndDialog(QDialog::Rejected);
+    Quit();
 }
 
 void CKSTLDevRecoveryDlg::reject() {
     OnQuit();
+}
+
+void CKSTLDevRecoveryDlg::EndWizard(bool accepted) {
+    EndDialog(accepted ? QDialog::Accepted : QDialog::Rejected);
 }
 
 void CKSTLDevRecoveryDlg::EndDialog(int result) {
@@ -381,70 +355,32 @@ void CKSTLDevRecoveryDlg::EndDialog(int result) {
     QDialog::done(result);
 }
 
+void CKSTLDevRecoveryDlg::OpenLoginPage() {
+    m_openUrl(QUrl(QString::fromLatin1(kSetupPageUrl)));
+}
+
 void CKSTLDevRecoveryDlg::OnTimer(int) {
     if (m_ctlProgress.GetPos() <= m_nProgressTarget.load()) m_ctlProgress.StepIt();
 }
 
-void CKSTLDevRecoveryDlg::StartJob(int target, int tickMs, ThreadEntry entry) {
-    m_ctlProgress.SetPos(0);
-    SetPageNow(PAGE_WORKING);
-    m_nProgressTarget = target;
-    m_timer1.start(tickMs);
-    StartWorker(entry);
-}
-
-void CKSTLDevRecoveryDlg::StartWorker(ThreadEntry entry) {
-    bool started = false;
-    {
-        std::lock_guard<std::mutex> lock(m_workerLock);
-        m_workerEntry = entry;
-        m_hWorker = BeginThread(&CKSTLDevRecoveryDlg::WorkerMain, this);
-        started = m_hWorker != nullptr;
-    }
-    m_bWorkerActive = started;
-    // The working page stays up with the timer running: nothing else is undone.
-    if (!started && m_bDebug) MessageBox("Create thread failed", "Failed");
-}
-
-unsigned CKSTLDevRecoveryDlg::WorkerMain(void* dialog) {
-    auto* dlg = static_cast<CKSTLDevRecoveryDlg*>(dialog);
-    dlg->m_workerEntry(static_cast<WizardContext*>(dlg));
-    // The worker's last touch of the dialog; from here on the UI thread may end it.
-    QCoreApplication::postEvent(dlg, new QEvent(WorkerEndedEventType()));
-    return 0;
+void CKSTLDevRecoveryDlg::PostWorkerEnded() {
+    QCoreApplication::postEvent(this, new QEvent(WorkerEndedEventType()));
 }
 
 bool CKSTLDevRecoveryDlg::event(QEvent* event) {
     if (event->type() != WorkerEndedEventType()) return QDialog::event(event);
-    m_bWorkerActive = false;
-    emit WorkerEnded();
-    if (m_nQuitSignal) QuitAfterSignal();
+    OnWorkerEnded();
     return true;
 }
 
-void CKSTLDevRecoveryDlg::OnQuitSignal() {
-    int signal = 0;
-    const int count = DrainQuitSignalPipe(m_quitSignalFd, signal);
-    if (count == 0) return;
-    // A second signal: leave at once. The helper puts the PC's settings back when its input
-    // ends.
-    if (m_nQuitSignal || count > 1) {
-        m_exitProcess(128 + signal);
-        return;
-    }
-    m_nQuitSignal = signal;
+void CKSTLDevRecoveryDlg::ShowStopping() {
     m_ctlStatus.setText(QString::fromLatin1(kStoppingText));
     emit StatusTextChanged(m_ctlStatus.text());
     emit Stopping();
-    // The job stops at its next step boundary and ends on the failed page; then the settings go
-    // back as Quit there puts them back.
-    RequestStop();
-    if (!m_bWorkerActive) QuitAfterSignal();
 }
 
-void CKSTLDevRecoveryDlg::QuitAfterSignal() {
-    if (m_nPage == PAGE_FAILED) RestoreNetworkSettings(*this);
-    EndDialog(QDialog::Rejected);
+void CKSTLDevRecoveryDlg::ExitNow(int status) {
+    m_exitProcess(status);
 }
 
 void CKSTLDevRecoveryDlg::paintEvent(QPaintEvent* event) {

@@ -17,16 +17,14 @@
 
 #include "app/color_progress_ctrl.h"
 #include "engine/command_line.h"
-#include "engine/engine.h"
-#include "engine/pages.h"
+#include "engine/wizard_flow.h"
 #include "platform/kernel.h"
-#include "platform/wizard.h"
 
 class QSocketNotifier;
 
 namespace kestrel {
 
-class CKSTLDevRecoveryDlg : public QDialog, public WizardContext {
+class CKSTLDevRecoveryDlg : public QDialog, public WizardFlow {
     Q_OBJECT
 public:
     using UrlOpener = std::function<void(const QUrl&)>;
@@ -43,10 +41,6 @@ public:
     // says why); or a quit signal came while a start-up box was open (QuitSignal()).
     BOOL OnInitDialog();
     const std::string& StartupFailure() const { return m_strStartupFailure; }
-    // The quit signal that ended the dialog, 0 if none: the program then ends with 128 + it.
-    int QuitSignal() const { return m_nQuitSignal; }
-    // The program's exit status once the dialog has ended.
-    int ExitStatus() const { return kestrel::ExitStatus(m_nPage, m_nQuitSignal); }
     // --choose, before OnInitDialog: `fileArgument` names the image by its path; without it and
     // without a switch naming one, the user is asked for it.
     void ChooseImage(std::string fileArgument);
@@ -60,12 +54,10 @@ public:
     void MessageBox(const std::string& text, const std::string& caption) override;
 
     // For drivers and tests.
-    int PageOnScreen() const { return m_nPageOnScreen; }
     QString StatusText() const { return m_ctlStatus.text(); }
     QString DescriptionText() const { return m_ctlDescription.text(); }
     int ProgressPos() const { return m_ctlProgress.GetPos(); }
     int Timer1Interval() const { return m_timer1.isActive() ? m_timer1.interval() : -1; }
-    bool JobRunning();
     QPushButton& OkButton() { return m_btnOk; }
     QPushButton& CancelButton() { return m_btnCancel; }
     const QIcon& OnQueryDragIcon() const { return m_hIcon; }
@@ -78,7 +70,6 @@ public:
 signals:
     void PageChanged(int page);
     void StatusTextChanged(const QString& text);
-    void WorkerEnded();
     void Stopping();  // a quit signal came: open boxes close
 
 public slots:
@@ -93,13 +84,15 @@ protected:
     // Colours and fonts of the dialog and a static control; returns the background brush.
     QBrush OnCtlColor(QWidget* control);
 
+    // WizardFlow: how the dialog ends, and the worker's end as an event to the UI thread.
+    void EndWizard(bool accepted) override;
+    void OpenLoginPage() override;
+    void PostWorkerEnded() override;
+    void ShowStopping() override;
+    void ExitNow(int status) override;
+
 private:
     void SetPageNow(int page);
-    void StartJob(int target, int tickMs, ThreadEntry entry);
-    void StartWorker(ThreadEntry entry);
-    static unsigned WorkerMain(void* dialog);
-    void OnQuitSignal();
-    void QuitAfterSignal();
     void EndDialog(int result);
     void Layout();
     template <typename Call>
@@ -123,19 +116,12 @@ private:
     QFont m_titleFont;
     QFont m_ruleFont;
     QBrush m_whiteBrush{Qt::white};
-    ThreadEntry m_statusCheckEntry;
-    ThreadEntry m_recoveryEntry;
-    ThreadEntry m_workerEntry = nullptr;  // the job the worker about to start runs
     UrlOpener m_openUrl;
     BoxPresenter m_showBox;
     ProcessExit m_exitProcess;
     ImageChoice m_choice;
     bool m_bChoose = false;
     QSocketNotifier* m_quitNotifier = nullptr;
-    int m_quitSignalFd = -1;
-    int m_nPageOnScreen = PAGE_WELCOME;
-    bool m_bWorkerActive = false;  // UI thread only: from the start to the worker's last word
-    int m_nQuitSignal = 0;         // the first quit signal; from then on the wizard is stopping
     std::string m_strStartupFailure;
 };
 

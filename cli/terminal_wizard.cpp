@@ -16,7 +16,6 @@
 namespace kestrel {
 namespace {
 
-constexpr char kWorkingStatus[] = "checking router status...";
 constexpr int kProgressUpper = 1000;
 constexpr int kProgressStep = 2;
 constexpr int kBarWidth = 20;
@@ -34,79 +33,69 @@ std::string TimeStamp() {
 
 TerminalWizard::TerminalWizard(int in, std::FILE* out, std::FILE* err, ThreadEntry statusCheckEntry,
                                ThreadEntry recoveryEntry)
-    : m_in(in),
+    : WizardFlow(statusCheckEntry, recoveryEntry),
+      m_in(in),
       m_out(out),
       m_err(err),
       m_bLive(IsTerminal(fileno(out))),
-      m_statusCheckEntry(statusCheckEntry),
-      m_recoveryEntry(recoveryEntry),
-      m_exitProcess([](int status) { std::_Exit(status); }),
-      m_quitSignalFd(InstallQuitSignalPipe()) {}
+      m_exitProcess([](int status) { std::_Exit(status); }) {
+    ListenForQuitSignals();
+}
 
 TerminalWizard::~TerminalWizard() {
-    while (m_bWorkerActive) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    while (WorkerActive() && !m_bWorkerEnded)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     DiscardSavedSettings(*this);
     CloseFirmwareImage(m_hFirmwareFile);
 }
 
 int TerminalWizard::Run(bool openLoginPage) {
+    m_bOpenLoginPage = openLoginPage;
     SetPage(PAGE_WELCOME);
-    bool started = RunJob(100, 100, m_statusCheckEntry);
-    while (started && !m_nQuitSignal && m_nPage == PAGE_FAILED && AskRetry())
-        started = RunJob(0, 25, m_recoveryEntry);
-    if (!started) MessageBox("Create thread failed", "Failed");
-    if (started && !m_nQuitSignal && m_nPage == PAGE_SUCCESS) {
-        {
-            std::lock_guard<std::mutex> lock(m_screenLock);
-            Say(kSetupPageUrl);
-        }
-        if (openLoginPage) OpenUrlInBrowser(kSetupPageUrl);
+    bool started = RunJob();
+    while (started && !m_bEnded && m_nPage == PAGE_FAILED && AskRetry()) started = RunJob();
+    if (!started) MessageBox(kNoWorkerText, kNoWorkerCaption);
+    // The last page's way out unless a quit signal took it: Next on the success page, else
+    // Quit, which puts the settings back on the failed page.
+    if (!m_bEnded) {
+        if (m_nPage == PAGE_SUCCESS)
+            Next();
+        else
+            Leave();
     }
-    // Leaving from the failed page, however: the settings go back first, as Quit there does.
-    if (m_nPage == PAGE_FAILED) RestoreNetworkSettings(*this);
-    return ExitStatus(m_nPage, m_nQuitSignal);
+    return ExitStatus();
 }
 
-bool TerminalWizard::RunJob(int target, unsigned tickMs, ThreadEntry entry) {
-    {
-        std::lock_guard<std::mutex> lock(m_screenLock);
-        m_nPos = 0;
-        m_jobStart = GetTickCount64();
-        ShowPage(PAGE_WORKING);
-        m_nProgressTarget = target;
-        m_nTimerMs = tickMs;
-        m_nextTick = m_jobStart + tickMs;
-    }
-    bool started = false;
-    {
-        // Decided here, not from m_bWorkerActive afterwards: a job that ends at once clears that
-        // itself before this thread looks.
-        std::lock_guard<std::mutex> lock(m_workerLock);
-        m_workerEntry = entry;
-        m_bWorkerActive = true;
-        m_hWorker = BeginThread(&TerminalWizard::WorkerMain, this);
-        started = m_hWorker != nullptr;
-        if (!started) m_bWorkerActive = false;
-    }
-    if (!started) {
+bool TerminalWizard::RunJob() {
+    m_bWorkerEnded = false;
+    if (!Next()) {
         std::lock_guard<std::mutex> lock(m_screenLock);
         EndLiveLine();
         return false;
     }
-    while (m_bWorkerActive) {
-        if (WaitForInputOrQuit(-1, m_quitSignalFd, TimerWaitMs()) == Waited::QuitSignal)
+    while (WorkerActive() && !m_bWorkerEnded) {
+        if (WaitForInputOrQuit(-1, QuitSignalFd(), TimerWaitMs()) == Waited::QuitSignal)
             OnQuitSignal();
         OnTimer();
     }
+    if (m_bWorkerEnded) OnWorkerEnded();
     return true;
 }
 
-unsigned TerminalWizard::WorkerMain(void* wizard) {
-    auto* self = static_cast<TerminalWizard*>(wizard);
-    self->m_workerEntry(static_cast<WizardContext*>(self));
-    // The worker's last touch of this object.
-    self->m_bWorkerActive = false;
-    return 0;
+void TerminalWizard::PostWorkerEnded() {
+    m_bWorkerEnded = true;
+}
+
+void TerminalWizard::EndWizard(bool) {
+    m_bEnded = true;
+}
+
+void TerminalWizard::OpenLoginPage() {
+    {
+        std::lock_guard<std::mutex> lock(m_screenLock);
+        Say(kSetupPageUrl);
+    }
+    if (m_bOpenLoginPage) OpenUrlInBrowser(kSetupPageUrl);
 }
 
 bool TerminalWizard::AskRetry() {
@@ -117,12 +106,13 @@ bool TerminalWizard::AskRetry() {
         std::fflush(m_out);
     }
     Waited waited;
-    while ((waited = WaitForInputOrQuit(m_in, m_quitSignalFd, -1)) == Waited::Timeout) {
+    while ((waited = WaitForInputOrQuit(m_in, QuitSignalFd(), -1)) == Waited::Timeout) {
     }
     std::string answer;
     if (waited == Waited::QuitSignal) {
         int signal = 0;
-        if (DrainQuitSignalPipe(m_quitSignalFd, signal) > 0) m_nQuitSignal = signal;
+        // The question is answered no; the settings go back as Quit puts them back.
+        if (DrainQuitSignalPipe(QuitSignalFd(), signal) > 0) m_nQuitSignal = signal;
     } else if (ReadLine(m_in, answer)) {
         return answer == "y" || answer == "Y" || answer == "yes";
     }
@@ -130,23 +120,16 @@ bool TerminalWizard::AskRetry() {
     return false;
 }
 
-void TerminalWizard::OnQuitSignal() {
-    int signal = 0;
-    const int count = DrainQuitSignalPipe(m_quitSignalFd, signal);
-    if (count == 0) return;
+void TerminalWizard::ShowStopping() {
     std::lock_guard<std::mutex> lock(m_screenLock);
-    // A second signal: leave at once. The helper puts the PC's settings back when its input
-    // ends.
-    if (m_nQuitSignal || count > 1) {
-        EndLiveLine();
-        m_exitProcess(128 + signal);
-        return;
-    }
-    m_nQuitSignal = signal;
     m_strStatus = kStoppingText;
     ShowStatus();
-    // The job stops at its next step boundary and ends on the failed page.
-    RequestStop();
+}
+
+void TerminalWizard::ExitNow(int status) {
+    std::lock_guard<std::mutex> lock(m_screenLock);
+    EndLiveLine();
+    m_exitProcess(status);
 }
 
 int TerminalWizard::TimerWaitMs() {
@@ -211,11 +194,11 @@ void TerminalWizard::MessageBox(const std::string& text, const std::string& capt
 }
 
 void TerminalWizard::ShowPage(int page) {
-    if (page != PAGE_WORKING) m_nPage = page;
-    m_nPageOnScreen = page;
+    PageShown(page);
     if (page == PAGE_WORKING) {
+        m_jobStart = GetTickCount64();
         Say(kPageTexts[PAGE_WORKING]);
-        m_strStatus = kWorkingStatus;
+        m_strStatus = kCheckingText;
         ShowStatus();
         return;
     }
@@ -252,7 +235,7 @@ void TerminalWizard::Say(const std::string& text) {
 }
 
 void TerminalWizard::Redraw() {
-    if (!m_bLive || m_nPageOnScreen != PAGE_WORKING) return;
+    if (!m_bLive || PageOnScreen() != PAGE_WORKING) return;
     const std::string line = LiveLine();
     if (line == m_drawnLine) return;
     // Blanks over what is left of a longer line: no terminal control sequences needed.

@@ -12,12 +12,11 @@
 #include <mutex>
 #include <string>
 
-#include "engine/engine.h"
-#include "platform/wizard.h"
+#include "engine/wizard_flow.h"
 
 namespace kestrel {
 
-class TerminalWizard final : public WizardContext {
+class TerminalWizard final : public WizardFlow {
 public:
     using ProcessExit = std::function<void(int status)>;
 
@@ -36,9 +35,6 @@ public:
     // returns. Returns the exit status.
     int Run(bool openLoginPage);
 
-    // No terminal has no live line and is never asked.
-    bool Live() const { return m_bLive; }
-    int QuitSignal() const { return m_nQuitSignal; }
     void SetProcessExit(ProcessExit exit) { m_exitProcess = std::move(exit); }
 
     // WizardContext: callable from the worker. There is no UI thread to hand over to: each call
@@ -51,12 +47,17 @@ public:
     void MessageBox(const std::string& text, const std::string& caption) override;
 
 private:
-    // Starts a job as Next and Retry do and runs timer 1 until the worker's last word. False
-    // when no worker could be started.
-    bool RunJob(int target, unsigned tickMs, ThreadEntry entry);
-    static unsigned WorkerMain(void* wizard);
+    // WizardFlow: the end of a run, and the worker's last word as a flag the run loop polls.
+    void EndWizard(bool accepted) override;
+    void OpenLoginPage() override;
+    void PostWorkerEnded() override;
+    void ShowStopping() override;
+    void ExitNow(int status) override;
+
+    // Next or Retry, then timer 1 until the worker's last word. False when no worker could be
+    // started.
+    bool RunJob();
     bool AskRetry();
-    void OnQuitSignal();
     int TimerWaitMs();
     void OnTimer();
 
@@ -72,17 +73,13 @@ private:
     const int m_in;
     std::FILE* const m_out;
     std::FILE* const m_err;
-    const bool m_bLive;
-    const ThreadEntry m_statusCheckEntry;
-    const ThreadEntry m_recoveryEntry;
-    ThreadEntry m_workerEntry = nullptr;
+    const bool m_bLive;  // no terminal has no live line and is never asked
     ProcessExit m_exitProcess;
-    int m_quitSignalFd = -1;
-    std::atomic<bool> m_bWorkerActive{false};
-    std::atomic<int> m_nQuitSignal{0};
+    bool m_bOpenLoginPage = false;
+    bool m_bEnded = false;
+    std::atomic<bool> m_bWorkerEnded{false};  // the worker's last word, until the run loop saw it
 
     std::mutex m_screenLock;
-    int m_nPageOnScreen = PAGE_WELCOME;
     int m_nPos = 0;  // the bar, 0 to 1000
     std::string m_strStatus;
     unsigned m_nTimerMs = 0;  // 0: timer 1 is not running

@@ -19,6 +19,8 @@ void RunRecovery(WizardContext& dlg);
 // timer 1.
 unsigned StatusCheckThread(void* dialog);
 unsigned RecoveryThread(void* dialog);
+// How every thread entry ends, after its job: m_hWorker closed and cleared, then timer 1 killed.
+void EndWorker(WizardContext& dlg);
 
 // The two router protocols the jobs use. They open real sockets towards the router, so unit
 // tests replace them with scripted results.

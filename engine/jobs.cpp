@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "engine/engine.h"
+#include "engine/pages.h"
 #include "netcfg/netcfg.h"
 #include "platform/clock.h"
 #include "platform/iphlpapi.h"
@@ -19,12 +20,6 @@
 
 namespace kestrel {
 namespace {
-
-constexpr char kCheckingText[] = "checking router status...";
-constexpr char kConfiguringText[] = "configuring PC network settings...";
-constexpr char kUploadingText[] = "uploading firmware to the router...";
-constexpr char kRestoringText[] = "restoring PC network settings...";
-constexpr char kRebootingText[] = "updating router firmware and rebooting router...";
 
 constexpr char kRouterAddress[] = "192.168.1.1";
 constexpr char kTemporaryAddress[] = "192.168.1.141";
@@ -161,6 +156,8 @@ Attempt TryAdapter(WizardContext& dlg, const IP_ADAPTER_INFO& adapter, const Pro
     return Attempt::Failed;
 }
 
+}  // namespace
+
 void EndWorker(WizardContext& dlg) {
     {
         // The UI thread holds the lock until it has stored the handle.
@@ -170,8 +167,6 @@ void EndWorker(WizardContext& dlg) {
     }
     dlg.KillTimer1();
 }
-
-}  // namespace
 
 RouterProtocols RealRouterProtocols() {
     return {ProbeRouterDns, TftpUploadFirmware};

@@ -22,8 +22,17 @@ inline constexpr const char* kPageTexts[] = {
     "Quit to exit this tool.",
 };
 
-// The status line from the first quit signal to the end.
+// The status line through a job's phases, and from the first quit signal to the end.
+inline constexpr char kCheckingText[] = "checking router status...";
+inline constexpr char kConfiguringText[] = "configuring PC network settings...";
+inline constexpr char kUploadingText[] = "uploading firmware to the router...";
+inline constexpr char kRestoringText[] = "restoring PC network settings...";
+inline constexpr char kRebootingText[] = "updating router firmware and rebooting router...";
 inline constexpr char kStoppingText[] = "stopping, restoring PC network settings...";
+
+// The diagnostic when a job's worker cannot be started.
+inline constexpr char kNoWorkerText[] = "Create thread failed";
+inline constexpr char kNoWorkerCaption[] = "Failed";
 
 enum : int {
     EXIT_ROUTER_WORKS = 0,     // recovered, or already working

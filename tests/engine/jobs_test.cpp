@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The status check and the recovery on a PC whose helper runs in this process over a model of
-// the kernel, with a clock whose sleeps are instant. The bar's positions pin the progress plan.
+// the kernel, with a clock whose sleeps are instant; and the progress plan the recovery follows.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -203,25 +203,21 @@ TEST_F(Jobs, RecoveredOnTheSecondAdapterAfterTheFirstFailsArpWithEverythingBack)
     EXPECT_EQ(PageTick() - start, 1000u + 10000 + 3000 + 4000 + 1000 + 1000);
 }
 
-TEST_F(Jobs, SingleAdapterPlansFromStatusCheckAndFromRetry) {
-    pc.kernel.AddLink(kCabled, "eth1");
-    pc.kernel.PutAddress("192.168.1.100/24 dev 3");
-    pc.kernel.PutRoute("default via 192.168.1.1 dev 3");
-    pc.RouterAnswersArpOn({kCabled});
-    dns.SetDefaultStatus(0);
-    wizard.m_nRebootTimeout = 120000;
-    StartFromStatusCheck();
-    EXPECT_THAT(Positions(), ElementsAre(100, 202, 279, 536, 638, 1000, 1000));
-    EXPECT_THAT(Timers(), ElementsAre(78, 662, 78));
-    EXPECT_THAT(Pages(), ElementsAre(PAGE_SUCCESS));
-
-    RecordingWizard retried;
-    retried.m_nRebootTimeout = 120000;
-    retried.m_nProgressTarget = 0;
-    RunRecovery(retried);
-    EXPECT_THAT(Values(retried, WizardEvent::Position),
-                ElementsAre(114, 199, 484, 598, 1000, 1000));
-    EXPECT_THAT(Values(retried, WizardEvent::Timer), ElementsAre(70, 597, 70));
+// The plan from the status check (target 100) or after Retry (0), for one, two and ten adapters;
+// ten leave each less than a hundredth of the bar, shared in the same proportions.
+TEST(ProgressPlan, SharesTheBarAmongTheAdaptersAndPacesTimer1) {
+    const std::tuple<int, int, int, std::vector<int>> rows[] = {
+        {100, 1, 120000, {900, 9, 77, 102, 257, 362, 78, 662}},
+        {0, 1, 120000, {1000, 10, 85, 114, 285, 402, 70, 597}},
+        {100, 2, 120000, {450, 4, 34, 45, 114, 212, 176, 1132}},
+        {100, 10, 10000, {90, 0, 7, 10, 25, 38, 807, 526}},
+    };
+    for (const auto& [target, adapters, rebootMs, expected] : rows) {
+        const ProgressPlan p = MakeProgressPlan(target, adapters, rebootMs);
+        EXPECT_EQ(std::vector<int>(
+                      {p.S, p.U, p.A, p.B, p.F, p.D, int(p.stepInterval), int(p.waitInterval)}),
+                  expected);
+    }
 }
 
 TEST_F(Jobs, FirstAnswerEndsTheRunAndLaterAdaptersAreNeverTouched) {
@@ -231,24 +227,9 @@ TEST_F(Jobs, FirstAnswerEndsTheRunAndLaterAdaptersAreNeverTouched) {
     wizard.m_nRebootTimeout = 120000;
     StartFromStatusCheck();
     EXPECT_THAT(Positions(), ElementsAre(100, 145, 179, 293, 338, 550, 1000));
-    EXPECT_THAT(Timers(), ElementsAre(176, 1132, 176));
     EXPECT_THAT(Pages(), ElementsAre(PAGE_SUCCESS));
     EXPECT_THAT(pc.LogWith("192.168.1.141/24 dev 3"), IsEmpty());
     EXPECT_THAT(dns.Calls(), ElementsAre(HasSubstr("DnsQuery_A"), HasSubstr("DnsFree")));
-}
-
-TEST_F(Jobs, TenAdaptersOrMoreStillMoveTheBarAtEveryStep) {
-    // Each adapter's share is 90 (under a hundredth of the bar): address 10, ARP 7, then the
-    // rest of the share when nobody answers.
-    for (int index = 10; index < 20; ++index)
-        pc.kernel.AddLink(index, "eth" + std::to_string(index));
-    StartFromStatusCheck();
-    const auto positions = Positions();
-    ASSERT_GE(positions.size(), 7u);
-    EXPECT_THAT(std::vector<int>(positions.begin(), positions.begin() + 7),
-                ElementsAre(100, 110, 117, 190, 200, 207, 280));
-    EXPECT_EQ(pc.LogWith("add address 192.168.1.141").size(), 10u);
-    EXPECT_THAT(Pages(), ElementsAre(PAGE_FAILED));
 }
 
 TEST_F(Jobs, FailedUploadDeletesTheTemporaryAddressPutsNothingBackAndMovesOn) {

@@ -2,10 +2,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/support/recording_wizard.h"
 
-#include <atomic>
+#include <thread>
 
 #include "platform/clock.h"
-#include "platform/kernel.h"
 
 namespace kestrel::testing {
 namespace {
@@ -28,12 +27,7 @@ unsigned ScriptedEntry(void* argument) {
     auto& wizard = *static_cast<WizardContext*>(argument);
     const auto next = static_cast<std::size_t>(jobsStarted++);
     if (next < scriptedJobs.size()) scriptedJobs[next](wizard);
-    {
-        std::lock_guard<std::mutex> guard(wizard.m_workerLock);
-        CloseHandle(wizard.m_hWorker);
-        wizard.m_hWorker = nullptr;
-    }
-    wizard.KillTimer1();
+    EndWorker(wizard);
     return 0;
 }
 
@@ -45,8 +39,7 @@ void RecordingWizard::Record(WizardEvent event) {
 }
 
 void RecordingWizard::SetPage(int page) {
-    if (page != PAGE_WORKING) m_nPage = page;
-    currentPage = page;
+    PageShown(page);
     Record({WizardEvent::Page, {}, {}, page});
 }
 
@@ -68,6 +61,32 @@ void RecordingWizard::KillTimer1() {
 
 void RecordingWizard::MessageBox(const std::string& text, const std::string& caption) {
     Record({WizardEvent::Box, text, caption, 0});
+}
+
+void RecordingWizard::EndWizard(bool accepted) {
+    Record({WizardEvent::End, {}, {}, accepted});
+}
+
+void RecordingWizard::OpenLoginPage() {
+    Record({WizardEvent::LoginPage, {}, {}, 0});
+}
+
+void RecordingWizard::ShowStopping() {
+    Record({WizardEvent::Stopping, {}, {}, 0});
+}
+
+void RecordingWizard::ExitNow(int status) {
+    Record({WizardEvent::Exit, {}, {}, status});
+}
+
+void RecordingWizard::PostWorkerEnded() {
+    workerEnded_ = true;
+}
+
+void RecordingWizard::AwaitWorker() {
+    while (!workerEnded_) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    workerEnded_ = false;
+    OnWorkerEnded();
 }
 
 std::vector<WizardEvent> RecordingWizard::Events() const {
