@@ -31,8 +31,6 @@ constexpr char kRule[] = "_________________________________________";
 constexpr int kTimerId = 1;
 constexpr int kTemplateWidth = 240;
 constexpr int kTemplateHeight = 151;
-constexpr int kProgressUpper = 1000;
-constexpr int kProgressStep = 2;
 constexpr int kIconSize = 32;  // SM_CXICON, SM_CYICON
 constexpr double kDialogPointSize = 10;
 const QColor kTitleColour(0, 153, 204);
@@ -360,7 +358,7 @@ void CKSTLDevRecoveryDlg::OpenLoginPage() {
 }
 
 void CKSTLDevRecoveryDlg::OnTimer(int) {
-    if (m_ctlProgress.GetPos() <= m_nProgressTarget.load()) m_ctlProgress.StepIt();
+    if (TimerSteps(m_ctlProgress.GetPos(), m_nProgressTarget.load())) m_ctlProgress.StepIt();
 }
 
 void CKSTLDevRecoveryDlg::PostWorkerEnded() {

@@ -16,8 +16,6 @@
 namespace kestrel {
 namespace {
 
-constexpr int kProgressUpper = 1000;
-constexpr int kProgressStep = 2;
 constexpr int kBarWidth = 20;
 // Timer 1 may be re-armed by the worker at any time: look at least this often.
 constexpr int kLongestWaitMs = 50;
@@ -145,9 +143,7 @@ void TerminalWizard::OnTimer() {
     std::lock_guard<std::mutex> lock(m_screenLock);
     const std::uint64_t now = GetTickCount64();
     if (m_nTimerMs && now >= m_nextTick) {
-        // Up to one step past the target. The window's bar starts again from nothing past its
-        // end and is hidden a second later; here the last line stays on screen, so it stays full.
-        if (m_nPos <= m_nProgressTarget.load())
+        if (TimerSteps(m_nPos, m_nProgressTarget.load()))
             m_nPos = std::min(m_nPos + kProgressStep, kProgressUpper);
         m_nextTick = now + m_nTimerMs;
     }

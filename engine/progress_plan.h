@@ -21,4 +21,14 @@ struct ProgressPlan {
 // number of Ethernet adapters to try, `rebootTimeoutMs` m_nRebootTimeout.
 ProgressPlan MakeProgressPlan(int progressTarget, int ethernetCount, int rebootTimeoutMs);
 
+// The main bar's range and step.
+inline constexpr int kProgressUpper = 1000;
+inline constexpr int kProgressStep = 2;
+
+// Whether a tick of timer 1 steps the bar: until it has passed the job's target, up to one step
+// past it, but never at the top, where a step would start the bar again from nothing.
+inline bool TimerSteps(int position, int target) {
+    return position <= target && position < kProgressUpper;
+}
+
 }  // namespace kestrel

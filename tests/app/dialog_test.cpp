@@ -84,8 +84,8 @@ protected:
     QStringList opened_, boxes_;
 };
 
-// While a job runs timer 1 moves the bar from nothing to one step past the job's target, and
-// neither Escape nor the window manager's close ends the dialog.
+// While a job runs timer 1 moves the bar from nothing to one step past the job's target, but not
+// past its top, and neither Escape nor the window manager's close ends the dialog.
 TEST_F(Wizard, NextStartsAJobThatMovesTheBarAndHoldsOffTheWaysOut) {
     CKSTLDevRecoveryDlg& dlg = Open();
     dlg.m_ctlProgress.SetPos(500);
@@ -99,6 +99,11 @@ TEST_F(Wizard, NextStartsAJobThatMovesTheBarAndHoldsOffTheWaysOut) {
     released = true;
     ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg.JobRunning(); }));
     EXPECT_TRUE(dlg.isVisible());
+    // At the top the bar stays full.
+    dlg.m_nProgressTarget = 1000;
+    dlg.m_ctlProgress.SetPos(998);
+    for (int tick = 0; tick < 3; ++tick) dlg.OnTimer(1);
+    EXPECT_EQ(dlg.ProgressPos(), 1000);
 }
 
 // Each call of the job has taken effect on the UI thread when it returns, a box once the user
