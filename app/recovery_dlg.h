@@ -19,7 +19,10 @@
 #include "engine/command_line.h"
 #include "engine/engine.h"
 #include "engine/pages.h"
-#include "platform/kernel.h"
+#include "ipc/quit_signals.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/threads.h"
 #include "platform/wizard.h"
 
 class QSocketNotifier;

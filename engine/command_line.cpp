@@ -9,7 +9,8 @@
 #include <cstring>
 #include <optional>
 
-#include "platform/kernel.h"
+#include "platform/files.h"
+#include "platform/locale.h"
 
 namespace kestrel {
 namespace {

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/kernel.h"
+#include "platform/threads.h"
 #include "platform/wintypes.h"
 
 namespace kestrel {

@@ -5,7 +5,7 @@
 #include <atomic>
 
 #include "platform/clock.h"
-#include "platform/kernel.h"
+#include "platform/threads.h"
 
 namespace kestrel::testing {
 namespace {
