@@ -28,7 +28,6 @@ namespace {
 
 constexpr char kCaption[] = "KESTREL Device Recovery";
 constexpr char kRule[] = "_________________________________________";
-constexpr char kWorkingStatus[] = "checking router status...";
 constexpr int kTimerId = 1;
 constexpr int kTemplateWidth = 240;
 constexpr int kTemplateHeight = 151;
@@ -219,7 +218,7 @@ void CKSTLDevRecoveryDlg::Layout() {
     m_ctlStatus.setGeometry(MapDialogRect(37, 126, 171, 8));
     FitHeightToText(m_ctlTitle, {m_ctlTitle.text()});
     FitHeightToText(m_ctlRule, {m_ctlRule.text()});
-    FitHeightToText(m_ctlStatus, {QString::fromLatin1(kWorkingStatus)});
+    FitHeightToText(m_ctlStatus, {QString::fromLatin1(kCheckingText)});
 }
 
 QBrush CKSTLDevRecoveryDlg::OnCtlColor(QWidget* control) {
@@ -289,7 +288,7 @@ void CKSTLDevRecoveryDlg::SetPageNow(int page) {
         m_ctlDescription.setText(QString::fromLatin1(kPageTexts[page]));
         m_ctlProgress.show();
         m_ctlProgressAux.show();
-        m_ctlStatus.setText(QString::fromLatin1(kWorkingStatus));
+        m_ctlStatus.setText(QString::fromLatin1(kCheckingText));
         m_ctlStatus.show();
         m_btnCancel.hide();
         m_btnOk.hide();

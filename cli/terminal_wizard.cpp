@@ -18,7 +18,6 @@
 namespace kestrel {
 namespace {
 
-constexpr char kWorkingStatus[] = "checking router status...";
 constexpr int kProgressUpper = 1000;
 constexpr int kProgressStep = 2;
 constexpr int kBarWidth = 20;
@@ -217,7 +216,7 @@ void TerminalWizard::ShowPage(int page) {
     m_nPageOnScreen = page;
     if (page == PAGE_WORKING) {
         Say(kPageTexts[PAGE_WORKING]);
-        m_strStatus = kWorkingStatus;
+        m_strStatus = kCheckingText;
         ShowStatus();
         return;
     }

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "engine/engine.h"
+#include "engine/pages.h"
 #include "netcfg/netcfg.h"
 #include "platform/clock.h"
 #include "platform/heap.h"
@@ -22,7 +23,6 @@
 namespace kestrel {
 namespace {
 
-constexpr char kCheckingText[] = "checking router status...";
 constexpr char kConfiguringText[] = "configuring PC network settings...";
 constexpr char kUploadingText[] = "uploading firmware to the router...";
 constexpr char kRestoringText[] = "restoring PC network settings...";

@@ -22,6 +22,8 @@ inline constexpr const char* kPageTexts[] = {
     "Quit to exit this tool.",
 };
 
+// The status line of the router status check, which the working page also opens with.
+inline constexpr char kCheckingText[] = "checking router status...";
 // The status line from the first quit signal to the end.
 inline constexpr char kStoppingText[] = "stopping, restoring PC network settings...";
 
