@@ -240,18 +240,6 @@ bool Journal::Append(std::vector<JournalEntry> entries, std::vector<std::uint64_
     return false;
 }
 
-bool Journal::Replace(const JournalEntry& entry) {
-    for (JournalEntry& existing : entries_)
-        if (existing.seq == entry.seq) {
-            const JournalEntry old = existing;
-            existing = entry;
-            if (Write()) return true;
-            existing = old;
-            return false;
-        }
-    return false;
-}
-
 bool Journal::Remove(const std::vector<std::uint64_t>& seqs) {
     const std::vector<JournalEntry> old = entries_;
     std::erase_if(entries_, [&seqs](const JournalEntry& entry) {
