@@ -35,7 +35,6 @@ int main(int argc, char** argv) {
         return 64;
     }
     ConsoleWizard wizard;
-    wizard.m_strFirmwarePath = argv[1];
     wizard.m_hFirmwareFile = kestrel::OpenFirmwareImage(argv[1]);
     const char* slash = std::strrchr(argv[1], '/');
     const char* name = slash ? slash + 1 : argv[1];
