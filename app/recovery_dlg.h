@@ -71,7 +71,6 @@ public:
     bool JobRunning();
     QPushButton& OkButton() { return m_btnOk; }
     QPushButton& CancelButton() { return m_btnCancel; }
-    const QIcon& OnQueryDragIcon() const { return m_hIcon; }
     void SetUrlOpener(UrlOpener opener) { m_openUrl = std::move(opener); }
     void SetBoxPresenter(BoxPresenter presenter) { m_showBox = std::move(presenter); }
     void SetProcessExit(ProcessExit exit) { m_exitProcess = std::move(exit); }
