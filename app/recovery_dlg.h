@@ -4,7 +4,6 @@
 // moves the bar towards the target the job sets.
 #pragma once
 
-#include <QBrush>
 #include <QDialog>
 #include <QFont>
 #include <QIcon>
@@ -92,8 +91,8 @@ protected:
     void reject() override;  // Escape and the window manager's close
     void paintEvent(QPaintEvent* event) override;
     bool event(QEvent* event) override;
-    // Colours and fonts of the dialog and a static control; returns the background brush.
-    QBrush OnCtlColor(QWidget* control);
+    // Colours and fonts of the dialog and a static control.
+    void OnCtlColor(QWidget* control);
 
 private:
     void SetPageNow(int page);
@@ -124,7 +123,6 @@ private:
     QFont m_dialogFont;
     QFont m_titleFont;
     QFont m_ruleFont;
-    QBrush m_whiteBrush{Qt::white};
     ThreadEntry m_statusCheckEntry;
     ThreadEntry m_recoveryEntry;
     ThreadEntry m_workerEntry = nullptr;  // the job the worker about to start runs
