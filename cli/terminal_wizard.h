@@ -36,8 +36,6 @@ public:
     // returns. Returns the exit status.
     int Run(bool openLoginPage);
 
-    // No terminal has no live line and is never asked.
-    bool Live() const { return m_bLive; }
     int QuitSignal() const { return m_nQuitSignal; }
     void SetProcessExit(ProcessExit exit) { m_exitProcess = std::move(exit); }
 
