@@ -10,8 +10,8 @@
 
 #include "app/recovery_dlg.h"
 #include "engine/command_line.h"
-#include "platform/kernel.h"
-#include "platform/privileges.h"
+#include "platform/linux/privileges.h"
+#include "platform/process.h"
 
 namespace kestrel {
 namespace {

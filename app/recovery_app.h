@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/privileges.h"
+#include "platform/linux/privileges.h"
 #include "platform/wintypes.h"
 
 namespace kestrel {

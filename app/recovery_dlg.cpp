@@ -216,7 +216,7 @@ void CKSTLDevRecoveryDlg::Layout() {
     FitHeightToText(m_ctlStatus, {QString::fromLatin1(kCheckingText)});
 }
 
-QBrush CKSTLDevRecoveryDlg::OnCtlColor(QWidget* control) {
+void CKSTLDevRecoveryDlg::OnCtlColor(QWidget* control) {
     QPalette palette = control->palette();
     palette.setColor(QPalette::Window, Qt::white);
     palette.setColor(QPalette::WindowText, kTextColour);
@@ -225,7 +225,6 @@ QBrush CKSTLDevRecoveryDlg::OnCtlColor(QWidget* control) {
         control->setFont(control == &m_ctlTitle ? m_titleFont : m_ruleFont);
     }
     control->setPalette(palette);
-    return m_whiteBrush;
 }
 
 void CKSTLDevRecoveryDlg::ChooseImage(std::string fileArgument) {

@@ -4,7 +4,6 @@
 // moves the bar towards the target the job sets.
 #pragma once
 
-#include <QBrush>
 #include <QDialog>
 #include <QFont>
 #include <QIcon>
@@ -18,7 +17,9 @@
 #include "app/color_progress_ctrl.h"
 #include "engine/command_line.h"
 #include "engine/wizard_flow.h"
-#include "platform/kernel.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/quit_signals.h"
 
 class QSocketNotifier;
 
@@ -60,7 +61,6 @@ public:
     int Timer1Interval() const { return m_timer1.isActive() ? m_timer1.interval() : -1; }
     QPushButton& OkButton() { return m_btnOk; }
     QPushButton& CancelButton() { return m_btnCancel; }
-    const QIcon& OnQueryDragIcon() const { return m_hIcon; }
     void SetUrlOpener(UrlOpener opener) { m_openUrl = std::move(opener); }
     void SetBoxPresenter(BoxPresenter presenter) { m_showBox = std::move(presenter); }
     void SetProcessExit(ProcessExit exit) { m_exitProcess = std::move(exit); }
@@ -81,8 +81,8 @@ protected:
     void reject() override;  // Escape and the window manager's close
     void paintEvent(QPaintEvent* event) override;
     bool event(QEvent* event) override;
-    // Colours and fonts of the dialog and a static control; returns the background brush.
-    QBrush OnCtlColor(QWidget* control);
+    // Colours and fonts of the dialog and a static control.
+    void OnCtlColor(QWidget* control);
 
     // WizardFlow: how the dialog ends, and the worker's end as an event to the UI thread.
     void EndWizard(bool accepted) override;
@@ -115,7 +115,6 @@ private:
     QFont m_dialogFont;
     QFont m_titleFont;
     QFont m_ruleFont;
-    QBrush m_whiteBrush{Qt::white};
     UrlOpener m_openUrl;
     BoxPresenter m_showBox;
     ProcessExit m_exitProcess;

@@ -11,8 +11,9 @@
 #include "cli/terminal_wizard.h"
 #include "engine/command_line.h"
 #include "engine/pages.h"
-#include "platform/kernel.h"
-#include "platform/privileges.h"
+#include "platform/linux/privileges.h"
+#include "platform/linux/services.h"
+#include "platform/process.h"
 
 #ifndef KESTREL_VERSION
 #define KESTREL_VERSION ""
@@ -100,5 +101,6 @@ int Run(int argc, char** argv) {
 }  // namespace kestrel
 
 int main(int argc, char** argv) {
+    kestrel::InstallLinuxServices();
     return kestrel::Run(argc, argv);
 }

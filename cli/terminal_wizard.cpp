@@ -7,11 +7,13 @@
 #include <ctime>
 #include <thread>
 
+#include "cli/terminal.h"
 #include "engine/pages.h"
 #include "netcfg/netcfg.h"
 #include "platform/clock.h"
-#include "platform/kernel.h"
-#include "platform/terminal.h"
+#include "platform/files.h"
+#include "platform/quit_signals.h"
+#include "platform/threads.h"
 
 namespace kestrel {
 namespace {

@@ -9,7 +9,8 @@
 #include <cstring>
 #include <optional>
 
-#include "platform/kernel.h"
+#include "platform/files.h"
+#include "platform/locale.h"
 
 namespace kestrel {
 namespace {
@@ -161,7 +162,6 @@ void ApplyCommandLine(const CommandLineSettings& settings, WizardContext& dlg) {
     dlg.m_nRebootTimeout = settings.nRebootTimeout;
     dlg.m_hFirmwareFile = settings.hFirmwareFile;
     if (!settings.ok) return;
-    dlg.m_strFirmwarePath = settings.strFirmwarePath;
     std::memset(dlg.m_szFirmwareName, 0, sizeof dlg.m_szFirmwareName);
     std::memcpy(dlg.m_szFirmwareName, settings.szFirmwareName.data(),
                 std::min(settings.szFirmwareName.size(), sizeof dlg.m_szFirmwareName - 1));

@@ -14,16 +14,14 @@
 #include "engine/pages.h"
 #include "netcfg/netcfg.h"
 #include "platform/clock.h"
+#include "platform/heap.h"
 #include "platform/iphlpapi.h"
-#include "platform/kernel.h"
+#include "platform/netfacts.h"
+#include "platform/threads.h"
 #include "proto/proto.h"
 
 namespace kestrel {
 namespace {
-
-constexpr char kRouterAddress[] = "192.168.1.1";
-constexpr char kTemporaryAddress[] = "192.168.1.141";
-constexpr char kTemporaryMask[] = "255.255.255.0";
 
 constexpr int kFullBar = 1000;
 constexpr std::uint64_t kMinimumCheckMs = 1000;

@@ -10,7 +10,9 @@
 
 #include "engine/engine.h"
 #include "engine/pages.h"
-#include "platform/kernel.h"
+#include "platform/process.h"
+#include "platform/quit_signals.h"
+#include "platform/threads.h"
 #include "platform/wizard.h"
 
 namespace kestrel {

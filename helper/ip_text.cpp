@@ -5,7 +5,7 @@
 #include <linux/if_addr.h>
 #include <linux/rtnetlink.h>
 
-#include "platform/adapter_layout.h"
+#include "ipc/adapter_layout.h"
 
 namespace kestrel {
 namespace {

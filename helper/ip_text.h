@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "platform/netkernel.h"
+#include "helper/netkernel.h"
 
 namespace kestrel {
 

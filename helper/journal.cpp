@@ -13,7 +13,8 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 
-#include "platform/fd_io.h"
+#include "ipc/fd_io.h"
+#include "ipc/hex.h"
 
 namespace kestrel {
 namespace {
@@ -21,22 +22,12 @@ namespace {
 using Json = nlohmann::json;
 
 std::string Hex(const std::vector<std::uint8_t>& bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (std::uint8_t byte : bytes) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 15];
-    }
-    return text;
+    return HexText(bytes.data(), bytes.size());
 }
 
 std::vector<std::uint8_t> Bytes(const std::string& hex) {
-    if (hex.size() % 2) throw std::runtime_error("odd hex");
     std::vector<std::uint8_t> bytes;
-    bytes.reserve(hex.size() / 2);
-    for (std::size_t i = 0; i < hex.size(); i += 2)
-        bytes.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    if (!HexBytes(hex, 0, bytes)) throw std::runtime_error("bad hex");
     return bytes;
 }
 
@@ -246,18 +237,6 @@ bool Journal::Append(std::vector<JournalEntry> entries, std::vector<std::uint64_
     entries_.resize(before);
     nextSeq_ = firstSeq;
     if (seqs) seqs->clear();
-    return false;
-}
-
-bool Journal::Replace(const JournalEntry& entry) {
-    for (JournalEntry& existing : entries_)
-        if (existing.seq == entry.seq) {
-            const JournalEntry old = existing;
-            existing = entry;
-            if (Write()) return true;
-            existing = old;
-            return false;
-        }
     return false;
 }
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/netkernel.h"
+#include "helper/netkernel.h"
 
 namespace kestrel {
 
@@ -59,7 +59,6 @@ public:
     // so that the file on disk is always the old or the new state. False when that failed: the
     // change it guards must then not be made.
     bool Append(std::vector<JournalEntry> entries, std::vector<std::uint64_t>* seqs = nullptr);
-    bool Replace(const JournalEntry& entry);
     bool Remove(const std::vector<std::uint64_t>& seqs);
 
     const std::string& Path() const { return path_; }

@@ -5,7 +5,6 @@
 // pkexec, or directly when it runs as root) and talks to it over its standard input and
 // output; nothing else reaches it. Whenever that conversation ends without a clean end, it
 // puts back everything it changed.
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <syslog.h>
@@ -18,28 +17,18 @@
 #include <string>
 
 #include "helper/journal.h"
+#include "helper/linux/linux_netkernel.h"
+#include "helper/rights.h"
 #include "helper/session.h"
-#include "platform/fd_io.h"
-#include "platform/helper_protocol.h"
-#include "platform/kernel.h"
-#include "platform/linux/linux_netkernel.h"
+#include "ipc/fd_io.h"
+#include "ipc/helper_protocol.h"
+#include "platform/quit_signals.h"
 
 namespace kestrel {
 namespace {
 
 constexpr char kProgram[] = "kestrel-recovery-helper";
 constexpr char kJournalFolder[] = "/run/kestrel-recovery";
-
-int signalPipe[2] = {-1, -1};
-volatile std::sig_atomic_t lastSignal = 0;
-
-extern "C" void OnSignal(int signal) {
-    lastSignal = signal;
-    const int saved = errno;
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t wrote = ::write(signalPipe[1], &byte, 1);
-    errno = saved;
-}
 
 void Log(const std::string& line) {
     syslog(LOG_NOTICE, "%s", line.c_str());
@@ -62,19 +51,9 @@ bool WriteLine(const std::string& line) {
     return WriteAll(STDOUT_FILENO, line + "\n");
 }
 
-bool SetUpSignals() {
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
-    struct sigaction action = {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        if (sigaction(signal, &action, nullptr) != 0) return false;
-    std::signal(SIGPIPE, SIG_IGN);  // a vanished front end shows as a failed write
-    return true;
-}
-
-// Serves requests until the front end ends the conversation. Returns the exit status.
-int Serve(HelperSession& session) {
+// Serves requests until the front end ends the conversation or a quit signal on `quitFd` comes.
+// Returns the exit status.
+int Serve(HelperSession& session, int quitFd) {
     std::string pending;
     char buffer[4096];
     for (;;) {
@@ -86,12 +65,12 @@ int Serve(HelperSession& session) {
                 session.RestoreAll();
                 return 1;
             }
-            pollfd ready[2] = {{STDIN_FILENO, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
+            pollfd ready[2] = {{STDIN_FILENO, POLLIN, 0}, {quitFd, POLLIN, 0}};
             if (::poll(ready, 2, -1) < 0 && errno != EINTR) return 1;
-            if (lastSignal) {
-                Log("ended by signal " + std::to_string(lastSignal) + ": putting everything back");
+            if (int signal = 0; DrainQuitSignalPipe(quitFd, signal) > 0) {
+                Log("ended by signal " + std::to_string(signal) + ": putting everything back");
                 session.RestoreAll();
-                return 128 + lastSignal;
+                return 128 + signal;
             }
             if (!(ready[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
@@ -161,10 +140,12 @@ int main(int argc, char** argv) {
         Fail("needs CAP_NET_ADMIN and CAP_NET_RAW: it is started through pkexec or as root");
         return 1;
     }
-    if (!SetUpSignals()) {
+    const int quitFd = InstallQuitSignalPipe();
+    if (quitFd < 0) {
         Fail("cannot set up its signal handling");
         return 1;
     }
+    std::signal(SIGPIPE, SIG_IGN);  // a vanished front end shows as a failed write
     std::string why;
     std::unique_ptr<Journal> journal = Journal::Open(kJournalFolder, why);
     if (!journal) {
@@ -180,5 +161,5 @@ int main(int argc, char** argv) {
         restored = session.RestoreAll();
     }
     if (option == "--restore") return restored ? 0 : 1;
-    return Serve(session);
+    return Serve(session, quitFd);
 }

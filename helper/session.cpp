@@ -12,6 +12,7 @@
 
 #include "helper/ip_text.h"
 #include "platform/clock.h"
+#include "platform/netfacts.h"
 
 namespace kestrel {
 namespace {
@@ -22,10 +23,6 @@ constexpr std::uint64_t kCarrierWaitMs = 3000;  // a link without carrier by the
 constexpr int kArpWaitMs = 3000;
 constexpr DWORD ERROR_CANCELLED = 1223;
 
-const IPAddr kRouter = inet_addr("192.168.1.1");
-const IPAddr kTemporary = inet_addr("192.168.1.141");
-constexpr int kTemporaryPrefix = 24;
-
 IPMask MaskOf(int prefix) {
     return prefix <= 0 ? 0 : htonl(~std::uint32_t{0} << (32 - prefix));
 }
@@ -33,11 +30,6 @@ IPMask MaskOf(int prefix) {
 int PrefixOf(IPMask mask) {
     const int prefix = __builtin_popcount(ntohl(mask));
     return MaskOf(prefix) == mask ? prefix : -1;
-}
-
-// The network of `value` and `mask` holds the router's factory address.
-bool Clashes(IPAddr value, IPMask mask) {
-    return value != 0 && (mask & kRouter) == (mask & value);
 }
 
 DWORD ErrorOf(int result) {
@@ -359,7 +351,7 @@ HelperReply HelperSession::DeleteAddress(const HelperRequest& request) {
     });
     if (known == contexts_.end()) return Failed(ERROR_INVALID_PARAMETER, "unknown address context");
     const AddressKey key = known->first;
-    if (!Clashes(std::get<1>(key), MaskOf(std::get<2>(key))))
+    if (!ClashesWithRouter(std::get<1>(key), MaskOf(std::get<2>(key))))
         return Refused("only an address in the router's factory subnet may be deleted");
     KernelAddress address;
     if (!FindAddress(key, address)) return Failed(ERROR_NOT_FOUND, "no such address");
@@ -489,7 +481,7 @@ HelperReply HelperSession::CreateRoute(const HelperRequest& request) {
 }
 
 HelperReply HelperSession::DeleteRoute(const HelperRequest& request) {
-    if (!Clashes(request.row.dwForwardDest, request.row.dwForwardMask))
+    if (!ClashesWithRouter(request.row.dwForwardDest, request.row.dwForwardMask))
         return Refused("only a route into the router's factory subnet may be deleted");
     KernelRoute route;
     if (!FindRoute(request.row, route)) return Failed(ERROR_NOT_FOUND, "no such route");

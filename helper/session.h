@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "helper/journal.h"
-#include "platform/helper_protocol.h"
-#include "platform/netkernel.h"
+#include "helper/netkernel.h"
+#include "ipc/helper_protocol.h"
 
 namespace kestrel {
 

@@ -7,21 +7,10 @@
 #include <string>
 
 #include "netcfg/netcfg.h"
+#include "platform/netfacts.h"
 
 namespace kestrel {
-namespace {
-
-constexpr char kRouterAddress[] = "192.168.1.1";
-
-bool Conflicts(DWORD value, DWORD mask, DWORD router) {
-    return value != 0 && (mask & router) == (mask & value);
-}
-
-}  // namespace
-
 void RemoveConflictingSettings(WizardContext& dlg) {
-    const DWORD router = inet_addr(kRouterAddress);
-
     IP_ADAPTER_INFO* adapters = GetAdapterList(dlg);
     if (!adapters) return;
 
@@ -29,7 +18,7 @@ void RemoveConflictingSettings(WizardContext& dlg) {
         for (const IP_ADDR_STRING* entry = &adapter->IpAddressList; entry; entry = entry->Next) {
             const DWORD address = inet_addr(entry->IpAddress.String);
             const DWORD mask = inet_addr(entry->IpMask.String);
-            if (!Conflicts(address, mask, router)) continue;
+            if (!ClashesWithRouter(address, mask)) continue;
             InsetIPEntry(dlg, entry->IpAddress.String, entry->IpMask.String, adapter->Index);
             DeleteIPAddress(entry->Context);
             if (dlg.m_bDebug)
@@ -63,7 +52,7 @@ void RemoveConflictingSettings(WizardContext& dlg) {
 
     for (DWORD i = 0; i < table->dwNumEntries; ++i) {
         const MIB_IPFORWARDROW& row = table->table[i];
-        if (!Conflicts(row.dwForwardDest, row.dwForwardMask, router)) continue;
+        if (!ClashesWithRouter(row.dwForwardDest, row.dwForwardMask)) continue;
         if (dlg.m_bDebug) {
             in_addr value{};
             std::string text = "Delete Route: ";

@@ -4,6 +4,7 @@
 // clash with the router's factory subnet, and the check that the rebooted router answers again.
 #pragma once
 
+#include "platform/heap.h"
 #include "platform/iphlpapi.h"
 #include "platform/wizard.h"
 

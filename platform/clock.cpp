@@ -5,7 +5,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <ctime>
 #include <mutex>
 
 namespace kestrel {
@@ -18,10 +17,9 @@ std::atomic<bool> stopRequested{false};
 class SystemClock final : public Clock {
 public:
     std::uint64_t GetTickCount64() override {
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        return static_cast<std::uint64_t>(now.tv_sec) * 1000u +
-               static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        return static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
     }
 
     void Sleep(DWORD milliseconds) override {

@@ -18,7 +18,7 @@ public:
     virtual void Sleep(DWORD milliseconds) = 0;
 };
 
-// The clock in use; CLOCK_MONOTONIC and nanosleep unless a test installed its own.
+// The clock in use: the system's monotonic clock unless a test installed its own.
 Clock& CurrentClock();
 // Installs `clock` for the whole process; nullptr puts the system clock back.
 void SetClock(Clock* clock);

@@ -2,9 +2,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // IP Helper services: adapters, addresses, routes, ARP and network parameters, with the
 // record layouts, sizing protocols and result codes the network code relies on.
-// Over Linux the front ends send them to the privileged helper (platform/helper_client.h),
+// Over Linux the front ends send them to the privileged helper (platform/linux/helper_client.h),
 // which makes them over netlink and AF_PACKET; the network parameters come from the resolver
-// configuration. Unit tests install a scripted fake with SetIpHelper.
+// configuration. Each program installs its services with SetIpHelper, unit tests a scripted fake.
 #pragma once
 
 #include <ctime>
@@ -122,9 +122,9 @@ public:
     virtual DWORD GetNetworkParams(FIXED_INFO* fixedInfo, ULONG* outBufLen) = 0;
 };
 
-// The services in use: the Linux ones unless a test installed its own.
+// The services installed; until then every call is refused with ERROR_ACCESS_DENIED.
 IpHelper& CurrentIpHelper();
-// Installs `helper` for the whole process; nullptr puts the Linux services back.
+// Installs `helper` for the whole process; nullptr: none again.
 void SetIpHelper(IpHelper* helper);
 
 inline DWORD GetAdaptersInfo(IP_ADAPTER_INFO* adapterInfo, ULONG* sizePointer) {

@@ -1,17 +1,18 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Which implementation of the network services is in use: the privileged helper's, or a test's
-// fake.
+// Which implementation of the network services is in use: what the program's main() installed,
+// or a test's fake. Until something is installed every call is refused: nothing here picks an
+// operating system's services.
 #include <atomic>
 
-#include "platform/dns_linux.h"
-#include "platform/netparams.h"
+#include "platform/iphlpapi.h"
+#include "platform/udp.h"
+#include "platform/windns.h"
 
 namespace kestrel {
 namespace {
 
-// Before a front end has its privileged helper, nothing may change the PC's settings.
-class WithoutHelper final : public IpHelper {
+class NoIpHelper final : public IpHelper {
 public:
     DWORD GetAdaptersInfo(IP_ADAPTER_INFO*, ULONG*) override { return ERROR_ACCESS_DENIED; }
     DWORD AddIPAddress(IPAddr, IPMask, DWORD, ULONG*, ULONG*) override {
@@ -24,20 +25,39 @@ public:
     DWORD CreateIpForwardEntry(const MIB_IPFORWARDROW*) override { return ERROR_ACCESS_DENIED; }
     DWORD DeleteIpForwardEntry(const MIB_IPFORWARDROW*) override { return ERROR_ACCESS_DENIED; }
     DWORD SendARP(IPAddr, IPAddr, void*, ULONG*) override { return ERROR_ACCESS_DENIED; }
-    DWORD GetNetworkParams(FIXED_INFO* fixedInfo, ULONG* outBufLen) override {
-        return LinuxGetNetworkParams(fixedInfo, outBufLen);
+    DWORD GetNetworkParams(FIXED_INFO*, ULONG*) override { return ERROR_ACCESS_DENIED; }
+};
+
+class NoDnsClient final : public DnsClient {
+public:
+    DNS_STATUS DnsQuery_A(const char*, WORD, DWORD, IP4_ARRAY*, DNS_RECORDA** results, void*,
+                          ULONG) override {
+        if (results) *results = nullptr;
+        return ERROR_NOT_SUPPORTED;
     }
+    void DnsFree(void*, DNS_FREE_TYPE) override {}
+};
+
+class NoUdpNetwork final : public UdpNetwork {
+public:
+    int Open(int) override { return -1; }
+    void Close(int) override {}
+    bool BindAny(int) override { return false; }
+    void SendTo(int, const void*, std::size_t, const sockaddr_in&) override {}
+    int WaitReadable(int, std::uint64_t) override { return -1; }
+    long ReceiveFrom(int, void*, std::size_t, sockaddr_in&) override { return -1; }
 };
 
 std::atomic<IpHelper*> installedIpHelper{nullptr};
 std::atomic<DnsClient*> installedDnsClient{nullptr};
+std::atomic<UdpNetwork*> installedUdpNetwork{nullptr};
 
 }  // namespace
 
 IpHelper& CurrentIpHelper() {
-    static WithoutHelper withoutHelper;
+    static NoIpHelper none;
     IpHelper* helper = installedIpHelper.load();
-    return helper ? *helper : withoutHelper;
+    return helper ? *helper : none;
 }
 
 void SetIpHelper(IpHelper* helper) {
@@ -45,13 +65,23 @@ void SetIpHelper(IpHelper* helper) {
 }
 
 DnsClient& CurrentDnsClient() {
-    static LinuxDnsClient linux;
+    static NoDnsClient none;
     DnsClient* client = installedDnsClient.load();
-    return client ? *client : linux;
+    return client ? *client : none;
 }
 
 void SetDnsClient(DnsClient* client) {
     installedDnsClient.store(client);
+}
+
+UdpNetwork& CurrentUdpNetwork() {
+    static NoUdpNetwork none;
+    UdpNetwork* network = installedUdpNetwork.load();
+    return network ? *network : none;
+}
+
+void SetUdpNetwork(UdpNetwork* network) {
+    installedUdpNetwork.store(network);
 }
 
 }  // namespace kestrel

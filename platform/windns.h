@@ -1,7 +1,8 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 // DNS client services: one query, to the servers given, past any cache, through one adapter.
-// Over Linux: c-ares with exactly the servers given, bounded time-out and tries.
+// Over Linux: c-ares with exactly the servers given, bounded time-out and tries
+// (platform/linux/dns_client.h).
 #pragma once
 
 #include "platform/wintypes.h"
@@ -56,8 +57,9 @@ public:
     virtual void DnsFree(void* data, DNS_FREE_TYPE freeType) = 0;
 };
 
+// The client installed; until then every query fails with ERROR_NOT_SUPPORTED.
 DnsClient& CurrentDnsClient();
-// Installs `client` for the whole process; nullptr puts the c-ares client back.
+// Installs `client` for the whole process; nullptr: none again.
 void SetDnsClient(DnsClient* client);
 
 inline DNS_STATUS DnsQuery_A(const char* name, WORD type, DWORD options, IP4_ARRAY* servers,

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/kernel.h"
+#include "platform/threads.h"
 #include "platform/wintypes.h"
 
 namespace kestrel {
@@ -53,7 +53,6 @@ public:
     SavedAddress* m_pSavedAddresses = nullptr;
     SavedRoute* m_pSavedRoutes = nullptr;
     char m_szFirmwareName[256] = {};
-    std::string m_strFirmwarePath;
     // The image, opened once at start-up (OpenFirmwareImage) and kept open; -1 when none.
     int m_hFirmwareFile = -1;
     int m_nRebootTimeout = 120000;

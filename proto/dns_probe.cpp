@@ -10,11 +10,11 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "platform/heap.h"
 #include "platform/iphlpapi.h"
-#include "platform/kernel.h"
+#include "platform/udp.h"
 #include "proto/packets.h"
 #include "proto/proto.h"
-#include "proto/udp_socket.h"
 
 namespace kestrel {
 namespace {

@@ -23,12 +23,10 @@ inline void PutU16(unsigned char* p, std::uint16_t value) {
 // ---- TFTP (write transfers, "octet" mode, no options) -------------------------------------
 
 inline constexpr std::uint16_t kTftpPort = 69;
-inline constexpr char kTftpRouterAddress[] = "192.168.1.1";
 inline constexpr std::size_t kTftpBlockSize = 512;
 inline constexpr std::size_t kTftpBufferSize = 1024;
 
 enum TftpOpcode : std::uint8_t {
-    TFTP_RRQ = 1,
     TFTP_WRQ = 2,
     TFTP_DATA = 3,
     TFTP_ACK = 4,
@@ -105,7 +103,6 @@ inline constexpr std::size_t kDnsAnswerNameOffset = 16 + kDnsNameLength;  // 2 b
 inline constexpr std::uint16_t kDnsPointerToQuestion = 0xc000 | kDnsNameOffset;
 inline constexpr std::size_t kDnsAnswerTypeOffset = 18 + kDnsNameLength;
 inline constexpr std::size_t kDnsAnswerClassOffset = 20 + kDnsNameLength;
-inline constexpr std::size_t kDnsAnswerTtlOffset = 22 + kDnsNameLength;
 inline constexpr std::size_t kDnsAnswerRdlengthOffset = 26 + kDnsNameLength;
 inline constexpr std::size_t kDnsAnswerRdataOffset = 28 + kDnsNameLength;
 inline constexpr std::size_t kDnsAnswerSize = 32 + kDnsNameLength;

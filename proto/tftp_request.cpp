@@ -2,18 +2,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <cstring>
 
+#include "proto/packets.h"
 #include "proto/proto.h"
 
 namespace kestrel {
 
 int BuildTftpRequest(char* packet, const char* fileName) {
-    static constexpr char kMode[] = "octet";
+    using namespace packets;
     const std::size_t nameLength = std::strlen(fileName);
-    packet[0] = 0;
-    packet[1] = 2;  // WRQ
-    std::memcpy(packet + 2, fileName, nameLength + 1);
-    std::memcpy(packet + 3 + nameLength, kMode, sizeof kMode);
-    return static_cast<int>(nameLength + 9);
+    PutU16(reinterpret_cast<unsigned char*>(packet), TFTP_WRQ);
+    char* name = packet + kTftpRequestNameOffset;
+    std::memcpy(name, fileName, nameLength + 1);
+    std::memcpy(name + nameLength + 1, kTftpMode, sizeof kTftpMode);
+    return static_cast<int>(kTftpRequestNameOffset + nameLength + 1 + sizeof kTftpMode);
 }
 
 }  // namespace kestrel

@@ -12,9 +12,10 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/netfacts.h"
+#include "platform/udp.h"
 #include "proto/packets.h"
 #include "proto/proto.h"
-#include "proto/udp_socket.h"
 
 namespace kestrel {
 namespace {
@@ -127,7 +128,7 @@ int TftpUploadFirmware(WizardContext& dlg) {
 
     sockaddr_in router{};
     router.sin_family = AF_INET;
-    router.sin_addr.s_addr = inet_addr(kTftpRouterAddress);
+    router.sin_addr.s_addr = inet_addr(kRouterAddress);
     router.sin_port = htons(kTftpPort);
     sock.SendTo(sendBuffer, sendLength, router);
     std::uint64_t deadline = GetTickCount64() + kWaitLimitMs;

@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/kernel.h"
+#include "platform/files.h"
+#include "platform/locale.h"
 
 namespace kestrel {
 namespace {
@@ -276,7 +277,6 @@ TEST(CommandLineMatrix, OverlongValuesAndNamesFailInsteadOfBeingCut) {
     got = ReadCommandLine(kPrefix + "FW=" + std::string(256, 'n'), everything);
     EXPECT_FALSE(got.ok);
     EXPECT_NE(got.failure.find("longer than 255 bytes"), std::string::npos);
-
 }
 
 TEST(CommandLineMatrix, NameThatTheLocaleCannotWriteFailsAndClosesTheImage) {

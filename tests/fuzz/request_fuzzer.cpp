@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/helper_protocol.h"
+#include "ipc/helper_protocol.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string line(reinterpret_cast<const char*>(data), size);

@@ -13,7 +13,7 @@
 #include <stdexcept>
 
 #include "netcfg/netcfg.h"
-#include "platform/helper_client.h"
+#include "platform/linux/helper_client.h"
 #include "tests/support/recording_wizard.h"
 
 namespace kestrel {

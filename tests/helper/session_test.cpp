@@ -17,7 +17,7 @@
 #include <tuple>
 
 #include "netcfg/netcfg.h"
-#include "platform/helper_client.h"
+#include "platform/linux/helper_client.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_kernel.h"
 #include "tests/support/recording_wizard.h"

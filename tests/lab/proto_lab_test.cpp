@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/iphlpapi.h"
-#include "platform/kernel.h"
 #include "proto/proto.h"
 #include "tests/support/lab/lab_process.h"
 #include "tests/support/recording_wizard.h"

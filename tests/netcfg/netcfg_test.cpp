@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/adapter_layout.h"
-#include "platform/kernel.h"
+#include "ipc/adapter_layout.h"
+#include "platform/heap.h"
 #include "platform/windns.h"
 #include "tests/support/fake_dns_client.h"
 #include "tests/support/helper_pc.h"

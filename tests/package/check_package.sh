@@ -3,7 +3,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the .deb from a built tree and fails on anything lintian (errors, warnings and the
 # pedantic tags not overridden), desktop-file-validate, appstreamcli or mandoc find in it, on a
-# program without a manual page, and on a terminal front end that links Qt.
+# program without a manual page, on a terminal front end that links Qt, and on a privileged
+# helper that links c-ares or Qt.
 # Usage: check_package.sh BUILD_DIR
 set -euo pipefail
 build=$(realpath "$1")
@@ -33,6 +34,15 @@ done
 # The terminal front end must run where no Qt is installed, and every program has its page.
 if objdump -p "$work/root/usr/bin/kestrel-recovery-cli" | grep -q "NEEDED.*libQt"; then
     fail "kestrel-recovery-cli links Qt"
+fi
+# The helper runs as root: it carries only what it runs, and nothing of the front ends.
+helper="$work/root/usr/libexec/kestrel-recovery/kestrel-recovery-helper"
+if [ ! -x "$helper" ]; then
+    fail "no privileged helper"
+elif ! linked=$(ldd "$helper"); then
+    fail "ldd cannot read the privileged helper"
+elif grep -qE "libcares|libQt6" <<< "$linked"; then
+    fail "the privileged helper links $(grep -oE 'lib(cares|Qt6)[^ ]*' <<< "$linked" | tr '\n' ' ')"
 fi
 for program in "$work"/root/usr/bin/*; do
     [ -e "$work/root/usr/share/man/man1/${program##*/}.1.gz" ] || fail "no manual page for ${program##*/}"

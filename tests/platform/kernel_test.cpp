@@ -2,14 +2,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Kernel services that read the process's surroundings: the image folder, the user's location,
 // the rights check and the quit-signal pipe.
-#include "platform/kernel.h"
-
 #include <gtest/gtest.h>
 #include <sys/capability.h>
 
 #include <csignal>
 #include <cstdlib>
 #include <tuple>
+
+#include "helper/rights.h"
+#include "platform/files.h"
+#include "platform/locale.h"
+#include "platform/quit_signals.h"
 
 namespace kestrel {
 namespace {

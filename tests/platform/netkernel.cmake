@@ -6,7 +6,7 @@
 # own.
 add_executable(netkernel_lab_tests ${CMAKE_CURRENT_LIST_DIR}/netkernel_lab_test.cpp)
 target_link_libraries(netkernel_lab_tests
-    PRIVATE kestrel_platform_linux kestrel_platform kestrel_test_support GTest::gtest_main)
+    PRIVATE kestrel_helper_linux kestrel_test_support kestrel_linux_test_main)
 add_test(NAME netkernel_lab
     COMMAND ${PROJECT_SOURCE_DIR}/tests/support/lab/lab.sh run --
             sh -c "exec ip netns exec \"$LAB_PC\" \"$0\"" $<TARGET_FILE:netkernel_lab_tests>)

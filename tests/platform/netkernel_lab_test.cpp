@@ -22,7 +22,7 @@
 #include <thread>
 #include <tuple>
 
-#include "platform/linux/linux_netkernel.h"
+#include "helper/linux/linux_netkernel.h"
 #include "platform/windns.h"
 #include "platform/wizard.h"
 #include "tests/support/fake_kernel.h"

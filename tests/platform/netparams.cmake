@@ -3,5 +3,5 @@
 include(GoogleTest)
 
 add_executable(netparams_test ${CMAKE_CURRENT_LIST_DIR}/netparams_test.cpp)
-target_link_libraries(netparams_test PRIVATE kestrel_platform GTest::gtest_main)
+target_link_libraries(netparams_test PRIVATE kestrel_platform_linux GTest::gtest_main)
 gtest_discover_tests(netparams_test TEST_PREFIX "netparams." PROPERTIES LABELS unit)

@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Which DNS servers the probe asks when the resolver configuration names local stubs.
-#include "platform/netparams.h"
+#include "platform/linux/netparams.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

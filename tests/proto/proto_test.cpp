@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/kernel.h"
+#include "platform/heap.h"
 #include "proto/packets.h"
 #include "tests/support/fake_network_params.h"
 #include "tests/support/fake_udp.h"

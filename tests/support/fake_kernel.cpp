@@ -16,7 +16,7 @@
 #include <sstream>
 #include <utility>
 
-#include "platform/adapter_layout.h"
+#include "ipc/adapter_layout.h"
 
 namespace kestrel::testing {
 namespace {

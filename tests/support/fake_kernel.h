@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/netkernel.h"
+#include "helper/netkernel.h"
 
 namespace kestrel::testing {
 

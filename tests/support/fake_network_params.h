@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/iphlpapi.h"
+#include "platform/two_call.h"
 
 namespace kestrel::testing {
 
@@ -23,19 +24,14 @@ public:
     FakeNetworkParams& operator=(const FakeNetworkParams&) = delete;
 
     ULONG Needed() const {
-        const std::size_t extra = servers_.size() > 1 ? servers_.size() - 1 : 0;
-        return static_cast<ULONG>(sizeof(FIXED_INFO) + extra * sizeof(IP_ADDR_STRING));
+        return TwoCallSize<FIXED_INFO, IP_ADDR_STRING>(1, BeyondFirst(servers_.size()));
     }
 
     DWORD GetNetworkParams(FIXED_INFO* info, ULONG* size) override {
         askedSizes.push_back(*size);
         if (failFrom != 0 && askedSizes.size() >= failFrom) return ERROR_GEN_FAILURE;
-        if (!info || *size < Needed()) {
-            *size = Needed();
-            return ERROR_BUFFER_OVERFLOW;
-        }
-        std::memset(info, 0, Needed());
-        auto* extra = reinterpret_cast<IP_ADDR_STRING*>(info + 1);
+        auto* extra = TwoCallBlock<IP_ADDR_STRING>(info, size, 1, BeyondFirst(servers_.size()));
+        if (!extra) return ERROR_BUFFER_OVERFLOW;
         IP_ADDR_STRING* entry = &info->DnsServerList;
         for (std::size_t i = 0; i < servers_.size(); ++i) {
             if (i > 0) entry = entry->Next = &extra[i - 1];

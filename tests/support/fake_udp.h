@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "proto/udp_socket.h"
+#include "platform/udp.h"
 #include "tests/support/fake_clock.h"
 
 namespace kestrel::testing {

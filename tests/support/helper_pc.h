@@ -13,7 +13,7 @@
 
 #include "helper/journal.h"
 #include "helper/session.h"
-#include "platform/helper_client.h"
+#include "platform/linux/helper_client.h"
 #include "tests/support/fake_kernel.h"
 
 namespace kestrel::testing {

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "platform/clock.h"
+#include "platform/threads.h"
 
 namespace kestrel::testing {
 namespace {

@@ -2,7 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Drives the real wizard dialog through one scenario, pressing its buttons as a user would,
 // printing each status line and page as it changes, and optionally saving a screenshot of every
-// page. Runs inside the lab's pc namespace only (see tests/support/lab/run_row.sh and scripts/demo).
+// page. Runs inside the lab's pc namespace only (see tests/support/lab/run_row.sh and
+// scripts/demo).
 //
 //   kestrel-wizard-driver --expect PAGE [--press BUTTONS] [--shots DIR] [--timeout S]
 //                         -- WIZARD-ARGUMENTS...
@@ -34,8 +35,9 @@
 #include "app/recovery_app.h"
 #include "app/recovery_dlg.h"
 #include "netcfg/netcfg.h"
-#include "platform/kernel.h"
-#include "platform/privileges.h"
+#include "platform/linux/privileges.h"
+#include "platform/linux/services.h"
+#include "platform/process.h"
 
 namespace kestrel {
 namespace {
@@ -314,5 +316,6 @@ int Run(int argc, char** argv) {
 }  // namespace kestrel
 
 int main(int argc, char** argv) {
+    kestrel::InstallLinuxServices();
     return kestrel::Run(argc, argv);
 }

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/helper_client.h"
+#include "platform/linux/helper_client.h"
 
 namespace {
 

@@ -28,29 +28,11 @@
 //                           dns port=P len=L
 //                           carrier down|up
 //                           dhcp pid=P
-//   Faults of the boot loader (BLOCK counts DATA packets from 1; 0 is the write request):
-//   --silent              never answer
+//   Boot loader:
 //   --new-port            answer the request from a new port (as U-Boot does)
-//   --resend-ack-every S  re-send the last ACK every S seconds (1 to 5) while waiting
-//   --wrap-to 0|1         block number that follows 65535 (default 0)
-//   --first-ack N         acknowledge the request with block N instead of 0
-//   --bad-ack BLOCK       acknowledge BLOCK with its number plus 2
-//   --repeat-ack BLOCK    acknowledge BLOCK twice
-//   --error-at BLOCK      answer BLOCK with an ERROR packet ...
-//   --error-code C        ... of this code (default 1)
-//   --error-text T        ... and text (default "Access violation")
-//   --error-unterminated  ... without the zero byte after the text
-//   --resend-only LIST    answer these blocks (comma list) only when they arrive again
-//   --drop-from BLOCK     never acknowledge BLOCK or any later block
-//   --junk-at BLOCK       before acknowledging BLOCK, send a DATA packet, an opcode-9 packet,
-//                         a 3-byte and an empty datagram
-//   --stray ADDR          at block 2, send an ERROR and a wrong ACK from ADDR (which must be an
-//                         address of this namespace) and the boot loader's own port, and with
-//                         --new-port also from 192.168.1.1 port 69
 //   Normal mode:
 //   --dns LIST            answers to the queries in turn, the last one repeating: good (53
 //                         bytes, owner name a pointer), full-name, nxdomain, rcode3, type5, silent
-//   --dns-answer A        the address in the answers (default 192.168.1.1)
 //   --dhcp                leases from 192.168.1.100 to 192.168.1.140 (never the recovery's
 //                         192.168.1.141) for an hour, with --address as gateway and DNS server;
 //                         dnsmasq serves them and logs to stderr. It starts with normal mode,
@@ -77,7 +59,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -97,23 +78,8 @@ struct Options {
     double carrierLoss = 0;
     double maxSeconds = 60;
     std::string log;
-    bool silent = false;
     bool newPort = false;
-    double resendAckEvery = 0;
-    int wrapTo = 0;
-    int firstAck = 0;
-    long badAck = -1;
-    long repeatAck = -1;
-    long errorAt = -1;
-    int errorCode = 1;
-    std::string errorText = "Access violation";
-    bool errorUnterminated = false;
-    std::set<long> resendOnly;
-    long dropFrom = -1;
-    long junkAt = -1;
-    std::string stray;
     std::vector<std::string> dns{"good"};
-    std::string dnsAnswer = "192.168.1.1";
     bool dhcp = false;
 };
 
@@ -164,7 +130,6 @@ Options Parse(int argc, char** argv) {
             if (i + 1 >= argc) Usage(arg + " needs a value");
             return argv[++i];
         };
-        auto number = [&]() { return std::strtol(value().c_str(), nullptr, 10); };
         if (arg == "--address")
             o.address = value();
         else if (arg == "--mode") {
@@ -185,37 +150,8 @@ Options Parse(int argc, char** argv) {
             o.maxSeconds = std::atof(value().c_str());
         else if (arg == "--log")
             o.log = value();
-        else if (arg == "--silent")
-            o.silent = true;
         else if (arg == "--new-port")
             o.newPort = true;
-        else if (arg == "--resend-ack-every") {
-            o.resendAckEvery = std::atof(value().c_str());
-            if (o.resendAckEvery < 1 || o.resendAckEvery > 5) Usage("--resend-ack-every is 1 to 5");
-        } else if (arg == "--wrap-to")
-            o.wrapTo = static_cast<int>(number() != 0);
-        else if (arg == "--first-ack")
-            o.firstAck = static_cast<int>(number());
-        else if (arg == "--bad-ack")
-            o.badAck = number();
-        else if (arg == "--repeat-ack")
-            o.repeatAck = number();
-        else if (arg == "--error-at")
-            o.errorAt = number();
-        else if (arg == "--error-code")
-            o.errorCode = static_cast<int>(number());
-        else if (arg == "--error-text")
-            o.errorText = value();
-        else if (arg == "--error-unterminated")
-            o.errorUnterminated = true;
-        else if (arg == "--resend-only") {
-            for (const auto& part : Split(value())) o.resendOnly.insert(std::atol(part.c_str()));
-        } else if (arg == "--drop-from")
-            o.dropFrom = number();
-        else if (arg == "--junk-at")
-            o.junkAt = number();
-        else if (arg == "--stray")
-            o.stray = value();
         else if (arg == "--dns") {
             o.dns = Split(value());
             for (const auto& v : o.dns) {
@@ -223,9 +159,7 @@ Options Parse(int argc, char** argv) {
                     v != "type5" && v != "silent")
                     Usage("unknown --dns answer " + v);
             }
-        } else if (arg == "--dns-answer")
-            o.dnsAnswer = value();
-        else if (arg == "--dhcp")
+        } else if (arg == "--dhcp")
             o.dhcp = true;
         else
             Usage("unknown option " + arg);
@@ -381,14 +315,9 @@ public:
                 if (!StartNormal()) return 1;
                 Log("mode normal");
             }
-            if (nextAckResend_ > 0 && now >= nextAckResend_) {
-                transfer_->Send(lastAck_, kTftpHeaderSize, client_);
-                nextAckResend_ = now + o_.resendAckEvery;
-            }
             double wake = end;
             if (carrierUpAt_ > 0 && carrierUpAt_ < wake) wake = carrierUpAt_;
             if (rebootAt_ > 0 && rebootAt_ < wake) wake = rebootAt_;
-            if (nextAckResend_ > 0 && nextAckResend_ < wake) wake = nextAckResend_;
 
             pollfd fds[3];
             int count = 0;
@@ -412,7 +341,6 @@ private:
         listen_.Close();
         ownPort_.Close();
         transfer_ = nullptr;
-        nextAckResend_ = 0;
         if (!dns_.Open(Address(o_.address, kDnsPort))) return false;
         if (o_.dhcp) {
             if (!dhcp_.Start(o_.address)) return false;
@@ -468,13 +396,7 @@ private:
     }
 
     void OnRequest(const sockaddr_in& from) {
-        if (o_.silent) return;
-        if (o_.resendOnly.count(0) && requests_ == 1) return;
         client_ = from;
-        if (o_.errorAt == 0) {
-            SendError(listen_);
-            return;
-        }
         if (o_.newPort) {
             if (!ownPort_.Open(Address(o_.address, 0))) return;
             transfer_ = &ownPort_;
@@ -487,9 +409,8 @@ private:
         }
         imageSize_ = 0;
         received_ = 0;
-        arrivals_ = 0;
         expected_ = 1;
-        SendAck(static_cast<std::uint16_t>(o_.firstAck));
+        SendAck(0);
     }
 
     void OnData(std::uint16_t block, std::size_t length) {
@@ -499,30 +420,12 @@ private:
                 transfer_->Send(lastAck_, kTftpHeaderSize, client_);
             return;
         }
-        const long index = received_ + 1;
-        ++arrivals_;
-        if (o_.dropFrom > 0 && index >= o_.dropFrom) return;
-        if (o_.resendOnly.count(index) && arrivals_ == 1) return;
-        if (o_.errorAt == index) {
-            SendError(*transfer_);
-            transfer_ = nullptr;
-            nextAckResend_ = 0;
-            return;
-        }
         const std::size_t dataLength = length - kTftpDataOffset;
         if (image_) std::fwrite(packet_ + kTftpDataOffset, 1, dataLength, image_);
         imageSize_ += dataLength;
-        received_ = index;
-        arrivals_ = 0;
-        expected_ = block == 65535 ? static_cast<std::uint16_t>(o_.wrapTo)
-                                   : static_cast<std::uint16_t>(block + 1);
-
-        if (o_.junkAt == index) SendJunk();
-        if (o_.stray.size() && index == 2) SendStray();
-        const std::uint16_t ack =
-            o_.badAck == index ? static_cast<std::uint16_t>(block + 2) : block;
-        SendAck(ack);
-        if (o_.repeatAck == index) transfer_->Send(lastAck_, kTftpHeaderSize, client_);
+        ++received_;
+        expected_ = static_cast<std::uint16_t>(block + 1);  // 65535 wraps to 0
+        SendAck(block);
 
         if (dataLength < kTftpBlockSize) Finish();
     }
@@ -531,7 +434,6 @@ private:
         if (image_) std::fclose(image_);
         image_ = nullptr;
         Log("image size=%zu", imageSize_);
-        nextAckResend_ = 0;
         if (o_.afterImage == "exit") {
             finished_ = true;
         } else if (o_.afterImage == "reboot") {
@@ -559,45 +461,6 @@ private:
         BuildTftpAck(lastAck_, block);
         lastAcked_ = block;
         transfer_->Send(lastAck_, kTftpHeaderSize, client_);
-        if (o_.resendAckEvery > 0) nextAckResend_ = Now() + o_.resendAckEvery;
-    }
-
-    void SendError(const Socket& from) {
-        unsigned char error[kTftpBufferSize];
-        const std::size_t length =
-            BuildTftpError(error, sizeof error, static_cast<std::uint16_t>(o_.errorCode),
-                           o_.errorText.c_str(), !o_.errorUnterminated);
-        from.Send(error, length, client_);
-    }
-
-    void SendJunk() {
-        unsigned char junk[8] = {0, TFTP_DATA, 0, 1, 'x', 'y', 0, 0};
-        transfer_->Send(junk, 6, client_);
-        junk[1] = 9;
-        transfer_->Send(junk, 4, client_);
-        junk[1] = TFTP_ERROR;  // an ERROR cut short: no code, no text
-        transfer_->Send(junk, 3, client_);
-        transfer_->Send(junk, 0, client_);
-    }
-
-    void SendStray() {
-        unsigned char error[kTftpBufferSize];
-        const std::size_t errorLength = BuildTftpError(error, sizeof error, 2, "stray");
-        unsigned char wrongAck[kTftpHeaderSize];
-        BuildTftpAck(wrongAck, 4000);
-        // The same port as the boot loader's, from another host: only the address tells.
-        sockaddr_in own{};
-        socklen_t ownLength = sizeof own;
-        ::getsockname(transfer_->fd(), reinterpret_cast<sockaddr*>(&own), &ownLength);
-        Socket stray;
-        if (stray.Open(Address(o_.stray, ntohs(own.sin_port)))) {
-            stray.Send(wrongAck, sizeof wrongAck, client_);
-            stray.Send(error, errorLength, client_);
-        }
-        if (o_.newPort) {
-            listen_.Send(wrongAck, sizeof wrongAck, client_);
-            listen_.Send(error, errorLength, client_);
-        }
     }
 
     void AnswerDns(const sockaddr_in& from, std::size_t length) {
@@ -641,7 +504,7 @@ private:
         PutU16(answer + size + 4, 0);
         PutU16(answer + size + 6, 300);
         PutU16(answer + size + 8, 4);
-        const sockaddr_in address = Address(o_.dnsAnswer, 0);
+        const sockaddr_in address = Address(o_.address, 0);
         std::memcpy(answer + size + 10, &address.sin_addr, 4);
         size += 14;
         if (kind == "rcode3") answer[kDnsFlagsLowOffset] |= kDnsRcodeNameError;
@@ -664,10 +527,8 @@ private:
     std::uint16_t expected_ = 1;
     long requests_ = 0;
     long received_ = 0;  // DATA packets taken into the image
-    long arrivals_ = 0;  // copies of the expected block seen so far
     std::size_t imageSize_ = 0;
     std::FILE* image_ = nullptr;
-    double nextAckResend_ = 0;
     double rebootAt_ = 0;
     double carrierUpAt_ = 0;
     std::size_t dnsCount_ = 0;

@@ -8,7 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/kernel.h"
+#include "platform/files.h"
+#include "platform/linux/services.h"
 #include "proto/proto.h"
 
 namespace {
@@ -28,12 +29,12 @@ public:
 }  // namespace
 
 int main(int argc, char** argv) {
+    kestrel::InstallLinuxServices();
     if (argc < 2 || argc > 3 || (argc == 3 && std::strcmp(argv[2], "--debug") != 0)) {
         std::fprintf(stderr, "usage: kestrel-tftp-put IMAGE [--debug]\n");
         return 64;
     }
     ConsoleWizard wizard;
-    wizard.m_strFirmwarePath = argv[1];
     wizard.m_hFirmwareFile = kestrel::OpenFirmwareImage(argv[1]);
     const char* slash = std::strrchr(argv[1], '/');
     const char* name = slash ? slash + 1 : argv[1];

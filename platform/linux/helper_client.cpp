@@ -1,0 +1,214 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/linux/helper_client.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "ipc/fd_io.h"
+#include "platform/linux/netparams.h"
+#include "platform/two_call.h"
+
+extern char** environ;
+
+namespace kestrel {
+namespace {
+
+constexpr auto kHelperEndWait = std::chrono::seconds(15);
+
+}  // namespace
+
+HelperProcess::HelperProcess(pid_t pid, int toHelper, int fromHelper)
+    : pid_(pid), toHelper_(toHelper), fromHelper_(fromHelper) {}
+
+std::unique_ptr<HelperProcess> HelperProcess::Start(const std::vector<std::string>& argv,
+                                                    std::string& why) {
+    int toHelper[2];
+    int fromHelper[2];
+    if (::pipe2(toHelper, O_CLOEXEC) != 0) {
+        why = std::strerror(errno);
+        return nullptr;
+    }
+    if (::pipe2(fromHelper, O_CLOEXEC) != 0) {
+        why = std::strerror(errno);
+        ::close(toHelper[0]);
+        ::close(toHelper[1]);
+        return nullptr;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, toHelper[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, fromHelper[1], STDOUT_FILENO);
+
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    const int failed = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(toHelper[0]);
+    ::close(fromHelper[1]);
+    if (failed) {
+        why = argv[0] + ": " + std::strerror(failed);
+        ::close(toHelper[1]);
+        ::close(fromHelper[0]);
+        return nullptr;
+    }
+    return std::unique_ptr<HelperProcess>(new HelperProcess(pid, toHelper[1], fromHelper[0]));
+}
+
+HelperProcess::~HelperProcess() {
+    ::close(toHelper_);
+    ::close(fromHelper_);
+    // It may still be putting settings back; it goes on alone if that takes longer.
+    const auto deadline = std::chrono::steady_clock::now() + kHelperEndWait;
+    while (::waitpid(pid_, nullptr, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+bool HelperProcess::Exchange(const std::string& request, std::string& reply) {
+    if (!WriteAll(toHelper_, request + "\n")) return false;
+    for (;;) {
+        const std::size_t newline = buffered_.find('\n');
+        if (newline != std::string::npos) {
+            reply = buffered_.substr(0, newline);
+            buffered_.erase(0, newline + 1);
+            return true;
+        }
+        if (buffered_.size() > kMaxReplyLine) return false;
+        char chunk[8192];
+        const ssize_t got = ::read(fromHelper_, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        buffered_.append(chunk, static_cast<std::size_t>(got));
+    }
+}
+
+DWORD HelperIpHelper::Call(HelperRequest request, HelperReply& reply) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (gone_) return ERROR_GEN_FAILURE;
+    request.id = nextId_++;
+    std::string line;
+    std::string why;
+    if (!channel_.Exchange(EncodeRequest(request), line) ||
+        !DecodeReply(line, request.op, reply, why) || reply.id != request.id) {
+        // Without its helper the front end can change nothing more; the helper, on its side,
+        // puts back what it changed when the conversation breaks.
+        gone_ = true;
+        reply.message = why;
+        return ERROR_GEN_FAILURE;
+    }
+    return reply.error;
+}
+
+bool HelperIpHelper::Hello(std::string& why) {
+    HelperRequest request;
+    request.op = HelperOp::Hello;
+    HelperReply reply;
+    if (Call(request, reply) == NO_ERROR && reply.version == kHelperProtocolVersion) return true;
+    why = reply.message.empty() ? "the privileged helper did not start" : reply.message;
+    return false;
+}
+
+bool HelperIpHelper::End() {
+    HelperRequest request;
+    request.op = HelperOp::End;
+    HelperReply reply;
+    const bool ended = Call(request, reply) == NO_ERROR;
+    std::lock_guard<std::mutex> guard(lock_);
+    gone_ = true;
+    return ended;
+}
+
+DWORD HelperIpHelper::GetAdaptersInfo(IP_ADAPTER_INFO* adapterInfo, ULONG* sizePointer) {
+    if (!sizePointer) return ERROR_INVALID_PARAMETER;
+    HelperRequest request;
+    request.op = HelperOp::Adapters;
+    HelperReply reply;
+    if (const DWORD result = Call(request, reply); result != NO_ERROR) return result;
+    return WriteAdapterChain(reply.adapters, adapterInfo, sizePointer);
+}
+
+DWORD HelperIpHelper::AddIPAddress(IPAddr address, IPMask mask, DWORD ifIndex, ULONG* nteContext,
+                                   ULONG* nteInstance) {
+    if (!nteContext || !nteInstance) return ERROR_INVALID_PARAMETER;
+    HelperRequest request;
+    request.op = HelperOp::AddAddress;
+    request.address = address;
+    request.mask = mask;
+    request.ifIndex = ifIndex;
+    HelperReply reply;
+    const DWORD result = Call(request, reply);
+    if (result == NO_ERROR) *nteContext = *nteInstance = reply.context;
+    return result;
+}
+
+DWORD HelperIpHelper::DeleteIPAddress(ULONG nteContext) {
+    HelperRequest request;
+    request.op = HelperOp::DeleteAddress;
+    request.context = nteContext;
+    HelperReply reply;
+    return Call(request, reply);
+}
+
+DWORD HelperIpHelper::GetIpForwardTable(MIB_IPFORWARDTABLE* table, ULONG* size, BOOL) {
+    if (!size) return ERROR_INVALID_PARAMETER;
+    HelperRequest request;
+    request.op = HelperOp::Routes;
+    HelperReply reply;
+    if (const DWORD result = Call(request, reply); result != NO_ERROR) return result;
+    if (!TwoCallBlock<MIB_IPFORWARDROW>(table, size, 1, BeyondFirst(reply.routes.size())))
+        return ERROR_INSUFFICIENT_BUFFER;
+    table->dwNumEntries = static_cast<DWORD>(reply.routes.size());
+    std::copy(reply.routes.begin(), reply.routes.end(), table->table);
+    return NO_ERROR;
+}
+
+DWORD HelperIpHelper::CreateIpForwardEntry(const MIB_IPFORWARDROW* route) {
+    if (!route) return ERROR_INVALID_PARAMETER;
+    HelperRequest request;
+    request.op = HelperOp::CreateRoute;
+    request.row = *route;
+    HelperReply reply;
+    return Call(request, reply);
+}
+
+DWORD HelperIpHelper::DeleteIpForwardEntry(const MIB_IPFORWARDROW* route) {
+    if (!route) return ERROR_INVALID_PARAMETER;
+    HelperRequest request;
+    request.op = HelperOp::DeleteRoute;
+    request.row = *route;
+    HelperReply reply;
+    return Call(request, reply);
+}
+
+DWORD HelperIpHelper::SendARP(IPAddr destIP, IPAddr srcIP, void* macAddr, ULONG* physAddrLen) {
+    if (!macAddr || !physAddrLen || *physAddrLen == 0 || destIP == 0)
+        return ERROR_INVALID_PARAMETER;
+    if (*physAddrLen < 6) return ERROR_BUFFER_OVERFLOW;
+    HelperRequest request;
+    request.op = HelperOp::Arp;
+    request.target = destIP;
+    request.source = srcIP;
+    HelperReply reply;
+    const DWORD result = Call(request, reply);
+    if (result != NO_ERROR) return result;
+    std::memcpy(macAddr, reply.mac.data(), reply.mac.size());
+    *physAddrLen = static_cast<ULONG>(reply.mac.size());
+    return NO_ERROR;
+}
+
+DWORD HelperIpHelper::GetNetworkParams(FIXED_INFO* fixedInfo, ULONG* outBufLen) {
+    return LinuxGetNetworkParams(fixedInfo, outBufLen);
+}
+
+}  // namespace kestrel
