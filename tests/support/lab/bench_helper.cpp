@@ -3,8 +3,11 @@
 //
 // Benchmark, not a test: the privileged helper's round trip per request and its memory. Run as
 // root inside the lab's pc namespace (bench_helper.sh does): it starts the helper directly,
-// times hello, the adapter and route reads, and adding and deleting the temporary address,
-// then prints the medians and the helper's peak resident memory.
+// times hello, the adapter and route reads, and adding and deleting the temporary address; then
+// gives the PC 200 host routes into the router's subnet on its link to the router and times
+// their removal as the front end makes it (the table's two calls, one delete per clashing row)
+// and their restoration (one create per row, newest first). It prints the medians, the
+// requests each removal and restoration took, and the helper's peak resident memory.
 #include <arpa/inet.h>
 
 #include <algorithm>
@@ -33,6 +36,28 @@ double MedianMs(std::vector<double> samples) {
     return samples.empty() ? 0 : samples[samples.size() / 2];
 }
 
+constexpr int kHostRoutes = 200;
+
+// The lab's eth1 is cabled to the router.
+bool AddHostRoutes() {
+    FILE* batch = popen("ip -batch -", "w");
+    if (!batch) return false;
+    for (int host = 2; host < 2 + kHostRoutes; ++host)
+        std::fprintf(batch, "route add 192.168.1.%d/32 dev eth1 proto static scope link\n", host);
+    return pclose(batch) == 0;
+}
+
+// Counts the request lines that cross to the helper.
+struct CountingChannel final : kestrel::HelperChannel {
+    explicit CountingChannel(kestrel::HelperChannel& to) : inner(to) {}
+    bool Exchange(const std::string& request, std::string& reply) override {
+        ++requests;
+        return inner.Exchange(request, reply);
+    }
+    kestrel::HelperChannel& inner;
+    int requests = 0;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -48,7 +73,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot start %s: %s\n", argv[1], why.c_str());
         return 1;
     }
-    HelperIpHelper helper(*process);
+    CountingChannel channel(*process);
+    HelperIpHelper helper(channel);
     if (!helper.Hello(why)) {
         std::fprintf(stderr, "no helper: %s\n", why.c_str());
         return 1;
@@ -96,6 +122,51 @@ int main(int argc, char** argv) {
     for (const Kind& kind : kinds)
         if (!kind.samples.empty())
             std::printf("  %-20s %8.3f ms\n", kind.name, MedianMs(kind.samples));
+
+    if (!AddHostRoutes()) {
+        std::fprintf(stderr, "cannot add the host routes\n");
+        return 1;
+    }
+    // As the front end takes the clashing routes off and puts them back.
+    const IPAddr router = inet_addr("192.168.1.1");
+    const int bulkRounds = std::max(1, rounds / 50);
+    std::vector<double> removals, restorations;
+    std::size_t removed = 0;
+    int removalRequests = 0, restorationRequests = 0, notBack = 0;
+    for (int i = 0; i < bulkRounds; ++i) {
+        std::vector<MIB_IPFORWARDROW> saved;
+        channel.requests = 0;
+        auto start = Clock::now();
+        ULONG bytes = 0;
+        if (helper.GetIpForwardTable(nullptr, &bytes, FALSE) != ERROR_INSUFFICIENT_BUFFER) break;
+        std::vector<BYTE> fetched(bytes);
+        auto* table = reinterpret_cast<MIB_IPFORWARDTABLE*>(fetched.data());
+        if (helper.GetIpForwardTable(table, &bytes, FALSE) != NO_ERROR) break;
+        for (DWORD row = 0; row < table->dwNumEntries; ++row) {
+            const MIB_IPFORWARDROW& entry = table->table[row];
+            if (entry.dwForwardDest == 0 ||
+                (entry.dwForwardMask & router) != (entry.dwForwardMask & entry.dwForwardDest))
+                continue;
+            if (helper.DeleteIpForwardEntry(&entry) == NO_ERROR) saved.push_back(entry);
+        }
+        removals.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        removalRequests = channel.requests;
+        removed = saved.size();
+
+        channel.requests = 0;
+        start = Clock::now();
+        for (auto row = saved.rbegin(); row != saved.rend(); ++row)
+            if (helper.CreateIpForwardEntry(&*row) != NO_ERROR) ++notBack;
+        restorations.push_back(
+            std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        restorationRequests = channel.requests;
+    }
+    std::printf("the clashing routes (%d host routes and the lab's), over %d rounds (median):\n",
+                kHostRoutes, bulkRounds);
+    std::printf("  removal of %zu routes %8.1f ms, %d requests\n", removed, MedianMs(removals),
+                removalRequests);
+    std::printf("  their restoration   %8.1f ms, %d requests, %d not put back\n",
+                MedianMs(restorations), restorationRequests, notBack);
     std::printf("helper memory: peak resident%s, resident now%s\n",
                 StatusLine(process->Pid(), "VmHWM").c_str(),
                 StatusLine(process->Pid(), "VmRSS").c_str());
