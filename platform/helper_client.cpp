@@ -94,6 +94,11 @@ bool HelperProcess::Exchange(const std::string& request, std::string& reply) {
 
 DWORD HelperIpHelper::Call(HelperRequest request, HelperReply& reply) {
     std::lock_guard<std::mutex> guard(lock_);
+    return CallLocked(std::move(request), reply);
+}
+
+DWORD HelperIpHelper::CallLocked(HelperRequest request, HelperReply& reply) {
+    sized_.reset();
     if (gone_) return ERROR_GEN_FAILURE;
     request.id = nextId_++;
     std::string line;
@@ -128,13 +133,31 @@ bool HelperIpHelper::End() {
     return ended;
 }
 
+DWORD HelperIpHelper::ReadLocked(HelperOp op, HelperReply& reply, bool& fresh) {
+    fresh = !sized_ || sizedOp_ != op;
+    if (!fresh) {
+        reply = std::move(*sized_);
+        sized_.reset();
+        return NO_ERROR;
+    }
+    HelperRequest request;
+    request.op = op;
+    return CallLocked(request, reply);
+}
+
 DWORD HelperIpHelper::GetAdaptersInfo(IP_ADAPTER_INFO* adapterInfo, ULONG* sizePointer) {
     if (!sizePointer) return ERROR_INVALID_PARAMETER;
-    HelperRequest request;
-    request.op = HelperOp::Adapters;
+    std::lock_guard<std::mutex> guard(lock_);
     HelperReply reply;
-    if (const DWORD result = Call(request, reply); result != NO_ERROR) return result;
-    return WriteAdapterChain(reply.adapters, adapterInfo, sizePointer);
+    bool fresh = false;
+    if (const DWORD result = ReadLocked(HelperOp::Adapters, reply, fresh); result != NO_ERROR)
+        return result;
+    const DWORD result = WriteAdapterChain(reply.adapters, adapterInfo, sizePointer);
+    if (result == ERROR_BUFFER_OVERFLOW && fresh) {
+        sizedOp_ = HelperOp::Adapters;
+        sized_ = std::move(reply);
+    }
+    return result;
 }
 
 DWORD HelperIpHelper::AddIPAddress(IPAddr address, IPMask mask, DWORD ifIndex, ULONG* nteContext,
@@ -161,15 +184,20 @@ DWORD HelperIpHelper::DeleteIPAddress(ULONG nteContext) {
 
 DWORD HelperIpHelper::GetIpForwardTable(MIB_IPFORWARDTABLE* table, ULONG* size, BOOL) {
     if (!size) return ERROR_INVALID_PARAMETER;
-    HelperRequest request;
-    request.op = HelperOp::Routes;
+    std::lock_guard<std::mutex> guard(lock_);
     HelperReply reply;
-    if (const DWORD result = Call(request, reply); result != NO_ERROR) return result;
+    bool fresh = false;
+    if (const DWORD result = ReadLocked(HelperOp::Routes, reply, fresh); result != NO_ERROR)
+        return result;
     const std::size_t rows = std::max<std::size_t>(reply.routes.size(), 1);
     const auto needed =
         static_cast<ULONG>(sizeof(MIB_IPFORWARDTABLE) + (rows - 1) * sizeof(MIB_IPFORWARDROW));
     if (!table || *size < needed) {
         *size = needed;
+        if (fresh) {
+            sizedOp_ = HelperOp::Routes;
+            sized_ = std::move(reply);
+        }
         return ERROR_INSUFFICIENT_BUFFER;
     }
     table->dwNumEntries = static_cast<DWORD>(reply.routes.size());
