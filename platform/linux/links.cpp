@@ -130,7 +130,7 @@ int LinuxNetKernel::Link(int ifIndex, KernelLink& link) {
     int result = nl_connect(socket, NETLINK_ROUTE);
     if (result == 0) result = rtnl_link_get_kernel(socket, ifIndex, nullptr, &found);
     nl_socket_free(socket);
-    if (result == -NLE_OBJ_NOTFOUND) return -ENODEV;  // libnl's name for the kernel's ENODEV
+    if (result == -NLE_NODEV) return -ENODEV;
     if (result < 0 || !found) return -EIO;
     link = EntryOf(found);
     rtnl_link_put(found);
