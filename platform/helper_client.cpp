@@ -145,6 +145,12 @@ DWORD HelperIpHelper::ReadLocked(HelperOp op, HelperReply& reply, bool& fresh) {
     return CallLocked(request, reply);
 }
 
+void HelperIpHelper::KeepForFill(HelperOp op, HelperReply& reply, bool fresh) {
+    if (!fresh) return;
+    sizedOp_ = op;
+    sized_ = std::move(reply);
+}
+
 DWORD HelperIpHelper::GetAdaptersInfo(IP_ADAPTER_INFO* adapterInfo, ULONG* sizePointer) {
     if (!sizePointer) return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::mutex> guard(lock_);
@@ -153,10 +159,7 @@ DWORD HelperIpHelper::GetAdaptersInfo(IP_ADAPTER_INFO* adapterInfo, ULONG* sizeP
     if (const DWORD result = ReadLocked(HelperOp::Adapters, reply, fresh); result != NO_ERROR)
         return result;
     const DWORD result = WriteAdapterChain(reply.adapters, adapterInfo, sizePointer);
-    if (result == ERROR_BUFFER_OVERFLOW && fresh) {
-        sizedOp_ = HelperOp::Adapters;
-        sized_ = std::move(reply);
-    }
+    if (result == ERROR_BUFFER_OVERFLOW) KeepForFill(HelperOp::Adapters, reply, fresh);
     return result;
 }
 
@@ -194,10 +197,7 @@ DWORD HelperIpHelper::GetIpForwardTable(MIB_IPFORWARDTABLE* table, ULONG* size, 
         static_cast<ULONG>(sizeof(MIB_IPFORWARDTABLE) + (rows - 1) * sizeof(MIB_IPFORWARDROW));
     if (!table || *size < needed) {
         *size = needed;
-        if (fresh) {
-            sizedOp_ = HelperOp::Routes;
-            sized_ = std::move(reply);
-        }
+        KeepForFill(HelperOp::Routes, reply, fresh);
         return ERROR_INSUFFICIENT_BUFFER;
     }
     table->dwNumEntries = static_cast<DWORD>(reply.routes.size());

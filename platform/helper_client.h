@@ -80,6 +80,8 @@ private:
     // The adapters or the routes: from the reply that answered the sizing call just before,
     // else from the helper. `fresh` tells which.
     DWORD ReadLocked(HelperOp op, HelperReply& reply, bool& fresh);
+    // `reply` only told the size: the call that follows fills from it, if it was fresh.
+    void KeepForFill(HelperOp op, HelperReply& reply, bool fresh);
 
     std::mutex lock_;  // the worker and the UI thread (Quit) both call
     HelperChannel& channel_;

@@ -205,35 +205,25 @@ TEST_F(HelperSessionTest, BringsADownLinkUpForItsAttemptOnly) {
 TEST_F(HelperSessionTest, FillsASizedBufferWithNoStaleTable) {
     std::vector<BYTE> block(64 * 1024);
     auto* table = reinterpret_cast<MIB_IPFORWARDTABLE*>(block.data());
-    auto* adapters = reinterpret_cast<IP_ADAPTER_INFO*>(block.data());
-    ULONG size = static_cast<ULONG>(block.size());
-    ASSERT_EQ(GetIpForwardTable(table, &size, FALSE), NO_ERROR);
-    const DWORD rows = table->dwNumEntries;
+    ULONG none = 0, size = static_cast<ULONG>(block.size());
+    auto rows = [&] { return GetIpForwardTable(table, &size, FALSE) ? 0 : table->dwNumEntries; };
+    auto sizing = [&] { return GetIpForwardTable(nullptr, &none, FALSE); };
+    const DWORD before = rows();
     const MIB_IPFORWARDROW clashing =
-        *std::find_if(table->table, table->table + rows, [](const MIB_IPFORWARDROW& row) {
+        *std::find_if(table->table, table->table + before, [](const MIB_IPFORWARDROW& row) {
             return row.dwForwardDest == inet_addr("192.168.1.0") && row.dwForwardIfIndex == 2;
         });
-    auto sized = [&](auto read, DWORD tooSmall) {
-        ULONG none = 0;
-        EXPECT_EQ(read(nullptr, &none), tooSmall);
-        size = static_cast<ULONG>(block.size());
-    };
-    auto readTable = [](MIB_IPFORWARDTABLE* to, ULONG* bytes) {
-        return GetIpForwardTable(to, bytes, FALSE);
-    };
 
-    sized(readTable, ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(sizing(), ERROR_INSUFFICIENT_BUFFER);
     ASSERT_EQ(DeleteIpForwardEntry(&clashing), NO_ERROR);
-    ASSERT_EQ(readTable(table, &size), NO_ERROR);
-    EXPECT_EQ(table->dwNumEntries, rows - 1);
+    EXPECT_EQ(rows(), before - 1);
 
-    sized(readTable, ERROR_INSUFFICIENT_BUFFER);
-    sized(readTable, ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(sizing() + sizing(), 2 * ERROR_INSUFFICIENT_BUFFER);
     kernel.PutRoute("10.8.0.0/16 dev 2 scope link");
-    ASSERT_EQ(readTable(table, &size), NO_ERROR);
-    EXPECT_EQ(table->dwNumEntries, rows);
+    EXPECT_EQ(rows(), before);
 
-    sized(GetAdaptersInfo, ERROR_BUFFER_OVERFLOW);
+    auto* adapters = reinterpret_cast<IP_ADAPTER_INFO*>(block.data());
+    EXPECT_EQ(GetAdaptersInfo(nullptr, &none), ERROR_BUFFER_OVERFLOW);
     ASSERT_EQ(DeleteIPAddress(1), NO_ERROR);  // 192.168.0.5/16, the first address listed
     ASSERT_EQ(GetAdaptersInfo(adapters, &size), NO_ERROR);
     EXPECT_STRNE(adapters->IpAddressList.IpAddress.String, "192.168.0.5");
