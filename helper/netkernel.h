@@ -7,8 +7,10 @@
 // (helper/linux/); unit tests use a model of the kernel (tests/support/).
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/iphlpapi.h"
@@ -81,6 +83,19 @@ public:
     virtual bool Addresses(std::vector<KernelAddress>& addresses) = 0;  // IPv4 only
     // IPv4 routes of every table but the local one, one entry per kernel route (never merged).
     virtual bool Routes(std::vector<KernelRoute>& routes) = 0;
+    // One link, read alone: the description may stay empty, as it costs a question to every
+    // link's driver. 0; -ENODEV when there is no such link; another negative errno when the
+    // kernel could not be read.
+    virtual int Link(int ifIndex, KernelLink& link) {
+        std::vector<KernelLink> links;
+        if (!Links(links)) return -EIO;
+        for (KernelLink& each : links)
+            if (each.index == ifIndex) {
+                link = std::move(each);
+                return 0;
+            }
+        return -ENODEV;
+    }
 
     // An address with `raw` comes back as that message says, with the lifetimes, and the
     // metric, given here; one without is made from the fields.

@@ -194,6 +194,17 @@ const KernelLink* HelperSession::LinkOf(int ifIndex) {
     return nullptr;
 }
 
+const KernelLink* HelperSession::ReadLink(int ifIndex) {
+    KernelLink link;
+    const int result = kernel_.Link(ifIndex, link);
+    // Unreadable: what was read last stands, as after a failed dump.
+    if (result != 0 && result != -ENODEV) return LinkOf(ifIndex);
+    std::erase_if(links_, [ifIndex](const KernelLink& known) { return known.index == ifIndex; });
+    if (result != 0) return nullptr;
+    links_.push_back(std::move(link));
+    return &links_.back();
+}
+
 bool HelperSession::FindAddress(const AddressKey& key, KernelAddress& found) {
     std::vector<KernelAddress> addresses;
     if (!kernel_.Addresses(addresses)) return false;
@@ -230,8 +241,7 @@ JournalEntry HelperSession::EntryFor(Kind kind, int ifIndex) {
 
 bool HelperSession::SameLink(const JournalEntry& entry) {
     if (entry.ifIndex == 0) return true;
-    kernel_.Links(links_);
-    const KernelLink* link = LinkOf(entry.ifIndex);
+    const KernelLink* link = ReadLink(entry.ifIndex);
     return link && link->name == entry.linkName && link->mac == entry.linkMac;
 }
 
@@ -485,7 +495,7 @@ HelperReply HelperSession::DeleteRoute(const HelperRequest& request) {
         return Refused("only a route into the router's factory subnet may be deleted");
     KernelRoute route;
     if (!FindRoute(request.row, route)) return Failed(ERROR_NOT_FOUND, "no such route");
-    kernel_.Links(links_);
+    ReadLink(route.oif);
     JournalEntry entry = EntryFor(Kind::RemovedRoute, route.oif);
     entry.route = route;
     const std::string linkName = entry.linkName;

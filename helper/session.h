@@ -47,6 +47,9 @@ private:
 
     DWORD ContextFor(const AddressKey& key);
     const KernelLink* LinkOf(int ifIndex);
+    // Reads link `ifIndex` again, alone, into what was last read: a whole dump would also ask
+    // every link's driver and udev. Null when it is gone.
+    const KernelLink* ReadLink(int ifIndex);
     bool FindAddress(const AddressKey& key, KernelAddress& found);
     bool FindRoute(const MIB_IPFORWARDROW& row, KernelRoute& found);
     // Deletes `address`, journaled as `entry` (RemovedAddress or AddedAddress); the routes the

@@ -7,12 +7,15 @@
 #include <linux/rtnetlink.h>
 #include <linux/sockios.h>
 #include <netlink/addr.h>
+#include <netlink/errno.h>
 #include <netlink/route/link.h>
+#include <netlink/socket.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -85,6 +88,21 @@ std::string DescriptionOf(rtnl_link* link, const std::string& name, int ifIndex)
     return driver.empty() ? name : name + " (" + driver + ")";
 }
 
+// All but the description.
+KernelLink EntryOf(rtnl_link* link) {
+    KernelLink entry;
+    entry.index = rtnl_link_get_ifindex(link);
+    entry.name = rtnl_link_get_name(link) ? rtnl_link_get_name(link) : "";
+    if (nl_addr* mac = rtnl_link_get_addr(link)) {
+        const auto* bytes = static_cast<const std::uint8_t*>(nl_addr_get_binary_addr(mac));
+        entry.mac.assign(bytes, bytes + nl_addr_get_len(mac));
+    }
+    entry.type = TypeOf(link, entry.name);
+    entry.up = (rtnl_link_get_flags(link) & IFF_UP) != 0;
+    entry.carrier = (rtnl_link_get_flags(link) & IFF_LOWER_UP) != 0;
+    return entry;
+}
+
 }  // namespace
 
 bool LinuxNetKernel::Links(std::vector<KernelLink>& links) {
@@ -97,20 +115,26 @@ bool LinuxNetKernel::Links(std::vector<KernelLink>& links) {
         rtnl::Object object = rtnl::Parse(message);
         auto* link = reinterpret_cast<rtnl_link*>(object.get());
         if (!link) continue;
-        KernelLink entry;
-        entry.index = rtnl_link_get_ifindex(link);
-        entry.name = rtnl_link_get_name(link) ? rtnl_link_get_name(link) : "";
+        KernelLink entry = EntryOf(link);
         entry.description = DescriptionOf(link, entry.name, entry.index);
-        if (nl_addr* mac = rtnl_link_get_addr(link)) {
-            const auto* bytes = static_cast<const std::uint8_t*>(nl_addr_get_binary_addr(mac));
-            entry.mac.assign(bytes, bytes + nl_addr_get_len(mac));
-        }
-        entry.type = TypeOf(link, entry.name);
-        entry.up = (rtnl_link_get_flags(link) & IFF_UP) != 0;
-        entry.carrier = (rtnl_link_get_flags(link) & IFF_LOWER_UP) != 0;
         links.push_back(std::move(entry));
     }
     return true;
+}
+
+int LinuxNetKernel::Link(int ifIndex, KernelLink& link) {
+    if (ifIndex <= 0) return -ENODEV;
+    nl_sock* socket = nl_socket_alloc();
+    if (!socket) return -ENOMEM;
+    rtnl_link* found = nullptr;
+    int result = nl_connect(socket, NETLINK_ROUTE);
+    if (result == 0) result = rtnl_link_get_kernel(socket, ifIndex, nullptr, &found);
+    nl_socket_free(socket);
+    if (result == -NLE_NODEV) return -ENODEV;
+    if (result < 0 || !found) return -EIO;
+    link = EntryOf(found);
+    rtnl_link_put(found);
+    return 0;
 }
 
 int LinuxNetKernel::SetLinkUp(int ifIndex, bool up) {

@@ -14,6 +14,7 @@ public:
     bool Links(std::vector<KernelLink>& links) override;
     bool Addresses(std::vector<KernelAddress>& addresses) override;
     bool Routes(std::vector<KernelRoute>& routes) override;
+    int Link(int ifIndex, KernelLink& link) override;
     int AddAddress(const KernelAddress& address) override;
     int DeleteAddress(const KernelAddress& address) override;
     int AddRoute(const KernelRoute& route) override;

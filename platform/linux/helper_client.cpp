@@ -95,6 +95,11 @@ bool HelperProcess::Exchange(const std::string& request, std::string& reply) {
 
 DWORD HelperIpHelper::Call(HelperRequest request, HelperReply& reply) {
     std::lock_guard<std::mutex> guard(lock_);
+    return CallLocked(std::move(request), reply);
+}
+
+DWORD HelperIpHelper::CallLocked(HelperRequest request, HelperReply& reply) {
+    sized_.reset();
     if (gone_) return ERROR_GEN_FAILURE;
     request.id = nextId_++;
     std::string line;
@@ -129,13 +134,34 @@ bool HelperIpHelper::End() {
     return ended;
 }
 
+DWORD HelperIpHelper::ReadLocked(HelperOp op, HelperReply& reply, bool& fresh) {
+    fresh = !sized_ || sizedOp_ != op;
+    if (!fresh) {
+        reply = std::move(*sized_);
+        sized_.reset();
+        return NO_ERROR;
+    }
+    HelperRequest request;
+    request.op = op;
+    return CallLocked(request, reply);
+}
+
+void HelperIpHelper::KeepForFill(HelperOp op, HelperReply& reply, bool fresh) {
+    if (!fresh) return;
+    sizedOp_ = op;
+    sized_ = std::move(reply);
+}
+
 DWORD HelperIpHelper::GetAdaptersInfo(IP_ADAPTER_INFO* adapterInfo, ULONG* sizePointer) {
     if (!sizePointer) return ERROR_INVALID_PARAMETER;
-    HelperRequest request;
-    request.op = HelperOp::Adapters;
+    std::lock_guard<std::mutex> guard(lock_);
     HelperReply reply;
-    if (const DWORD result = Call(request, reply); result != NO_ERROR) return result;
-    return WriteAdapterChain(reply.adapters, adapterInfo, sizePointer);
+    bool fresh = false;
+    if (const DWORD result = ReadLocked(HelperOp::Adapters, reply, fresh); result != NO_ERROR)
+        return result;
+    const DWORD result = WriteAdapterChain(reply.adapters, adapterInfo, sizePointer);
+    if (result == ERROR_BUFFER_OVERFLOW) KeepForFill(HelperOp::Adapters, reply, fresh);
+    return result;
 }
 
 DWORD HelperIpHelper::AddIPAddress(IPAddr address, IPMask mask, DWORD ifIndex, ULONG* nteContext,
@@ -162,12 +188,15 @@ DWORD HelperIpHelper::DeleteIPAddress(ULONG nteContext) {
 
 DWORD HelperIpHelper::GetIpForwardTable(MIB_IPFORWARDTABLE* table, ULONG* size, BOOL) {
     if (!size) return ERROR_INVALID_PARAMETER;
-    HelperRequest request;
-    request.op = HelperOp::Routes;
+    std::lock_guard<std::mutex> guard(lock_);
     HelperReply reply;
-    if (const DWORD result = Call(request, reply); result != NO_ERROR) return result;
-    if (!TwoCallBlock<MIB_IPFORWARDROW>(table, size, 1, BeyondFirst(reply.routes.size())))
+    bool fresh = false;
+    if (const DWORD result = ReadLocked(HelperOp::Routes, reply, fresh); result != NO_ERROR)
+        return result;
+    if (!TwoCallBlock<MIB_IPFORWARDROW>(table, size, 1, BeyondFirst(reply.routes.size()))) {
+        KeepForFill(HelperOp::Routes, reply, fresh);
         return ERROR_INSUFFICIENT_BUFFER;
+    }
     table->dwNumEntries = static_cast<DWORD>(reply.routes.size());
     std::copy(reply.routes.begin(), reply.routes.end(), table->table);
     return NO_ERROR;

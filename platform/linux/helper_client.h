@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -75,11 +76,22 @@ public:
 private:
     // The helper's result for `request`; ERROR_GEN_FAILURE once the helper is gone.
     DWORD Call(HelperRequest request, HelperReply& reply);
+    DWORD CallLocked(HelperRequest request, HelperReply& reply);
+    // The adapters or the routes: from the reply that answered the sizing call just before,
+    // else from the helper. `fresh` tells which.
+    DWORD ReadLocked(HelperOp op, HelperReply& reply, bool& fresh);
+    // `reply` only told the size: the call that follows fills from it, if it was fresh.
+    void KeepForFill(HelperOp op, HelperReply& reply, bool fresh);
 
     std::mutex lock_;  // the worker and the UI thread (Quit) both call
     HelperChannel& channel_;
     std::uint64_t nextId_ = 1;
     bool gone_ = false;
+    // A fresh reply that only told the caller the size to allocate. The call that follows
+    // fills the buffer from it, so that the pair costs one request; any other request drops it,
+    // and so does its use, so that no table outlives a change or serves twice.
+    HelperOp sizedOp_ = HelperOp::Hello;
+    std::optional<HelperReply> sized_;
 };
 
 }  // namespace kestrel

@@ -200,5 +200,34 @@ TEST_F(HelperSessionTest, BringsADownLinkUpForItsAttemptOnly) {
                     "delete address 192.168.1.141/24 dev 5 = 0", "link 5 down = 0"));
 }
 
+// The call that fills a sized buffer takes the sizing call's reply: never once a change, or
+// another sizing call, came between them.
+TEST_F(HelperSessionTest, FillsASizedBufferWithNoStaleTable) {
+    std::vector<BYTE> block(64 * 1024);
+    auto* table = reinterpret_cast<MIB_IPFORWARDTABLE*>(block.data());
+    ULONG none = 0, size = static_cast<ULONG>(block.size());
+    auto rows = [&] { return GetIpForwardTable(table, &size, FALSE) ? 0 : table->dwNumEntries; };
+    auto sizing = [&] { return GetIpForwardTable(nullptr, &none, FALSE); };
+    const DWORD before = rows();
+    const MIB_IPFORWARDROW clashing =
+        *std::find_if(table->table, table->table + before, [](const MIB_IPFORWARDROW& row) {
+            return row.dwForwardDest == inet_addr("192.168.1.0") && row.dwForwardIfIndex == 2;
+        });
+
+    EXPECT_EQ(sizing(), ERROR_INSUFFICIENT_BUFFER);
+    ASSERT_EQ(DeleteIpForwardEntry(&clashing), NO_ERROR);
+    EXPECT_EQ(rows(), before - 1);
+
+    EXPECT_EQ(sizing() + sizing(), 2 * ERROR_INSUFFICIENT_BUFFER);
+    kernel.PutRoute("10.8.0.0/16 dev 2 scope link");
+    EXPECT_EQ(rows(), before);
+
+    auto* adapters = reinterpret_cast<IP_ADAPTER_INFO*>(block.data());
+    EXPECT_EQ(GetAdaptersInfo(nullptr, &none), ERROR_BUFFER_OVERFLOW);
+    ASSERT_EQ(DeleteIPAddress(1), NO_ERROR);  // 192.168.0.5/16, the first address listed
+    ASSERT_EQ(GetAdaptersInfo(adapters, &size), NO_ERROR);
+    EXPECT_STRNE(adapters->IpAddressList.IpAddress.String, "192.168.0.5");
+}
+
 }  // namespace
 }  // namespace kestrel

@@ -254,7 +254,15 @@ TEST_F(OwnNetwork, LinksTellTheirKindStateAndCable) {
         ASSERT_NE(link, links.end());
         EXPECT_EQ(std::tuple(link->type, link->up, link->carrier, link->mac.size()),
                   std::tuple(type, up, carrier, 6u));
+        KernelLink alone;  // the same link read by its index, as the helper's journal names it
+        ASSERT_EQ(real_.Link(link->index, alone), 0);
+        EXPECT_EQ(std::tie(alone.name, alone.mac, alone.type, alone.up, alone.carrier),
+                  std::tie(link->name, link->mac, link->type, link->up, link->carrier));
     }
+    const int bridge = static_cast<int>(if_nametoindex("br0"));
+    Shell("ip link del br0");
+    KernelLink gone;
+    EXPECT_EQ(real_.Link(bridge, gone), -ENODEV);
 }
 
 // In the lab's "pc" namespace: eth1 is cabled to the router (192.168.1.1). The front end's end

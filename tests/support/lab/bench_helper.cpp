@@ -3,8 +3,11 @@
 //
 // Benchmark, not a test: the privileged helper's round trip per request and its memory. Run as
 // root inside the lab's pc namespace (bench_helper.sh does): it starts the helper directly,
-// times hello, the adapter and route reads, and adding and deleting the temporary address,
-// then prints the medians and the helper's peak resident memory.
+// times hello, the adapter and route reads, and adding and deleting the temporary address; then
+// gives the PC 200 routes into the router's subnet on its link to the router and times
+// their removal as the front end makes it (the table's two calls, one delete per clashing row)
+// and their restoration (one create per row, newest first). It prints the medians, the
+// requests each removal and restoration took, and the helper's peak resident memory.
 #include <arpa/inet.h>
 
 #include <algorithm>
@@ -28,10 +31,42 @@ std::string StatusLine(pid_t pid, const std::string& key) {
     return "?";
 }
 
+// The helper's processor time, to the nanosecond: on a busy machine steadier than the clock.
+double CpuMs(pid_t pid) {
+    std::ifstream schedstat("/proc/" + std::to_string(pid) + "/schedstat");
+    double nanoseconds = 0;
+    schedstat >> nanoseconds;
+    return nanoseconds / 1e6;
+}
+
 double MedianMs(std::vector<double> samples) {
     std::sort(samples.begin(), samples.end());
     return samples.empty() ? 0 : samples[samples.size() / 2];
 }
+
+constexpr kestrel::DWORD kClashingRoutes = 200;
+constexpr kestrel::DWORD kFirstMetric = 1000;
+
+// The router's subnet through the lab's link to it (eth1), once per metric: each is a route of
+// its own to the kernel, and each holds 192.168.1.1.
+bool AddClashingRoutes() {
+    FILE* batch = popen("ip -batch -", "w");
+    if (!batch) return false;
+    for (kestrel::DWORD metric = kFirstMetric; metric < kFirstMetric + kClashingRoutes; ++metric)
+        std::fprintf(batch, "route add 192.168.1.0/24 dev eth1 proto static metric %u\n", metric);
+    return pclose(batch) == 0;
+}
+
+// Counts the request lines that cross to the helper.
+struct CountingChannel final : kestrel::HelperChannel {
+    explicit CountingChannel(kestrel::HelperChannel& to) : inner(to) {}
+    bool Exchange(const std::string& request, std::string& reply) override {
+        ++requests;
+        return inner.Exchange(request, reply);
+    }
+    kestrel::HelperChannel& inner;
+    int requests = 0;
+};
 
 }  // namespace
 
@@ -48,7 +83,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot start %s: %s\n", argv[1], why.c_str());
         return 1;
     }
-    HelperIpHelper helper(*process);
+    CountingChannel channel(*process);
+    HelperIpHelper helper(channel);
     if (!helper.Hello(why)) {
         std::fprintf(stderr, "no helper: %s\n", why.c_str());
         return 1;
@@ -96,6 +132,63 @@ int main(int argc, char** argv) {
     for (const Kind& kind : kinds)
         if (!kind.samples.empty())
             std::printf("  %-20s %8.3f ms\n", kind.name, MedianMs(kind.samples));
+
+    if (!AddClashingRoutes()) {
+        std::fprintf(stderr, "cannot add the clashing routes\n");
+        return 1;
+    }
+    // As the front end takes the clashing routes off and puts them back.
+    const IPAddr router = inet_addr("192.168.1.1");
+    const int bulkRounds = std::max(1, rounds / 50);
+    std::vector<double> tables, removals, restorations, removalCpu, restorationCpu;
+    std::size_t removed = 0;
+    int removalRequests = 0, restorationRequests = 0, notBack = 0;
+    for (int i = 0; i < bulkRounds; ++i) {
+        std::vector<MIB_IPFORWARDROW> saved;
+        channel.requests = 0;
+        auto start = Clock::now();
+        double cpu = CpuMs(process->Pid());
+        ULONG bytes = 0;
+        if (helper.GetIpForwardTable(nullptr, &bytes, FALSE) != ERROR_INSUFFICIENT_BUFFER) break;
+        std::vector<BYTE> fetched(bytes);
+        auto* table = reinterpret_cast<MIB_IPFORWARDTABLE*>(fetched.data());
+        if (helper.GetIpForwardTable(table, &bytes, FALSE) != NO_ERROR) break;
+        tables.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        for (DWORD row = 0; row < table->dwNumEntries; ++row) {
+            const MIB_IPFORWARDROW& entry = table->table[row];
+            if (entry.dwForwardDest == 0 ||
+                (entry.dwForwardMask & router) != (entry.dwForwardMask & entry.dwForwardDest))
+                continue;
+            // The lab's own clashing routes stay: the front end's removal takes its clashing
+            // addresses off first, and the kernel most of those routes with them.
+            if (entry.dwForwardMetric1 < kFirstMetric ||
+                entry.dwForwardMetric1 >= kFirstMetric + kClashingRoutes)
+                continue;
+            if (helper.DeleteIpForwardEntry(&entry) == NO_ERROR) saved.push_back(entry);
+        }
+        removals.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        removalCpu.push_back(CpuMs(process->Pid()) - cpu);
+        removalRequests = channel.requests;
+        removed = saved.size();
+
+        channel.requests = 0;
+        start = Clock::now();
+        cpu = CpuMs(process->Pid());
+        for (auto row = saved.rbegin(); row != saved.rend(); ++row)
+            if (helper.CreateIpForwardEntry(&*row) != NO_ERROR) ++notBack;
+        restorations.push_back(
+            std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        restorationCpu.push_back(CpuMs(process->Pid()) - cpu);
+        restorationRequests = channel.requests;
+    }
+    std::printf("%u clashing routes, over %d rounds (median):\n", kClashingRoutes, bulkRounds);
+    std::printf("  the table's two calls %6.3f ms\n", MedianMs(tables));
+    std::printf("  removal of %zu routes %8.1f ms (helper's processor %.1f ms), %d requests\n",
+                removed, MedianMs(removals), MedianMs(removalCpu), removalRequests);
+    std::printf(
+        "  their restoration   %8.1f ms (helper's processor %.1f ms), %d requests, %d not "
+        "put back\n",
+        MedianMs(restorations), MedianMs(restorationCpu), restorationRequests, notBack);
     std::printf("helper memory: peak resident%s, resident now%s\n",
                 StatusLine(process->Pid(), "VmHWM").c_str(),
                 StatusLine(process->Pid(), "VmRSS").c_str());
