@@ -8,6 +8,10 @@
 
 namespace kestrel {
 
+// `text` with its control characters written as \xNN: text from the network (a boot loader's
+// error message) must not move the cursor, set the title or overwrite what the user reads.
+std::string Printable(const std::string& text);
+
 bool IsTerminal(int fd);
 // The terminal's width in characters; 0 when `fd` is no terminal or does not say.
 int TerminalColumns(int fd);

@@ -186,7 +186,7 @@ void TerminalWizard::MessageBox(const std::string& text, const std::string& capt
     std::lock_guard<std::mutex> lock(m_screenLock);
     // A diagnostic holds nothing up here: it is printed and the job goes on.
     ClearLiveLine();
-    std::fprintf(m_err, "%s: %s\n", caption.c_str(), text.c_str());
+    std::fprintf(m_err, "%s: %s\n", caption.c_str(), Printable(text).c_str());
     std::fflush(m_err);
     Redraw();
 }

@@ -139,5 +139,21 @@ TEST_F(Terminal, AQuitSignalStopsTheJobAndPutsTheSettingsBack) {
                 ::testing::ElementsAre(::testing::StartsWith("192.168.1.100/24 dev 3")));
 }
 
+// A boot loader's error text reaches the terminal with its control characters escaped: it can
+// neither set the window's title nor overwrite the failure with another word.
+TEST(TerminalText, WhatTheNetworkSaysIsShownWithItsControlCharactersEscaped) {
+    std::FILE* err = std::tmpfile();
+    TerminalWizard(-1, err, err)
+        .MessageBox(
+            "\x1b]0;owned\x07\r\xc2\x9b"
+            "32mcompl\xc3\xa9t\x7f",
+            "TFTP");
+    std::rewind(err);
+    char said[128] = {};
+    ASSERT_GT(std::fread(said, 1, sizeof said - 1, err), 0u);
+    std::fclose(err);
+    EXPECT_STREQ(said, "TFTP: \\x1b]0;owned\\x07\\x0d\\x9b32mcompl\xc3\xa9t\\x7f\n");
+}
+
 }  // namespace
 }  // namespace kestrel
