@@ -139,16 +139,23 @@ CKSTLDevRecoveryDlg::CKSTLDevRecoveryDlg(ThreadEntry statusCheckEntry, ThreadEnt
     setFont(m_dialogFont);
 
     const QString titleFamily = FirstInstalled({"Arial", "Liberation Sans"});
+    // The title and its rule grow with the desktop's font as the window does: by its base units.
+    QFont designFont(m_dialogFont);
+    designFont.setPointSizeF(kDialogPointSize);
+    const QSize now = BaseUnits(m_dialogFont, this), design = BaseUnits(designFont, this);
+    const qreal grown =
+        std::min(qreal(now.width()) / design.width(), qreal(now.height()) / design.height());
     // The title font is asked for by its cell height (ascent plus descent), not its em size.
-    constexpr int kTitleCellHeight = 24;
+    const int titleCellHeight = qRound(24 * grown);
     m_titleFont = QFont(titleFamily);
     m_titleFont.setWeight(QFont::Bold);
-    m_titleFont.setPixelSize(kTitleCellHeight);
+    m_titleFont.setPixelSize(titleCellHeight);
     const int cell = QFontMetrics(m_titleFont, this).height();
     if (cell > 0)
-        m_titleFont.setPixelSize(std::max(1, MulDiv(kTitleCellHeight, kTitleCellHeight, cell)));
+        m_titleFont.setPixelSize(std::max(1, MulDiv(titleCellHeight, titleCellHeight, cell)));
     m_ruleFont = QFont(titleFamily);
-    m_ruleFont.setPixelSize(MulDiv(150, logicalDpiY(), 720));  // 15.0 points on this screen
+    // 15.0 points on this screen at the 10-point dialog font.
+    m_ruleFont.setPixelSize(qRound(MulDiv(150, logicalDpiY(), 720) * grown));
 
     for (QLabel* label : {&m_ctlTitle, &m_ctlRule, &m_ctlDescription, &m_ctlStatus})
         label->setTextFormat(Qt::PlainText);
@@ -251,6 +258,13 @@ BOOL CKSTLDevRecoveryDlg::OnInitDialog() {
     FitHeightToText(m_ctlDescription, {QString::fromLatin1(kPageTexts[PAGE_WELCOME]),
                                        QString::fromLatin1(kPageTexts[PAGE_SUCCESS]),
                                        QString::fromLatin1(kPageTexts[PAGE_FAILED])});
+    // A larger font may wrap the longest page into a line more than the design has room for:
+    // the text then moves up towards the rule, never into the buttons.
+    const int overflow = m_ctlDescription.y() + m_ctlDescription.height() +
+                         QFontMetrics(m_dialogFont, this).height() / 2 - m_btnOk.y();
+    if (overflow > 0)
+        m_ctlDescription.move(m_ctlDescription.x(), std::max(m_ctlRule.geometry().bottom(),
+                                                             m_ctlDescription.y() - overflow));
 
     m_ctlProgress.SetRange(0, kProgressUpper);
     m_ctlProgress.SetStep(kProgressStep);

@@ -254,6 +254,11 @@ TEST_F(Look, AWhiteWindowWithABlueTitleAndDarkTextsThatFitUnderAnyThemeAndFontSi
         EXPECT_FALSE(dlg.windowFlags() & Qt::WindowCloseButtonHint);  // Quit is the way out
         EXPECT_GT(std::ranges::count(pixels(dlg.m_ctlTitle), kTitleBlue.rgb()),
                   100 * scale * scale);
+        int blueUpTo = 0;  // the rule under the title spans the window at any font size
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = blueUpTo; x < image.width(); ++x)
+                if (image.pixel(x, y) == kTitleBlue.rgb()) blueUpTo = x;
+        EXPECT_GT(blueUpTo, image.width() * 9 / 10);
         for (QLabel* text : {&dlg.m_ctlDescription, &dlg.m_ctlStatus}) {
             // On white, and the core of the glyphs, their darkest pixel, with a contrast of 4.5.
             double darkest = 1;
@@ -278,6 +283,15 @@ TEST_F(Look, AWhiteWindowWithABlueTitleAndDarkTextsThatFitUnderAnyThemeAndFontSi
             EXPECT_EQ(InkCutOff(*control, text), 0) << text.toStdString();
             EXPECT_TRUE(dlg.rect().contains(control->geometry()));
         }
+        // Half a line clear between the welcome page's last line and the buttons.
+        dlg.SetPage(PAGE_WELCOME);
+        const QFontMetrics metrics(dlg.m_ctlDescription.font());
+        const int lastLine = dlg.m_ctlDescription.y() +
+                             metrics
+                                 .boundingRect(QRect(0, 0, dlg.m_ctlDescription.width(), 1 << 20),
+                                               Qt::TextWordWrap, dlg.DescriptionText())
+                                 .height();
+        EXPECT_GE(dlg.OkButton().y() - lastLine, metrics.height() / 2);
     }
     QApplication::setPalette(QPalette());
     QApplication::setFont(font);
