@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,7 +12,10 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
+#include <string_view>
 
 #include "ipc/fd_io.h"
 #include "ipc/hex.h"
@@ -131,6 +135,33 @@ int OpenSafeFolder(const std::string& folder, std::string& why) {
     return fd;
 }
 
+// The namespace's identity: its cookie, never reused while the machine runs (an inode number
+// is, once the namespace is gone), with the boot, after which cookies start again.
+bool NetnsIdentity(std::string& cookie, std::string& boot, std::string& why) {
+#ifndef SO_NETNS_COOKIE
+    constexpr int SO_NETNS_COOKIE = 71;
+#endif
+    const int probe = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    std::uint64_t value = 0;
+    socklen_t size = sizeof value;
+    const bool got =
+        probe >= 0 && ::getsockopt(probe, SOL_SOCKET, SO_NETNS_COOKIE, &value, &size) == 0;
+    const int error = errno;
+    if (probe >= 0) ::close(probe);
+    if (!got) {
+        why = std::string("cannot tell the network namespace (Linux 5.14 or later is needed): ") +
+              std::strerror(error);
+        return false;
+    }
+    cookie = std::to_string(value);
+    std::ifstream file("/proc/sys/kernel/random/boot_id");
+    if (!std::getline(file, boot) || boot.empty()) {
+        why = "cannot read the boot id";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::uint64_t Journal::NowMs() {
@@ -144,18 +175,17 @@ Journal::Journal(int folderFd, int lockFd, std::string name, std::string path)
     : folderFd_(folderFd), lockFd_(lockFd), name_(std::move(name)), path_(std::move(path)) {}
 
 Journal::~Journal() {
+    // Compacted at the end: what a replay needs and nothing more.
+    if (fd_ >= 0 && records_ > 2) Rewrite();
+    if (fd_ >= 0) ::close(fd_);
     ::close(lockFd_);
     ::close(folderFd_);
 }
 
 std::unique_ptr<Journal> Journal::Open(const std::string& folder, std::string& why) {
-    struct stat netns {};
-    if (::stat("/proc/self/ns/net", &netns) != 0) {
-        why = std::string("cannot tell the network namespace: ") + std::strerror(errno);
-        return nullptr;
-    }
-    const std::string identity = std::to_string(netns.st_dev) + ":" + std::to_string(netns.st_ino);
-    const std::string name = "net-" + std::to_string(netns.st_ino);
+    std::string cookie, boot;
+    if (!NetnsIdentity(cookie, boot, why)) return nullptr;
+    const std::string name = "net-" + cookie;
 
     const int folderFd = OpenSafeFolder(folder, why);
     if (folderFd < 0) return nullptr;
@@ -171,83 +201,167 @@ std::unique_ptr<Journal> Journal::Open(const std::string& folder, std::string& w
     }
     std::unique_ptr<Journal> journal(
         new Journal(folderFd, lockFd, name + ".journal", folder + "/" + name + ".journal"));
-    journal->netns_ = identity;
+    journal->header_ = Json{{"journal", 2}, {"netns", cookie}, {"boot", boot}}.dump();
     if (!journal->Load(why)) return nullptr;
     return journal;
 }
 
 bool Journal::Load(std::string& why) {
-    const int fd = ::openat(folderFd_, name_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
+    fd_ = ::openat(folderFd_, name_.c_str(), O_RDWR | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+    if (fd_ < 0) {
         if (errno == ENOENT) return true;
         why = path_ + ": " + std::strerror(errno);
         return false;
     }
     std::string text;
-    char buffer[4096];
+    char buffer[65536];
     ssize_t got;
-    while ((got = ::read(fd, buffer, sizeof buffer)) > 0)
+    while ((got = ::read(fd_, buffer, sizeof buffer)) > 0)
         text.append(buffer, static_cast<std::size_t>(got));
-    ::close(fd);
+    std::map<std::uint64_t, JournalEntry> live;
+    std::size_t at = 0;
     try {
-        const Json journal = Json::parse(text);
-        // A namespace's inode number can be reused once it is gone; that one's journal is moot.
-        if (journal.at("netns").get<std::string>() != netns_) return true;
-        for (const Json& entry : journal.at("entries")) entries_.push_back(EntryOf(entry));
+        for (std::size_t newline; (newline = text.find('\n', at)) != std::string::npos;
+             at = newline + 1, ++records_) {
+            const std::string_view line(text.data() + at, newline - at);
+            if (records_ == 0) {
+                // Another namespace's, or another boot's: none of its objects are ours.
+                if (line != header_) return Drop() || (why = path_ + ": cannot remove it", false);
+                continue;
+            }
+            const Json record = Json::parse(line);
+            if (record.contains("add"))
+                for (const Json& entry : record.at("add")) {
+                    JournalEntry parsed = EntryOf(entry);
+                    live[parsed.seq] = std::move(parsed);
+                }
+            else
+                for (const Json& seq : record.at("del")) live.erase(seq.get<std::uint64_t>());
+            end_ = static_cast<off_t>(newline + 1);
+        }
     } catch (const std::exception& failure) {
         why = path_ + " cannot be read: " + failure.what();
         return false;
     }
-    for (const JournalEntry& entry : entries_) nextSeq_ = std::max(nextSeq_, entry.seq + 1);
+    for (auto& [seq, entry] : live) {
+        nextSeq_ = seq + 1;
+        entries_.push_back(std::move(entry));
+    }
+    // The torn tail of a write that a crash cut short goes, or the next record would join it.
+    if (static_cast<std::size_t>(end_) != text.size() && ::ftruncate(fd_, end_) != 0) {
+        why = path_ + ": " + std::strerror(errno);
+        return false;
+    }
+    if (entries_.empty()) return Drop() || (why = path_ + ": cannot remove it", false);
     return true;
 }
 
-bool Journal::Write() {
-    if (entries_.empty()) {
-        if (::unlinkat(folderFd_, name_.c_str(), 0) != 0 && errno != ENOENT) return false;
-        return ::fsync(folderFd_) == 0;
+bool Journal::Fail(const std::string& what) {
+    failure_ = path_ + ": " + what + ": " + std::strerror(errno);
+    return false;
+}
+
+bool Journal::Drop() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    end_ = 0;
+    records_ = 0;
+    if (::unlinkat(folderFd_, name_.c_str(), 0) != 0 && errno != ENOENT)
+        return Fail("cannot remove it");
+    return ::fsync(folderFd_) == 0 || Fail("cannot sync its folder");
+}
+
+bool Journal::WriteRecord(const std::string& line) {
+    if (fd_ < 0) {
+        fd_ = ::openat(folderFd_, name_.c_str(),
+                       O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd_ < 0) return Fail("cannot create it");
+        if (!WriteAll(fd_, header_ + "\n") || ::fsync(fd_) != 0 || ::fsync(folderFd_) != 0) {
+            Fail("cannot write it");
+            Drop();
+            return false;
+        }
+        end_ = static_cast<off_t>(header_.size() + 1);
+        records_ = 1;
     }
-    Json journal = {{"netns", netns_}, {"entries", Json::array()}};
-    for (const JournalEntry& entry : entries_) journal["entries"].push_back(EntryJson(entry));
+    if (!WriteAll(fd_, line + "\n") || ::fdatasync(fd_) != 0) {
+        Fail("cannot write a record");
+        // Nothing half-written may stay in front of the next record.
+        if (::ftruncate(fd_, end_) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+            Rewrite();
+        }
+        return false;
+    }
+    end_ += static_cast<off_t>(line.size() + 1);
+    ++records_;
+    // Mostly done-with records: the live entries alone, written afresh.
+    if (records_ > 4 * entries_.size() + 64) Rewrite();
+    return true;
+}
+
+// The live entries in a new file, synced and renamed into place: the file on disk is always the
+// old or the new one.
+bool Journal::Rewrite() {
+    if (entries_.empty()) return Drop();
+    Json added = Json::array();
+    for (const JournalEntry& entry : entries_) added.push_back(EntryJson(entry));
+    const std::string text = header_ + "\n" + Json{{"add", std::move(added)}}.dump() + "\n";
     const std::string next = name_ + ".new";
     const int fd = ::openat(folderFd_, next.c_str(),
-                            O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    const bool written = WriteAll(fd, journal.dump() + "\n") && ::fsync(fd) == 0;
-    ::close(fd);
-    return written && ::renameat(folderFd_, next.c_str(), folderFd_, name_.c_str()) == 0 &&
-           ::fsync(folderFd_) == 0;
+                            O_RDWR | O_APPEND | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return Fail("cannot compact it");
+    if (!WriteAll(fd, text) || ::fsync(fd) != 0 ||
+        ::renameat(folderFd_, next.c_str(), folderFd_, name_.c_str()) != 0 ||
+        ::fsync(folderFd_) != 0) {
+        Fail("cannot compact it");
+        ::close(fd);
+        ::unlinkat(folderFd_, next.c_str(), 0);
+        return false;
+    }
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+    end_ = static_cast<off_t>(text.size());
+    records_ = 2;
+    return true;
 }
 
 const JournalEntry* Journal::Find(std::uint64_t seq) const {
-    for (const JournalEntry& entry : entries_)
-        if (entry.seq == seq) return &entry;
-    return nullptr;
+    const auto it = std::lower_bound(
+        entries_.begin(), entries_.end(), seq,
+        [](const JournalEntry& entry, std::uint64_t wanted) { return entry.seq < wanted; });
+    return it != entries_.end() && it->seq == seq ? &*it : nullptr;
 }
 
 bool Journal::Append(std::vector<JournalEntry> entries, std::vector<std::uint64_t>* seqs) {
-    const std::size_t before = entries_.size();
-    const std::uint64_t firstSeq = nextSeq_;
+    if (entries.empty()) return true;
+    Json added = Json::array();
+    std::uint64_t seq = nextSeq_;
     for (JournalEntry& entry : entries) {
-        entry.seq = nextSeq_++;
+        entry.seq = seq++;
+        added.push_back(EntryJson(entry));
+    }
+    if (!WriteRecord(Json{{"add", std::move(added)}}.dump())) return false;
+    nextSeq_ = seq;
+    for (JournalEntry& entry : entries) {
         if (seqs) seqs->push_back(entry.seq);
         entries_.push_back(std::move(entry));
     }
-    if (Write()) return true;
-    entries_.resize(before);
-    nextSeq_ = firstSeq;
-    if (seqs) seqs->clear();
-    return false;
+    return true;
 }
 
 bool Journal::Remove(const std::vector<std::uint64_t>& seqs) {
-    const std::vector<JournalEntry> old = entries_;
-    std::erase_if(entries_, [&seqs](const JournalEntry& entry) {
-        return std::find(seqs.begin(), seqs.end(), entry.seq) != seqs.end();
+    std::vector<std::uint64_t> gone;
+    for (std::uint64_t seq : seqs)
+        if (Find(seq)) gone.push_back(seq);
+    if (gone.empty()) return true;
+    std::sort(gone.begin(), gone.end());
+    std::erase_if(entries_, [&gone](const JournalEntry& entry) {
+        return std::binary_search(gone.begin(), gone.end(), entry.seq);
     });
-    if (entries_.size() == old.size() || Write()) return true;
-    entries_ = old;
-    return false;
+    if (entries_.empty()) return Drop();
+    return WriteRecord(Json{{"del", gone}}.dump());
 }
 
 }  // namespace kestrel

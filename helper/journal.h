@@ -5,7 +5,16 @@
 // settings, written and synced before the change, so that whatever happens to the helper or its
 // front end the PC's own settings can be put back. One journal per network namespace, in a
 // root-only folder under /run; a live helper holds it locked.
+//
+// The file is a header line, then one line per record, each synced before the change it guards:
+//   {"journal":2,"netns":"<SO_NETNS_COOKIE>","boot":"<boot id>"}
+//   {"add":[entry, ...]}     entries journaled together (a change and what it puts at risk)
+//   {"del":[seq, ...]}       entries that are done with
+// A last line without its newline was torn by a crash and never guarded a change: it is
+// ignored. The file goes when the journal empties, and is rewritten compacted now and then.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <memory>
@@ -55,11 +64,14 @@ public:
     // The seq the next appended entry gets.
     std::uint64_t NextSeq() const { return nextSeq_; }
 
-    // Each call writes the whole journal to a new file, syncs it and renames it into place,
-    // so that the file on disk is always the old or the new state. False when that failed: the
-    // change it guards must then not be made.
+    // Appends one synced record. False, with nothing journaled, when that failed: the change it
+    // guards must then not be made.
     bool Append(std::vector<JournalEntry> entries, std::vector<std::uint64_t>* seqs = nullptr);
+    // The entries leave the journal in memory whatever happens, so a restore always moves on;
+    // false when their record could not be written (a replay then finds them done already).
     bool Remove(const std::vector<std::uint64_t>& seqs);
+    // Why the last write failed, for the log.
+    const std::string& Failure() const { return failure_; }
 
     const std::string& Path() const { return path_; }
     static std::uint64_t NowMs();  // CLOCK_BOOTTIME
@@ -67,15 +79,22 @@ public:
 private:
     Journal(int folderFd, int lockFd, std::string name, std::string path);
     bool Load(std::string& why);
-    bool Write();
+    bool WriteRecord(const std::string& line);
+    bool Rewrite();
+    bool Drop();
+    bool Fail(const std::string& what);
 
     int folderFd_;
     int lockFd_;
+    int fd_ = -1;       // the file, open for appending; -1 when there is none yet
     std::string name_;  // the file's name in the folder
     std::string path_;
-    std::string netns_;  // the namespace's identity: "dev:inode" of /proc/self/ns/net
+    std::string header_;  // names the namespace: its cookie and the boot
+    off_t end_ = 0;       // where the last whole record ends
+    std::size_t records_ = 0;
+    std::string failure_;
     std::uint64_t nextSeq_ = 1;
-    std::vector<JournalEntry> entries_;
+    std::vector<JournalEntry> entries_;  // by seq
 };
 
 }  // namespace kestrel

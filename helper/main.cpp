@@ -16,6 +16,7 @@
 #include <cstring>
 #include <string>
 
+#include "helper/harden.h"
 #include "helper/journal.h"
 #include "helper/linux/linux_netkernel.h"
 #include "helper/rights.h"
@@ -131,13 +132,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: unknown option; see --help\n", kProgram);
         return 2;
     }
-    // Out of the terminal's foreground group, which pkexec needed while it asked for a
-    // password: Ctrl+C is for the front end, which then stops in order and ends with us.
-    ::setpgid(0, 0);
     ::umask(077);
-    openlog(kProgram, LOG_PID, LOG_DAEMON);
+    openlog(kProgram, LOG_PID | LOG_NDELAY, LOG_DAEMON);
     if (!HasNetworkAdminRights()) {
         Fail("needs CAP_NET_ADMIN and CAP_NET_RAW: it is started through pkexec or as root");
+        return 1;
+    }
+    // pkexec has asked for the password by now: the terminal is the front end's from here on.
+    if (std::string why; !HardenHelper(option == "--restore", why)) {
+        Fail("cannot take itself out of its caller's hands: " + why);
         return 1;
     }
     const int quitFd = InstallQuitSignalPipe();

@@ -6,8 +6,10 @@
 // times hello, the adapter and route reads, and adding and deleting the temporary address; then
 // gives the PC 200 routes into the router's subnet on its link to the router and times
 // their removal as the front end makes it (the table's two calls, one delete per clashing row)
-// and their restoration (one create per row, newest first). It prints the medians, the
-// requests each removal and restoration took, and the helper's peak resident memory.
+// and their restoration (one create per row, newest first). It also gives the link 5,000 routes
+// through the router, which the kernel drops with 192.168.1.100/24, and times the removal of
+// that address and its restoration with them. It prints the medians, the requests each removal
+// and restoration took, and the helper's peak resident memory.
 #include <arpa/inet.h>
 
 #include <algorithm>
@@ -55,6 +57,26 @@ bool AddClashingRoutes() {
     for (kestrel::DWORD metric = kFirstMetric; metric < kFirstMetric + kClashingRoutes; ++metric)
         std::fprintf(batch, "route add 192.168.1.0/24 dev eth1 proto static metric %u\n", metric);
     return pclose(batch) == 0;
+}
+
+constexpr int kDroppedRoutes = 5000;
+
+// Routes through the router on its link: the kernel drops them with the address that reaches it.
+bool RoutesThroughTheRouter(const char* verb) {
+    FILE* batch = popen("ip -batch -", "w");
+    if (!batch) return false;
+    for (int i = 0; i < kDroppedRoutes; ++i)
+        std::fprintf(batch, "route %s 10.%d.%d.0/24 via 192.168.1.1 dev eth1 proto static\n", verb,
+                     100 + i / 250, i % 250);
+    return pclose(batch) == 0;
+}
+
+int CountRoutesThroughTheRouter() {
+    FILE* pipe = popen("ip -4 route show root 10.96.0.0/11 | grep -c 'via 192.168.1.1'", "r");
+    int count = -1;
+    if (pipe && std::fscanf(pipe, "%d", &count) != 1) count = -1;
+    if (pipe) pclose(pipe);
+    return count;
 }
 
 // Counts the request lines that cross to the helper.
@@ -132,6 +154,43 @@ int main(int argc, char** argv) {
     for (const Kind& kind : kinds)
         if (!kind.samples.empty())
             std::printf("  %-20s %8.3f ms\n", kind.name, MedianMs(kind.samples));
+
+    // 192.168.1.100/24 taken off with the routes the kernel drops with it, and put back.
+    if (!RoutesThroughTheRouter("add")) {
+        std::fprintf(stderr, "cannot add the routes through the router\n");
+        return 1;
+    }
+    ULONG size100 = static_cast<ULONG>(block.size());
+    ULONG context100 = 0;
+    DWORD link100 = 0;
+    if (helper.GetAdaptersInfo(adapters, &size100) == NO_ERROR)
+        for (auto* adapter = adapters; adapter; adapter = adapter->Next)
+            for (auto* ip = &adapter->IpAddressList; ip; ip = ip->Next)
+                if (std::string(ip->IpAddress.String) == "192.168.1.100") {
+                    context100 = ip->Context;
+                    link100 = adapter->Index;
+                }
+    auto start100 = Clock::now();
+    double cpu100 = CpuMs(process->Pid());
+    const DWORD deleted = helper.DeleteIPAddress(context100);
+    const double removalMs =
+        std::chrono::duration<double, std::milli>(Clock::now() - start100).count();
+    const double removalCpuMs = CpuMs(process->Pid()) - cpu100;
+    const int left = CountRoutesThroughTheRouter();
+    start100 = Clock::now();
+    cpu100 = CpuMs(process->Pid());
+    ULONG context = 0, instance = 0;
+    const DWORD added = helper.AddIPAddress(inet_addr("192.168.1.100"), inet_addr("255.255.255.0"),
+                                            link100, &context, &instance);
+    const double restoreMs =
+        std::chrono::duration<double, std::milli>(Clock::now() - start100).count();
+    std::printf("192.168.1.100/24 with %d routes through the router:\n", kDroppedRoutes);
+    std::printf("  removal     %9.1f ms (helper's processor %.1f ms), status %lu, %d routes left\n",
+                removalMs, removalCpuMs, static_cast<unsigned long>(deleted), left);
+    std::printf("  restoration %9.1f ms (helper's processor %.1f ms), status %lu, %d routes back\n",
+                restoreMs, CpuMs(process->Pid()) - cpu100, static_cast<unsigned long>(added),
+                CountRoutesThroughTheRouter());
+    RoutesThroughTheRouter("del");
 
     if (!AddClashingRoutes()) {
         std::fprintf(stderr, "cannot add the clashing routes\n");

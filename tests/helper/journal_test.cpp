@@ -1,0 +1,124 @@
+// SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
+// The journal's file in a temporary folder, as an ordinary user: what a helper that died leaves
+// is what the next one finds, and a write that cannot be made is refused, not half made.
+#include "helper/journal.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace kestrel {
+namespace {
+
+class JournalTest : public testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = std::filesystem::temp_directory_path() / "kestrel-journal-XXXXXX";
+        ASSERT_NE(mkdtemp(folder_.data()), nullptr);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+
+    std::unique_ptr<Journal> Open() {
+        std::string why;
+        auto journal = Journal::Open(folder_, why);
+        EXPECT_TRUE(journal) << why;
+        return journal;
+    }
+    static JournalEntry Route(int metric) {
+        JournalEntry entry;
+        entry.kind = JournalEntry::Kind::RemovedRoute;
+        entry.ifIndex = 3;
+        entry.linkName = "eth1";
+        entry.route.priority = static_cast<std::uint32_t>(metric);
+        return entry;
+    }
+    static std::vector<std::uint64_t> Seqs(const Journal& journal) {
+        std::vector<std::uint64_t> seqs;
+        for (const JournalEntry& entry : journal.Entries()) seqs.push_back(entry.seq);
+        return seqs;
+    }
+    static std::string Text(const std::string& path) {
+        std::ostringstream text;
+        text << std::ifstream(path).rdbuf();
+        return text.str();
+    }
+
+    std::string folder_;
+};
+
+// A helper killed in the middle of a write leaves a record cut anywhere: the records before it
+// are replayed, and the next helper's records follow them intact.
+TEST_F(JournalTest, AReplayIgnoresARecordThatACrashCutShort) {
+    std::string path, file;
+    {
+        auto journal = Open();
+        ASSERT_TRUE(journal->Append({Route(1), Route(2)}));  // seqs 1, 2
+        ASSERT_TRUE(journal->Append({Route(3)}));
+        ASSERT_TRUE(journal->Remove({1}));
+        path = journal->Path();
+        file = Text(path);  // as written: it is compacted as the journal closes
+    }
+    const std::size_t del = file.rfind("{\"del\"");
+    const std::size_t lastAdd = file.rfind("{\"add\"");
+    const struct {
+        std::size_t keep;
+        std::vector<std::uint64_t> expected;
+    } cuts[] = {
+        {file.size(), {2, 3}},         // whole
+        {file.size() - 1, {1, 2, 3}},  // the removal's newline missing
+        {del + 3, {1, 2, 3}},
+        {lastAdd + 5, {1, 2}},  // seq 3's record torn: its change was never made
+    };
+    for (const auto& cut : cuts) {
+        SCOPED_TRACE(cut.keep);
+        std::ofstream(path, std::ios::trunc) << file.substr(0, cut.keep);
+        {
+            auto journal = Open();
+            ASSERT_TRUE(journal);
+            EXPECT_EQ(Seqs(*journal), cut.expected);
+            ASSERT_TRUE(journal->Append({Route(9)}));
+        }
+        auto again = Open();
+        ASSERT_TRUE(again);
+        std::vector<std::uint64_t> expected = cut.expected;
+        expected.push_back(expected.back() + 1);
+        EXPECT_EQ(Seqs(*again), expected);
+    }
+}
+
+// A full /run: nothing is journaled that was not written, and entries done with leave the
+// journal all the same, so that a restore moves on.
+TEST_F(JournalTest, AFileThatCannotGrowRefusesChangesButLetsARestoreFinish) {
+    auto journal = Open();
+    ASSERT_TRUE(journal->Append({Route(1), Route(2)}));
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto fsize = std::filesystem::file_size(journal->Path());
+    const sighandler_t xfsz = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit full = saved;
+    full.rlim_cur = fsize;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+
+    EXPECT_FALSE(journal->Append({Route(3)}));
+    EXPECT_NE(journal->Failure().find("File too large"), std::string::npos) << journal->Failure();
+    EXPECT_FALSE(journal->Remove({1}));
+    EXPECT_EQ(Seqs(*journal), std::vector<std::uint64_t>{2});
+    EXPECT_EQ(std::filesystem::file_size(journal->Path()), fsize) << "a half record was left";
+    EXPECT_TRUE(journal->Remove({2}));  // empty: the file goes, which needs no room
+
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+    ::signal(SIGXFSZ, xfsz);
+    EXPECT_FALSE(std::filesystem::exists(journal->Path()));
+    EXPECT_TRUE(journal->Append({Route(4)}));
+}
+
+}  // namespace
+}  // namespace kestrel
