@@ -56,8 +56,7 @@ protected:
     CKSTLDevRecoveryDlg& Open(std::vector<const char*> arguments = {"FW=x.bin"}) {
         TearDown();
         released = false;
-        world_.emplace().kernel.AddLink(3, "eth0");
-        world_->kernel.PutAddress("192.168.1.100/24 dev 3");
+        world_.emplace("link 3 eth0\naddress 192.168.1.100/24 dev 3");
         opened_.clear();
         arguments.insert(arguments.begin(), "kestrel-recovery");
         SetCommandLine(static_cast<int>(arguments.size()), const_cast<char**>(arguments.data()));

@@ -46,8 +46,7 @@ protected:
     // Runs the wizard with `jobs` on a PC with one adapter, on a terminal of 60 columns where
     // `typed` was typed ahead, or into a file; returns its status.
     int Run(bool terminal, std::vector<testing::ScriptedJob> jobs, const std::string& typed = "") {
-        world_.emplace().kernel.AddLink(3, "eth0");
-        world_->kernel.PutAddress("192.168.1.100/24 dev 3");
+        world_.emplace("link 3 eth0\naddress 192.168.1.100/24 dev 3");
         testing::ScriptJobs(std::move(jobs));
         winsize size{24, 60, 0, 0};
         int screen = -1, tty = -1;

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,16 +24,20 @@ constexpr int kDE = 94;  // Germany
 constexpr int kUS = GEOID_UNITED_STATES, kCA = GEOID_CANADA, kMX = GEOID_MEXICO;
 const std::string kPrefix = "/usr/bin/kestrel-recovery ";
 
+// A command line after the program's path, split at blanks into arguments; the location; whether
+// an image is named and opened: its name for the request, and its path, or the failure's path
+// ("": none named); the switches' values; and when --choose asks, the user's pick.
 struct Case {
     const char* title;
     std::string arguments;
     int geoId;
     bool ok;
-    std::string name;  // m_szFirmwareName when ok
-    std::string path;  // m_strFirmwarePath, or the path refused ("" to skip)
+    std::string name;
+    std::string path;
     int timeoutMs = 120000;
     BOOL debug = FALSE;
     std::vector<DiagnosticBox> boxes = {};
+    std::optional<std::string> answer = {};  // none: not asked
 };
 
 // A system folder whose KESTREL/ holds real images and things that are no image.
@@ -78,9 +83,25 @@ CommandLineEnvironment Anything() {
             }};
 }
 
+// The current folder for one test.
+class InFolder {
+public:
+    explicit InFolder(const std::string& folder) : before_(std::filesystem::current_path()) {
+        std::filesystem::current_path(folder);
+    }
+    ~InFolder() { std::filesystem::current_path(before_); }
+
+private:
+    std::filesystem::path before_;
+};
+
 TEST(CommandLineMatrix, SwitchesAndImageChoice) {
     const SystemFolder folder;
-    const std::string k = folder.Images();
+    const std::string k = folder.Images(), none = "";
+    const std::string here = folder.path() + "/here/";
+    std::filesystem::create_directories(here + "DEBUG");
+    for (const char* own : {"own.bin", "DEBUG/own.bin"}) std::ofstream(here + own) << "own.bin";
+    const InFolder cwd(here);
     // clang-format off
     const Case cases[] = {
         {"FW names the image", "FW=image.bin", kDE, true, "image.bin", k + "image.bin"},
@@ -89,53 +110,80 @@ TEST(CommandLineMatrix, SwitchesAndImageChoice) {
         {"NAFW in the United States", "WWFW=ww.bin NAFW=na.bin", kUS, true, "na.bin", k + "na.bin"},
         {"NAFW in Canada", "NAFW=na.bin WWFW=ww.bin", kCA, true, "na.bin", k + "na.bin"},
         {"NAFW in Mexico", "WWFW=ww.bin NAFW=na.bin", kMX, true, "na.bin", k + "na.bin"},
-        {"WWFW without NAFW in Canada names nothing", "WWFW=ww.bin", kCA, false, "", ""},
+        {"WWFW without NAFW in Canada names nothing", "WWFW=ww.bin", kCA, false, "", none},
         {"lone NAFW is found by the FW search, abroad", "NAFW=na.bin",
          kDE, true, "na.bin", k + "na.bin"},
         {"the first FW wins", "FW=a.bin FW=image.bin", kDE, true, "a.bin", k + "a.bin"},
-        {"no switch at all", "TIME=5", kDE, false, "", ""},
-        {"TIME in seconds", "TIME=300 FW=image.bin", kDE, true, "image.bin", "", 300000},
-        {"TIME without digits", "TIME=abc FW=image.bin", kDE, true, "image.bin", "", 120000},
-        {"TIME stops at the letter", "TIME=45s FW=image.bin", kDE, true, "image.bin", "", 45000},
+        {"no switch at all", "TIME=5", kDE, false, "", none},
+        {"TIME in seconds", "TIME=300 FW=image.bin", kDE, true, "image.bin", k + "image.bin", 300000},
+        {"TIME without digits", "TIME=abc FW=image.bin", kDE, true, "image.bin", k + "image.bin"},
+        {"TIME stops at the letter", "TIME=45s FW=image.bin",
+         kDE, true, "image.bin", k + "image.bin", 45000},
         {"TIME skips leading white space", "TIME=\t+7 FW=image.bin",
-         kDE, true, "image.bin", "", 7000},
+         kDE, true, "image.bin", k + "image.bin", 7000},
         {"negative TIME keeps the default", "TIME=-30 FW=image.bin",
-         kDE, true, "image.bin", "", 120000},
+         kDE, true, "image.bin", k + "image.bin"},
         {"huge TIME saturates", "TIME=99999999999999999999 FW=image.bin",
-         kDE, true, "image.bin", "", 2147483000},
+         kDE, true, "image.bin", k + "image.bin", 2147483000},
         {"a blank ends the value", "FW=my image.bin", kDE, true, "my", k + "my"},
         {"a tab does not end the value", "FW=a.bin\tTIME=5 x",
          kDE, true, "a.bin\tTIME=5", k + "a.bin\tTIME=5", 5000},
-        {"quotes stay in the name", "FW=\"image.bin\"", kDE, false, "", ""},
+        {"quotes stay in the name", "FW=\"image.bin\"", kDE, false, "", k + "\"image.bin\""},
         {"a directory is refused like a missing image", "FW=directory",
          kDE, false, "", k + "directory"},
         {"a FIFO is refused without waiting for a writer", "FW=fifo", kDE, false, "", k + "fifo"},
         {"a device is refused", "FW=device", kDE, false, "", k + "device"},
         {"lower-case debug does not count", "debug FW=image.bin",
-         kDE, true, "image.bin", "", 120000, FALSE},
+         kDE, true, "image.bin", k + "image.bin"},
         {"DEBUG inside the image name", "FW=DEBUG.bin",
-         kDE, true, "DEBUG.bin", "", 120000, TRUE, {{"DEBUG.bin", "Firmware"}}},
+         kDE, true, "DEBUG.bin", k + "DEBUG.bin", 120000, TRUE, {{"DEBUG.bin", "Firmware"}}},
+        {"FW with an absolute path", "FW=" + here + "own.bin", kDE, true, "own.bin", here + "own.bin"},
+        {"FW with a relative path", "FW=./own.bin", kDE, true, "own.bin", "./own.bin"},
+        {"FW with a path into the image folder", "FW=../KESTREL/image.bin",
+         kDE, true, "image.bin", "../KESTREL/image.bin"},
+        {"a bare FW name lies in the image folder only", "FW=own.bin", kDE, false, "", k + "own.bin"},
+        {"--choose with a file argument", "--choose own.bin", kDE, true, "own.bin", "own.bin"},
+        {"--choose: the path is no switch", "--choose DEBUG/own.bin",
+         kDE, true, "own.bin", "DEBUG/own.bin"},
+        {"--choose keeps the switches", "DEBUG --choose own.bin",
+         kDE, true, "own.bin", "own.bin", 120000, TRUE, {{"own.bin", "Firmware"}}},
+        {"--choose with a switch naming the image", "--choose FW=image.bin",
+         kDE, true, "image.bin", k + "image.bin"},
+        {"--choose asks when nothing names one", "--choose",
+         kDE, true, "own.bin", here + "own.bin", 120000, FALSE, {}, here + "own.bin"},
+        {"cancelling the question names nothing", "--choose", kDE, false, "", none,
+         120000, FALSE, {}, ""},
+        {"without --choose a file argument names nothing", "own.bin", kDE, false, "", none},
     };
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.title);
+        std::vector<std::string> argv{"/usr/bin/kestrel-recovery"};
+        std::istringstream words(c.arguments);
+        for (std::string word; std::getline(words, word, ' ');) argv.push_back(word);
+        ImageChoice choice;
+        int asked = 0;
+        choice.askUser = [&] {
+            ++asked;
+            return c.answer.value_or("");
+        };
+        const bool choose = TakeChooseOption(argv, choice.fileArgument);
+        std::string commandLine;
+        for (const std::string& argument : argv) commandLine += argument + " ";
         CommandLineSettings got =
-            ReadCommandLine(kPrefix + c.arguments, Environment(c.geoId, folder));
+            ReadCommandLine(commandLine, Environment(c.geoId, folder), choose ? &choice : nullptr);
         EXPECT_EQ(got.ok, c.ok);
         EXPECT_EQ(got.bDebug, c.debug);
         EXPECT_EQ(got.boxes, c.boxes);
+        EXPECT_EQ(asked, c.answer ? 1 : 0);
         if (!c.ok) {
-            EXPECT_FALSE(got.failure.empty());
-            if (!c.path.empty()) {
-                EXPECT_EQ(got.failure, "Can not find Firmware " + c.path);
-            }
+            EXPECT_EQ(got.failure, c.path.empty() ? "You must specify the FW name."
+                                                  : "Can not find Firmware " + c.path);
             EXPECT_EQ(got.hFirmwareFile, -1);
             continue;
         }
-        EXPECT_EQ(got.szFirmwareName, c.name);
-        if (!c.path.empty()) {
-            EXPECT_EQ(got.strFirmwarePath, c.path);
-        }
+        EXPECT_EQ(got.szFirmwareName, c.name);  // what the TFTP request carries
+        EXPECT_EQ(got.strFirmwarePath, c.path);
         EXPECT_EQ(got.nRebootTimeout, c.timeoutMs);
         // The image stays open, and it is the named one.
         char content[64] = {};
@@ -172,85 +220,6 @@ TEST(CommandLineMatrix, NamesThatAreNoFileAreNeverFound) {
         CommandLineSettings got = ReadCommandLine(kPrefix + "DEBUG " + arguments, everything);
         EXPECT_FALSE(got.ok);
         EXPECT_EQ(got.failure, std::string("Can not find Firmware ") + path);
-    }
-}
-
-// The current folder for one test.
-class InFolder {
-public:
-    explicit InFolder(const std::string& folder) : before_(std::filesystem::current_path()) {
-        std::filesystem::current_path(folder);
-    }
-    ~InFolder() { std::filesystem::current_path(before_); }
-
-private:
-    std::filesystem::path before_;
-};
-
-TEST(CommandLineMatrix, PathsNameImagesWhereTheyPointAndChooseNamesOneByItsPath) {
-    struct PathCase {
-        const char* title;
-        std::vector<std::string> arguments;
-        bool ok;
-        std::string path;  // m_strFirmwarePath, or the one not found ("": none named)
-        std::string name = "own.bin";
-        BOOL debug = FALSE;
-        std::optional<std::string> answer = {};  // the user's pick when asked; none: not asked
-    };
-    const SystemFolder folder;
-    const std::string k = folder.Images();
-    const std::string here = folder.path() + "/here/";
-    std::filesystem::create_directories(here + "DEBUG");
-    for (const char* own : {"own.bin", "DEBUG/own.bin"}) std::ofstream(here + own) << "own.bin";
-    const InFolder cwd(here);
-    // clang-format off
-    const PathCase cases[] = {
-        {"FW with an absolute path", {"FW=" + here + "own.bin"}, true, here + "own.bin"},
-        {"FW with a relative path", {"FW=./own.bin"}, true, "./own.bin"},
-        {"FW with a path into the image folder", {"FW=../KESTREL/image.bin"},
-         true, "../KESTREL/image.bin", "image.bin"},
-        {"a bare FW name lies in the image folder only", {"FW=own.bin"}, false, k + "own.bin"},
-        {"--choose with a file argument", {"--choose", "own.bin"}, true, "own.bin"},
-        {"--choose: the path is no switch", {"--choose", "DEBUG/own.bin"}, true, "DEBUG/own.bin"},
-        {"--choose keeps the switches", {"DEBUG", "--choose", "own.bin"},
-         true, "own.bin", "own.bin", TRUE},
-        {"--choose with a switch naming the image", {"--choose", "FW=image.bin"},
-         true, k + "image.bin", "image.bin"},
-        {"--choose asks when nothing names one", {"--choose"},
-         true, here + "own.bin", "own.bin", FALSE, here + "own.bin"},
-        {"cancelling the question names nothing", {"--choose"}, false, "", "", FALSE, ""},
-        {"without --choose a file argument names nothing", {"own.bin"}, false, ""},
-    };
-    // clang-format on
-    for (const PathCase& c : cases) {
-        SCOPED_TRACE(c.title);
-        std::vector<std::string> argv{"/usr/bin/kestrel-recovery"};
-        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
-        ImageChoice choice;
-        int asked = 0;
-        choice.askUser = [&] {
-            ++asked;
-            return c.answer.value_or("");
-        };
-        const bool choose = TakeChooseOption(argv, choice.fileArgument);
-        std::string commandLine;
-        for (const std::string& argument : argv) commandLine += argument + " ";
-        CommandLineSettings got =
-            ReadCommandLine(commandLine, Environment(kDE, folder), choose ? &choice : nullptr);
-        EXPECT_EQ(got.ok, c.ok);
-        EXPECT_EQ(got.bDebug, c.debug);
-        EXPECT_EQ(asked, c.answer ? 1 : 0);
-        if (!c.ok) {
-            EXPECT_EQ(got.failure, c.path.empty() ? "You must specify the FW name."
-                                                  : "Can not find Firmware " + c.path);
-            continue;
-        }
-        EXPECT_EQ(got.strFirmwarePath, c.path);
-        EXPECT_EQ(got.szFirmwareName, c.name);  // what the TFTP request carries
-        char content[64] = {};
-        ASSERT_GT(pread(got.hFirmwareFile, content, sizeof content - 1, 0), 0);
-        EXPECT_EQ(content, c.name);
-        CloseFirmwareImage(got.hFirmwareFile);
     }
 }
 

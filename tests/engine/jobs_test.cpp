@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -31,7 +32,6 @@ using testing::WizardEvent;
 
 constexpr int kDeadEnd = 2;  // cabled to nothing
 constexpr int kCabled = 3;   // cabled to the router
-constexpr int kWireless = 4;
 
 const std::string kChecking = "checking router status...";
 const std::string kConfiguring = "configuring PC network settings...";
@@ -43,6 +43,7 @@ class Jobs : public ::testing::Test {
 protected:
     void SetUp() override {
         wizard.m_nRebootTimeout = 10000;
+        pc.RouterAnswersArpOn({kCabled});
         SetRouterProtocols({[this](WizardContext&) {
                                 clock.Advance(probeMs);
                                 if (afterProbe) afterProbe();
@@ -64,28 +65,6 @@ protected:
         ClearStopRequest();
     }
 
-    // The lab's PC: a dead-end link with a clashing 192.168.0.0/16 and a clashing route, the
-    // router's link with 192.168.1.100/24, its default route and a route through the router
-    // (both dropped by the kernel with the address), and a wireless link.
-    void BuildPc() {
-        pc.kernel.AddLink(kDeadEnd, "eth0");
-        pc.kernel.AddLink(kCabled, "eth1");
-        KernelLink wireless;
-        wireless.index = kWireless;
-        wireless.name = wireless.description = "wlan0";
-        wireless.type = IF_TYPE_IEEE80211;
-        wireless.up = wireless.carrier = true;
-        pc.kernel.AddLink(wireless);
-        pc.kernel.PutAddress("192.168.0.5/16 dev 2");
-        pc.kernel.PutAddress("10.20.0.5/16 dev 2");
-        pc.kernel.PutAddress("192.168.1.100/24 dev 3");
-        pc.kernel.PutAddress("172.20.0.9/16 dev 4");
-        pc.kernel.PutRoute("192.168.1.0/24 via 10.20.0.254 dev 2 metric 10");
-        pc.kernel.PutRoute("default via 192.168.1.1 dev 3 metric 100");
-        pc.kernel.PutRoute("10.9.0.0/16 via 192.168.1.1 dev 3");
-        pc.RouterAnswersArpOn({kCabled});
-        before = pc.World();
-    }
     static std::vector<int> Values(const RecordingWizard& w, WizardEvent::Kind kind) {
         std::vector<int> out;
         for (const auto& e : w.EventsOf(kind)) out.push_back(e.value);
@@ -115,7 +94,21 @@ protected:
     }
 
     testing::FakeClock clock;
-    testing::HelperPc pc;
+    // The lab's PC: a dead-end link with a clashing 192.168.0.0/16 and a clashing route, the
+    // router's link with 192.168.1.100/24, its default route and a route through the router
+    // (both dropped by the kernel with the address), and a wireless link.
+    testing::HelperPc pc{R"(
+        link 2 eth0
+        link 3 eth1
+        link 4 wlan0 wireless
+        address 192.168.0.5/16 dev 2
+        address 10.20.0.5/16 dev 2
+        address 192.168.1.100/24 dev 3
+        address 172.20.0.9/16 dev 4
+        route 192.168.1.0/24 via 10.20.0.254 dev 2 metric 10
+        route default via 192.168.1.1 dev 3 metric 100
+        route 10.9.0.0/16 via 192.168.1.1 dev 3)"};
+    const std::vector<std::string> before = pc.World();
     testing::FakeDnsClient dns;
     RecordingWizard wizard;
     int probeResult = 0;
@@ -123,11 +116,9 @@ protected:
     std::vector<int> uploadResults;
     std::atomic<int> uploads{0};
     std::function<void()> afterProbe, afterUpload;
-    std::vector<std::string> before;
 };
 
 TEST_F(Jobs, WorkingRouterEndsOnRouterOkAfterAtLeastOneSecondWithNothingTouched) {
-    BuildPc();
     probeResult = 1;
     // A quick probe is padded to the full second; a slow one is not padded further.
     for (const auto& [probe, check] : {std::pair{200u, 1000u}, std::pair{3500u, 3500u}}) {
@@ -150,7 +141,6 @@ TEST_F(Jobs, WorkingRouterEndsOnRouterOkAfterAtLeastOneSecondWithNothingTouched)
 }
 
 TEST_F(Jobs, RecoveredOnTheSecondAdapterAfterTheFirstFailsArpWithEverythingBack) {
-    BuildPc();
     dns.ScriptStatus(DNS_ERROR_RCODE_SERVER_FAILURE);
     dns.SetDefaultStatus(0);
     wizard.m_bDebug = TRUE;
@@ -220,41 +210,69 @@ TEST(ProgressPlan, SharesTheBarAmongTheAdaptersAndPacesTimer1) {
     }
 }
 
-TEST_F(Jobs, FirstAnswerEndsTheRunAndLaterAdaptersAreNeverTouched) {
-    BuildPc();
+// With the router answering on both adapters: the first upload that gets through ends the run,
+// and a failed add or upload ends only that adapter's attempt, which deletes no more than its
+// own temporary address. The PC's settings come back once, after the last attempt.
+TEST_F(Jobs, AnAttemptThatFailsMovesOnAndTheFirstThatWorksEndsTheRun) {
+    struct Row {
+        const char* what;
+        std::vector<int> uploadResults;
+        bool addFails;
+        DWORD rebootMs;
+        std::vector<int> positions;
+        const char* temporary;  // the temporary address's log, in short
+    };
+    // clang-format off
+    const Row rows[] = {
+        {"the first answer", {}, false, 120000, {100, 145, 179, 293, 338, 550, 1000},
+         "add dev 2 = 0; arp dev 2 = 0; delete dev 2 = 0; "},
+        {"a failed upload", {TFTP_ERR_TIMEOUT, TFTP_OK}, false, 10000,
+         {100, 145, 179, 293, 550, 595, 629, 743, 788, 1000, 1000},
+         "add dev 2 = 0; arp dev 2 = 0; delete dev 2 = 0; "
+         "add dev 3 = 0; arp dev 3 = 0; delete dev 3 = 0; "},
+        {"a failed add", {}, true, 10000, {100, 145, 179, 550, 595, 629, 743, 788, 1000, 1000},
+         "add dev 2 = -EPERM; add dev 3 = 0; arp dev 3 = 0; delete dev 3 = 0; "},
+    };
+    // clang-format on
     pc.RouterAnswersArpOn({kDeadEnd, kCabled});
     dns.SetDefaultStatus(0);
-    wizard.m_nRebootTimeout = 120000;
-    StartFromStatusCheck();
-    EXPECT_THAT(Positions(), ElementsAre(100, 145, 179, 293, 338, 550, 1000));
-    EXPECT_THAT(Pages(), ElementsAre(PAGE_SUCCESS));
-    EXPECT_THAT(pc.LogWith("192.168.1.141/24 dev 3"), IsEmpty());
-    EXPECT_THAT(dns.Calls(), ElementsAre(HasSubstr("DnsQuery_A"), HasSubstr("DnsFree")));
-}
-
-TEST_F(Jobs, FailedUploadDeletesTheTemporaryAddressPutsNothingBackAndMovesOn) {
-    BuildPc();
-    pc.RouterAnswersArpOn({kDeadEnd, kCabled});
-    uploadResults = {TFTP_ERR_TIMEOUT, TFTP_OK};
-    dns.SetDefaultStatus(0);
-    StartFromStatusCheck();
-    EXPECT_THAT(Positions(), ElementsAre(100, 145, 179, 293, 550, 595, 629, 743, 788, 1000, 1000));
-    EXPECT_EQ(uploads, 2);
-    EXPECT_THAT(Pages(), ElementsAre(PAGE_SUCCESS));
-    EXPECT_THAT(wizard.Boxes(), IsEmpty());  // outside diagnostic mode
-    // Between the first upload's failure and the second adapter, nothing of the PC comes back.
-    const auto changes = Changes();
-    const auto firstDelete = std::find_if(changes.begin(), changes.end(), [](const auto& line) {
-        return line.find("delete address 192.168.1.141/24 dev 2") == 0;
-    });
-    ASSERT_NE(firstDelete, changes.end());
-    ASSERT_NE(firstDelete + 1, changes.end());
-    EXPECT_THAT(firstDelete[1], HasSubstr("add address 192.168.1.141/24 dev 3"));
-    EXPECT_EQ(pc.World(), before);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        pc.kernel.ClearLog();
+        uploads = 0;
+        uploadResults = row.uploadResults;
+        if (row.addFails) pc.kernel.Fail(testing::KernelCall::kAddAddress, -EPERM);
+        RecordingWizard w;
+        w.m_nRebootTimeout = row.rebootMs;
+        w.m_nProgressTarget = 100;
+        CheckRouterStatus(w);
+        EXPECT_THAT(Values(w, WizardEvent::Position), ::testing::ElementsAreArray(row.positions));
+        EXPECT_THAT(Values(w, WizardEvent::Page), ElementsAre(PAGE_SUCCESS));
+        EXPECT_EQ(uploads, std::max<int>(1, static_cast<int>(row.uploadResults.size())));
+        EXPECT_THAT(w.Boxes(), IsEmpty());  // outside diagnostic mode
+        std::string temporary;
+        for (std::string line : pc.LogWith("192.168.1.141")) {
+            for (const char* part : {"address 192.168.1.141/24 ", "192.168.1.1 from 192.168.1.141 ",
+                                     " brd 192.168.1.255"})
+                if (const auto at = line.find(part); at != std::string::npos)
+                    line.erase(at, std::strlen(part));
+            temporary += line + "; ";
+        }
+        EXPECT_EQ(temporary, row.temporary);
+        // The last change of the temporary address comes before the PC's own come back.
+        const auto changes = Changes();
+        const auto last = std::find_if(changes.rbegin(), changes.rend(), [](const auto& line) {
+            return line.find("192.168.1.141") != std::string::npos;
+        });
+        ASSERT_NE(last, changes.rbegin());
+        EXPECT_THAT(last[-1], HasSubstr("add address 192.168.1.100/24 dev 3"));
+        EXPECT_EQ(pc.World(), before);
+        DiscardSavedSettings(w);
+    }
+    EXPECT_EQ(dns.Calls().size(), 6u);  // one answered query a row, and its DnsFree
 }
 
 TEST_F(Jobs, SilentRouterEverywhereEndsFailedWithTheSettingsOffUntilQuitPutsThemBack) {
-    BuildPc();
     pc.RouterAnswersArpOn({kDeadEnd, kCabled});
     dns.SetDefaultStatus(DNS_ERROR_RCODE_NAME_ERROR);
     StartFromStatusCheck();
@@ -280,10 +298,8 @@ TEST_F(Jobs, PollsAreOneSecondApartOrTwoWhenTheyCannotBeMade) {
     // read after the upload): a 2 s pause each, at 0, 2, 4, 6 and 8 s of a 9 s wait.
     for (const bool canAsk : {true, false}) {
         SCOPED_TRACE(canAsk);
-        testing::HelperPc own;
-        own.kernel.AddLink(kCabled, "eth1");
-        own.kernel.PutAddress("192.168.1.100/24 dev 3");
-        own.kernel.PutRoute("default via 192.168.1.1 dev 3");
+        testing::HelperPc own(
+            "link 3 eth1\naddress 192.168.1.100/24 dev 3\nroute default via 192.168.1.1 dev 3");
         own.RouterAnswersArpOn({kCabled});
         bool uploaded = false;
         afterUpload = [&uploaded] { uploaded = true; };
@@ -312,15 +328,8 @@ TEST_F(Jobs, PollsAreOneSecondApartOrTwoWhenTheyCannotBeMade) {
 TEST_F(Jobs, WithNothingToTryTheRunFailsAfterTwoSecondsTouchingNothing) {
     for (const bool listFails : {false, true}) {
         SCOPED_TRACE(listFails);
-        testing::HelperPc own;
-        KernelLink other;
-        other.index = 7;
-        other.name = other.description = "ppp0";
-        own.kernel.AddLink(other);
-        if (listFails) {
-            own.kernel.AddLink(kCabled, "eth1");
-            own.kernel.Fail(testing::KernelCall::kLinks, -ENOBUFS);
-        }
+        testing::HelperPc own(listFails ? "link 7 ppp0 other\nlink 3 eth1" : "link 7 ppp0 other");
+        if (listFails) own.kernel.Fail(testing::KernelCall::kLinks, -ENOBUFS);
         RecordingWizard w;
         const std::uint64_t start = clock.GetTickCount64();
         w.m_nProgressTarget = 0;
@@ -331,23 +340,6 @@ TEST_F(Jobs, WithNothingToTryTheRunFailsAfterTwoSecondsTouchingNothing) {
         EXPECT_EQ(w.EventsOf(WizardEvent::Page).at(0).tick - start, 2000u);
         EXPECT_THAT(own.kernel.Log(), ::testing::Each(::testing::Not(HasSubstr("add"))));
     }
-}
-
-TEST_F(Jobs, AFailedAddEndsThatAttemptWithoutDeletingAnything) {
-    BuildPc();
-    pc.RouterAnswersArpOn({kDeadEnd, kCabled});
-    dns.SetDefaultStatus(0);
-    RemoveConflictingSettings(wizard);  // left off by the failed run before: Retry
-    const auto removals = pc.LogWith("delete").size();
-    pc.kernel.Fail(testing::KernelCall::kAddAddress, -EPERM);
-    wizard.m_nProgressTarget = 0;
-    RunRecovery(wizard);
-    EXPECT_THAT(pc.LogWith("192.168.1.141/24 dev 2"), ElementsAre(HasSubstr("= -EPERM")));
-    EXPECT_EQ(uploads, 1);
-    EXPECT_THAT(Pages(), ElementsAre(PAGE_SUCCESS));
-    // Only the second adapter's temporary address was deleted during the run.
-    EXPECT_EQ(pc.LogWith("delete").size(), removals + 1);
-    EXPECT_EQ(pc.World(), before);
 }
 
 // A stop requested during one phase of the first adapter's attempt, which would otherwise go
@@ -396,7 +388,6 @@ protected:
 };
 
 TEST_P(StopDuring, TheRunEndsOnTheFailedPageWithinTheStepAndQuitPutsThePcBack) {
-    BuildPc();
     pc.RouterAnswersArpOn({kDeadEnd, kCabled});
     dns.SetDefaultStatus(DNS_ERROR_RCODE_NAME_ERROR);
     StartFromStatusCheck();

@@ -31,15 +31,13 @@ std::string Seen(const RecordingWizard& wizard) {
 
 struct World {
     World() {
-        pc.kernel.AddLink(3, "eth0");
-        pc.kernel.PutAddress("192.168.1.100/24 dev 3");
         RemoveConflictingSettings(wizard);
         wizard.ListenForQuitSignals();
     }
     ~World() { ClearStopRequest(); }
     bool Restored() const { return !pc.kernel.AddressTexts().empty(); }
 
-    testing::HelperPc pc;
+    testing::HelperPc pc{"link 3 eth0\naddress 192.168.1.100/24 dev 3"};
     RecordingWizard wizard{testing::ScriptedEntry, testing::ScriptedEntry};
 };
 

@@ -9,17 +9,12 @@
 #include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
-#include <memory>
-#include <set>
 #include <tuple>
 
 #include "netcfg/netcfg.h"
-#include "platform/linux/helper_client.h"
 #include "tests/support/fake_clock.h"
-#include "tests/support/fake_kernel.h"
+#include "tests/support/helper_pc.h"
 #include "tests/support/recording_wizard.h"
 
 namespace kestrel {
@@ -27,21 +22,6 @@ namespace {
 
 using namespace ::testing;
 using Op = HelperOp;
-
-// The front end's IP helper over a session in this process, each line handed over as the
-// helper's main loop does.
-struct InProcessHelper final : HelperChannel {
-    explicit InProcessHelper(HelperSession& served) : session(served) {}
-    bool Exchange(const std::string& request, std::string& reply) override {
-        HelperRequest decoded;
-        std::string why;
-        if (!DecodeRequest(request, decoded, why)) return false;
-        reply = EncodeReply(decoded.op, session.Handle(decoded));
-        return true;
-    }
-    HelperSession& session;
-    HelperIpHelper client{*this};
-};
 
 // Each op reads its own fields: AddAddress the link n, address a and mask b; Arp the target a
 // and source b; DeleteAddress the context n.
@@ -56,59 +36,23 @@ HelperRequest Ask(Op op, DWORD n = 0, const char* a = "0.0.0.0", const char* b =
 
 // A PC as NetworkManager leaves it: eth0 (2) holds 192.168.0.5/16 and 10.20.0.5/16 and a
 // clashing route; eth1 (3) a DHCP lease with noprefixroute, its own subnet route and routes via
-// the router's address; wlan0 (4) is wireless. The journal lives in a folder of the test's own.
+// the router's address; wlan0 (4) is wireless.
 class HelperSessionTest : public Test {
 protected:
-    void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() / "kestrel-journal-XXXXXX";
-        ASSERT_NE(mkdtemp(folder_.data()), nullptr);
-        for (int eth : {0, 1}) kernel.AddLink(eth + 2, "eth" + std::to_string(eth));
-        kernel.AddLink({4, "wlan0", "wlan0", {}, IF_TYPE_IEEE80211, true, true});
-        for (const char* address :
-             {"192.168.0.5/16 dev 2 brd 192.168.255.255", "10.20.0.5/16 dev 2 brd 10.20.255.255",
-              "192.168.1.100/24 dev 3 brd 192.168.1.255 noprefixroute valid 3600 preferred 3600"})
-            kernel.PutAddress(address);
-        for (const char* route :
-             {"192.168.1.0/24 via 192.168.0.254 dev 2 proto static metric 50",
-              "192.168.1.0/24 dev 3 proto kernel scope link src 192.168.1.100 metric 100",
-              "default via 192.168.1.1 dev 3 proto dhcp metric 100",
-              "10.9.0.0/16 via 192.168.1.1 dev 3 proto static"})
-            kernel.PutRoute(route);
-        Start();
-    }
-    void TearDown() override {
-        SetIpHelper(nullptr);
-        std::filesystem::remove_all(folder_);
-    }
-    // A helper starts with the journal that the one before it left, if any.
-    void Start() {
-        helper.reset();
-        session.reset();
-        journal.reset();
-        std::string why;
-        journal = Journal::Open(folder_, why);
-        ASSERT_TRUE(journal) << why;
-        session = std::make_unique<HelperSession>(
-            kernel, *journal, [this](const std::string& line) { log.push_back(line); });
-        helper = std::make_unique<InProcessHelper>(*session);
-        SetIpHelper(&helper->client);
-    }
-    // Lifetimes run on while a test runs; exactness of what comes back is what counts.
-    std::multiset<std::string> World() const {
-        std::multiset<std::string> world;
-        for (const auto& texts : {kernel.AddressTexts(), kernel.RouteTexts()})
-            for (const std::string& line : texts) world.insert(line.substr(0, line.find(" valid")));
-        return world;
-    }
-    HelperReply Do(const HelperRequest& request) { return session->Handle(request); }
+    HelperReply Do(const HelperRequest& request) { return pc.Session().Handle(request); }
 
     testing::FakeClock clock;
-    testing::FakeKernel kernel;
-    std::string folder_;
-    std::unique_ptr<Journal> journal;
-    std::unique_ptr<HelperSession> session;
-    std::unique_ptr<InProcessHelper> helper;
-    std::vector<std::string> log;
+    testing::HelperPc pc{R"(
+        link 2 eth0
+        link 3 eth1
+        link 4 wlan0 wireless
+        address 192.168.0.5/16 dev 2 brd 192.168.255.255
+        address 10.20.0.5/16 dev 2 brd 10.20.255.255
+        address 192.168.1.100/24 dev 3 brd 192.168.1.255 noprefixroute valid 3600 preferred 3600
+        route 192.168.1.0/24 via 192.168.0.254 dev 2 proto static metric 50
+        route 192.168.1.0/24 dev 3 proto kernel scope link src 192.168.1.100 metric 100
+        route default via 192.168.1.1 dev 3 proto dhcp metric 100
+        route 10.9.0.0/16 via 192.168.1.1 dev 3 proto static)"};
 };
 
 // Each request a recovery makes is allowed; each one a little beside it is refused, and a
@@ -125,13 +69,12 @@ TEST_F(HelperSessionTest, AllowsWhatARecoveryDoesAndRefusesTheRest) {
     };
     HelperRequest unknown = route(Op::CreateRoute, "192.168.1.0", 2);
     unknown.row.dwForwardMetric1 = 51;
-    kernel.SetArpResponder([](int, IPAddr, IPAddr, std::uint8_t(&)[6]) { return 0; });
+    pc.RouterAnswersArpOn({6});
     const char *temporary = "192.168.1.141", *mask = "255.255.255.0";
     const DWORD denied = ERROR_ACCESS_DENIED;
     // The temporary address goes on eth3, where the PC has a route but no address: deleting the
     // link's last address must not take the PC's route with it.
-    kernel.AddLink(6, "eth3");
-    kernel.PutRoute("172.16.0.0/12 dev 6 scope link");
+    pc.Add("link 6 eth3\nroute 172.16.0.0/12 dev 6 scope link");
     const std::tuple<const char*, HelperRequest, DWORD> cases[] = {
         {"temporary address", Ask(Op::AddAddress, 6, temporary, mask), NO_ERROR},
         {"another address", Ask(Op::AddAddress, 6, "192.168.1.142", mask), denied},
@@ -150,13 +93,13 @@ TEST_F(HelperSessionTest, AllowsWhatARecoveryDoesAndRefusesTheRest) {
         {"a route never taken off", unknown, denied},
     };
     for (const auto& [name, request, error] : cases) {
-        const auto before = kernel.Log().size();
+        const auto before = pc.kernel.Log().size();
         const HelperReply reply = Do(request);
         EXPECT_EQ(reply.error, error) << name << ": " << reply.message;
-        EXPECT_TRUE(error != denied || kernel.Log().size() == before) << name;
+        EXPECT_TRUE(error != denied || pc.kernel.Log().size() == before) << name;
     }
-    EXPECT_TRUE(session->RestoreAll());
-    EXPECT_THAT(kernel.RouteTexts(), Contains("172.16.0.0/12 dev 6 scope link"));
+    EXPECT_TRUE(pc.Session().RestoreAll());
+    EXPECT_THAT(pc.kernel.RouteTexts(), Contains("172.16.0.0/12 dev 6 scope link"));
 }
 
 // Whatever a recovery took off comes back exactly: through the front end's restore, through
@@ -165,37 +108,38 @@ TEST_F(HelperSessionTest, AllowsWhatARecoveryDoesAndRefusesTheRest) {
 // routes without a gateway must come back first. The system log holds each change as a command
 // `ip` accepts.
 TEST_F(HelperSessionTest, PutsBackExactlyWhateverWayTheRecoveryEnds) {
-    const std::multiset<std::string> before = World();
+    const std::vector<std::string> before = pc.World();
     testing::RecordingWizard dlg;
     for (const char* end : {"restore", "end of conversation", "next helper"}) {
         RemoveConflictingSettings(dlg);
-        EXPECT_THAT(kernel.RouteTexts(), Not(Contains(HasSubstr("192.168.1."))));
+        EXPECT_THAT(pc.kernel.RouteTexts(), Not(Contains(HasSubstr("192.168.1."))));
         if (end[0] == 'r') RestoreNetworkSettings(dlg);
         DiscardSavedSettings(dlg);
-        if (end[0] == 'n') Start();
-        EXPECT_TRUE(end[0] == 'r' || session->RestoreAll());
-        EXPECT_EQ(World(), before) << end;
-        EXPECT_THAT(journal->Entries(), IsEmpty());
+        EXPECT_TRUE(end[0] == 'r' || (end[0] == 'n' ? pc.Restart() : pc.Session().RestoreAll()));
+        EXPECT_EQ(pc.World(), before) << end;
+        EXPECT_THAT(pc.CurrentJournal().Entries(), IsEmpty());
     }
-    EXPECT_THAT(log, Contains("took off, to put back: ip -4 address add 192.168.1.100/24 brd "
-                              "192.168.1.255 dev eth1 noprefixroute valid_lft 3600 "
-                              "preferred_lft 3600"));
-    EXPECT_THAT(log, Contains("put back: ip -4 route add default via 192.168.1.1 dev eth1 proto "
-                              "dhcp scope global metric 100"));
+    EXPECT_THAT(pc.SystemLog(),
+                Contains("took off, to put back: ip -4 address add 192.168.1.100/24 brd "
+                         "192.168.1.255 dev eth1 noprefixroute valid_lft 3600 "
+                         "preferred_lft 3600"));
+    EXPECT_THAT(pc.SystemLog(),
+                Contains("put back: ip -4 route add default via 192.168.1.1 dev eth1 proto "
+                         "dhcp scope global metric 100"));
 }
 
 // A link that is down is brought up for its attempt and set down after it; without carrier
 // the ARP step fails once the link has been up 3 s, without asking.
 TEST_F(HelperSessionTest, BringsADownLinkUpForItsAttemptOnly) {
-    kernel.AddLink({5, "eth2", "eth2", {}, MIB_IF_TYPE_ETHERNET});
-    kernel.ClearLog();
+    pc.Add("link 5 eth2 down");
+    pc.kernel.ClearLog();
     ASSERT_EQ(Do(Ask(Op::AddAddress, 5, "192.168.1.141", "255.255.255.0")).error, NO_ERROR);
     const std::uint64_t start = clock.GetTickCount64();
     EXPECT_EQ(Do(Ask(Op::Arp, 0, "192.168.1.1", "192.168.1.141")).error, ERROR_BAD_NET_NAME);
     EXPECT_GE(clock.GetTickCount64() - start, 2900u);
-    EXPECT_TRUE(session->RestoreAll());
+    EXPECT_TRUE(pc.Session().RestoreAll());
     EXPECT_THAT(
-        kernel.Log(),
+        pc.kernel.Log(),
         ElementsAre("link 5 up = 0", "add address 192.168.1.141/24 dev 5 brd 192.168.1.255 = 0",
                     "delete address 192.168.1.141/24 dev 5 = 0", "link 5 down = 0"));
 }
@@ -219,7 +163,7 @@ TEST_F(HelperSessionTest, FillsASizedBufferWithNoStaleTable) {
     EXPECT_EQ(rows(), before - 1);
 
     EXPECT_EQ(sizing() + sizing(), 2 * ERROR_INSUFFICIENT_BUFFER);
-    kernel.PutRoute("10.8.0.0/16 dev 2 scope link");
+    pc.Add("route 10.8.0.0/16 dev 2 scope link");
     EXPECT_EQ(rows(), before);
 
     auto* adapters = reinterpret_cast<IP_ADAPTER_INFO*>(block.data());

@@ -85,24 +85,26 @@ struct UnreadableAdapters final : IpHelper {
 // eth0 (2) holds clashing and other addresses; eth1 (3) keeps 10.0.0.5/8 and carries the routes.
 class Settings : public ::testing::Test {
 protected:
-    void SetUp() override {
-        pc.kernel.AddLink(2, "eth0");
-        pc.kernel.AddLink(3, "eth1");
-        for (const char* address : {"192.168.1.100/24", "192.168.0.5/16", "192.168.2.5/22",
-                                    "192.168.6.5/23", "172.16.0.5/12"})
-            pc.kernel.PutAddress(std::string(address) + " dev 2");
-        pc.kernel.PutAddress("10.0.0.5/8 dev 3");
-        for (const char* route : {"default", "192.168.1.0/24", "192.168.1.1/32", "192.168.1.255/32",
-                                  "128.0.0.0/1", "10.1.0.0/16"})
-            pc.kernel.PutRoute(std::string(route) + " via 10.0.0.1 dev 3 metric 5");
-        before = pc.World();
-        dlg.m_bDebug = TRUE;
-    }
+    void SetUp() override { dlg.m_bDebug = TRUE; }
     void TearDown() override { DiscardSavedSettings(dlg); }
 
-    HelperPc pc;
+    HelperPc pc{R"(
+        link 2 eth0
+        link 3 eth1
+        address 192.168.1.100/24 dev 2
+        address 192.168.0.5/16 dev 2
+        address 192.168.2.5/22 dev 2
+        address 192.168.6.5/23 dev 2
+        address 172.16.0.5/12 dev 2
+        address 10.0.0.5/8 dev 3
+        route default via 10.0.0.1 dev 3 metric 5
+        route 192.168.1.0/24 via 10.0.0.1 dev 3 metric 5
+        route 192.168.1.1/32 via 10.0.0.1 dev 3 metric 5
+        route 192.168.1.255/32 via 10.0.0.1 dev 3 metric 5
+        route 128.0.0.0/1 via 10.0.0.1 dev 3 metric 5
+        route 10.1.0.0/16 via 10.0.0.1 dev 3 metric 5)"};
     RecordingWizard dlg;
-    Lines before;
+    const Lines before = pc.World();
 };
 
 TEST_F(Settings, WhatClashesGoesRecordedNewestFirstAndComesBackExactly) {
@@ -159,13 +161,14 @@ TEST_F(Settings, FailuresStopTheRemovalWithTheirBoxAndKeepWhatWasRecorded) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.failing);
         UnreadableAdapters unreadable;
-        HelperPc own;
+        HelperPc own(R"(
+            link 2 eth0
+            address 192.168.1.100/24 dev 2
+            address 10.0.0.5/8 dev 2
+            route 192.168.1.1/32 via 10.0.0.1 dev 2
+            route 192.168.1.0/25 via 10.0.0.1 dev 2
+            route 10.1.0.0/16 via 10.0.0.1 dev 2)");
         if (c.failing == kAdapterRead) SetIpHelper(&unreadable);
-        own.kernel.AddLink(2, "eth0");
-        own.kernel.PutAddress("192.168.1.100/24 dev 2");
-        own.kernel.PutAddress("10.0.0.5/8 dev 2");
-        for (const char* route : {"192.168.1.1/32", "192.168.1.0/25", "10.1.0.0/16"})
-            own.kernel.PutRoute(std::string(route) + " via 10.0.0.1 dev 2");
         HeapFailure heap(c.failing == kRecord ? sizeof(SavedAddress) : ~std::size_t{0});
         if (c.failing == kAdapters) own.kernel.Fail(KernelCall::kLinks, -ENOBUFS);
         // The front end's reads, not the helper's own: the sizing one or the block after it.
@@ -213,13 +216,15 @@ TEST(CheckResolver, AsksTheAdaptersFirstGatewayThroughThatAdapter) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.ifIndex);
-        HelperPc pc;
-        for (int link : {2, 3, 4}) pc.kernel.AddLink(link, "eth" + std::to_string(link));
-        pc.kernel.PutAddress("10.0.0.5/8 dev 2");
-        pc.kernel.PutAddress("192.168.1.100/24 dev 3");
-        pc.kernel.PutRoute("default via 10.0.0.1 dev 2 metric 1");
-        pc.kernel.PutRoute("default via 192.168.1.1 dev 3 metric 5");
-        pc.kernel.PutRoute("default via 192.168.1.2 dev 3 metric 7");
+        HelperPc pc(R"(
+            link 2 eth2
+            link 3 eth3
+            link 4 eth4
+            address 10.0.0.5/8 dev 2
+            address 192.168.1.100/24 dev 3
+            route default via 10.0.0.1 dev 2 metric 1
+            route default via 192.168.1.1 dev 3 metric 5
+            route default via 192.168.1.2 dev 3 metric 7)");
         testing::FakeDnsClient dns(c.status);
         RecordingWizard dlg;
         EXPECT_EQ(CheckResolver(dlg, c.ifIndex), c.result);

@@ -22,14 +22,11 @@ public:
     void Sleep(DWORD milliseconds) override {
         if (StopRequested()) return;
         now_ += milliseconds;
-        slept_ += milliseconds;
     }
     void Advance(std::uint64_t milliseconds) { now_ += milliseconds; }
-    std::uint64_t TotalSlept() const { return slept_.load(); }
 
 private:
     std::atomic<std::uint64_t> now_;
-    std::atomic<std::uint64_t> slept_{0};
 };
 
 }  // namespace kestrel::testing

@@ -43,11 +43,6 @@ void FakeDnsClient::SetDefaultStatus(DNS_STATUS status) {
     defaultStatus_ = status;
 }
 
-void FakeDnsClient::SetAnswer(const std::string& address) {
-    std::lock_guard<std::mutex> guard(lock_);
-    answer_ = address;
-}
-
 void FakeDnsClient::SetQueryHook(std::function<void()> hook) {
     std::lock_guard<std::mutex> guard(lock_);
     hook_ = std::move(hook);
@@ -56,11 +51,6 @@ void FakeDnsClient::SetQueryHook(std::function<void()> hook) {
 std::vector<std::string> FakeDnsClient::Calls() const {
     std::lock_guard<std::mutex> guard(lock_);
     return calls_;
-}
-
-void FakeDnsClient::ClearCalls() {
-    std::lock_guard<std::mutex> guard(lock_);
-    calls_.clear();
 }
 
 int FakeDnsClient::OutstandingResults() const {
@@ -87,7 +77,7 @@ DNS_STATUS FakeDnsClient::DnsQuery_A(const char* name, WORD type, DWORD options,
         record->pName = strdup(name ? name : "");
         record->wType = DNS_TYPE_A;
         record->wDataLength = sizeof(DNS_A_DATA);
-        record->Data.A.IpAddress = inet_addr(answer_.c_str());
+        record->Data.A.IpAddress = inet_addr("192.168.1.1");
         *results = record;
         ++outstanding_;
     }

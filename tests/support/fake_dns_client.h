@@ -24,15 +24,12 @@ public:
 
     void ScriptStatus(DNS_STATUS status);
     void SetDefaultStatus(DNS_STATUS status);
-    // The address a successful answer carries (dotted quad).
-    void SetAnswer(const std::string& address);
     // Runs on every query before its status is chosen (e.g. to move a fake clock on).
     void SetQueryHook(std::function<void()> hook);
 
     // "DnsQuery_A(router.kestrel.home, type 1, options 8, servers [192.168.1.1] via 3) = 0",
     // "DnsFree(records, 1)".
     std::vector<std::string> Calls() const;
-    void ClearCalls();
     // Record lists handed out and not yet freed.
     int OutstandingResults() const;
 
@@ -44,7 +41,6 @@ private:
     mutable std::mutex lock_;
     std::deque<DNS_STATUS> scripted_;
     DNS_STATUS defaultStatus_;
-    std::string answer_ = "192.168.1.1";
     std::function<void()> hook_;
     std::vector<std::string> calls_;
     int outstanding_ = 0;

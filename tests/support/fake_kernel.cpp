@@ -252,22 +252,6 @@ void FakeKernel::AddLink(KernelLink link) {
               [](const KernelLink& a, const KernelLink& b) { return a.index < b.index; });
 }
 
-void FakeKernel::AddLink(int index, const std::string& name) {
-    KernelLink link;
-    link.index = index;
-    link.name = name;
-    link.description = name;
-    link.mac = {0x02, 0, 0, 0, 0, static_cast<std::uint8_t>(index)};
-    link.type = MIB_IF_TYPE_ETHERNET;
-    link.up = link.carrier = true;
-    AddLink(std::move(link));
-}
-
-void FakeKernel::SetCarrier(int ifIndex, bool carrier) {
-    std::lock_guard<std::mutex> guard(lock_);
-    if (KernelLink* link = FindLink(ifIndex)) link->carrier = carrier;
-}
-
 void FakeKernel::PutAddress(const std::string& text) {
     KernelAddress address;
     ASSERT_TRUE(ParseAddress(text, address)) << text;

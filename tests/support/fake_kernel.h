@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A model of the Linux kernel's IPv4 objects for unit tests of the helper: it adds the prefix
 // route of a new address, refuses what the kernel refuses, and takes off with an address what
-// the kernel takes off with it (tests/platform/netkernel_lab_test.cpp holds it against the real
+// the kernel takes off with it (tests/lab/netkernel_lab_test.cpp holds it against the real
 // kernel). Changes are logged in order as short lines; the next call of an operation can be
 // made to fail; ARP is answered by a callback.
 //
@@ -53,8 +53,6 @@ public:
     // The world, built through the model (a new address brings its prefix route) and not logged.
     // A change the kernel would refuse fails the test.
     void AddLink(KernelLink link);
-    void AddLink(int index, const std::string& name);  // Ethernet, up, with carrier
-    void SetCarrier(int ifIndex, bool carrier);
     void PutAddress(const std::string& text);
     void PutRoute(const std::string& text);
 

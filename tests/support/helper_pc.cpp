@@ -3,34 +3,70 @@
 #include "tests/support/helper_pc.h"
 
 #include <errno.h>
+#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <sstream>
 #include <stdexcept>
 
 #include "platform/iphlpapi.h"  // SetIpHelper
 
 namespace kestrel::testing {
 
-HelperPc::HelperPc() {
+HelperPc::HelperPc(const std::string& pc) {
     char name[] = "/tmp/kestrel-pc-XXXXXX";
     if (!mkdtemp(name)) throw std::runtime_error("no temporary folder for the journal");
     folder_ = name;
-    std::string why;
-    journal_ = Journal::Open(folder_ + "/journal", why);
-    if (!journal_) throw std::runtime_error(why);
-    session_ = std::make_unique<HelperSession>(kernel, *journal_, [](const std::string&) {});
-    client_ = std::make_unique<HelperIpHelper>(*this);
-    SetIpHelper(client_.get());
+    Restart();
+    Add(pc);
 }
 
 HelperPc::~HelperPc() {
     SetIpHelper(nullptr);
-    client_.reset();
-    session_.reset();
+    std::filesystem::remove_all(folder_);  // the journal's files go when it closes
+}
+
+void HelperPc::Add(const std::string& pc) {
+    std::istringstream lines(pc);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string kind, rest;
+        words >> kind >> std::ws;
+        std::getline(words, rest);
+        if (kind == "address") {
+            kernel.PutAddress(rest);
+        } else if (kind == "route") {
+            kernel.PutRoute(rest);
+        } else if (kind == "link") {
+            KernelLink link;
+            std::string how;
+            std::istringstream(rest) >> link.index >> link.name >> how;
+            link.description = link.name;
+            link.mac = {0x02, 0, 0, 0, 0, static_cast<std::uint8_t>(link.index)};
+            link.type = how == "wireless" ? IF_TYPE_IEEE80211
+                        : how == "other"  ? MIB_IF_TYPE_OTHER
+                                          : MIB_IF_TYPE_ETHERNET;
+            link.up = link.carrier = how != "down";
+            kernel.AddLink(link);
+        } else {
+            EXPECT_TRUE(kind.empty()) << "not a line of a PC: " << line;
+        }
+    }
+}
+
+bool HelperPc::Restart() {
+    session_.reset();  // before the journal it writes to, which the next one locks again
     journal_.reset();
-    std::filesystem::remove_all(folder_);
+    std::string why;
+    journal_ = Journal::Open(folder_ + "/journal", why);
+    if (!journal_) throw std::runtime_error(why);
+    session_ = std::make_unique<HelperSession>(
+        kernel, *journal_, [this](const std::string& line) { systemLog_.push_back(line); });
+    client_ = std::make_unique<HelperIpHelper>(*this);
+    SetIpHelper(client_.get());
+    return journal_->Entries().empty() || session_->RestoreAll();
 }
 
 void HelperPc::RouterAnswersArpOn(std::vector<int> links) {

@@ -65,13 +65,6 @@ RouterProcess::~RouterProcess() {
     Stop();
 }
 
-int RouterProcess::WaitExit(std::chrono::milliseconds limit) {
-    if (pid_ <= 0) return -1;
-    const int status = Reap(pid_, limit);
-    if (status >= 0) pid_ = -1;
-    return status;
-}
-
 void RouterProcess::Stop() {
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);

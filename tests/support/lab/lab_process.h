@@ -29,9 +29,6 @@ public:
     RouterProcess(const RouterProcess&) = delete;
     RouterProcess& operator=(const RouterProcess&) = delete;
 
-    bool Running() const { return pid_ > 0; }
-    // Its exit status once it ended by itself within `limit`, else -1.
-    int WaitExit(std::chrono::milliseconds limit);
     void Stop();
 
 private:
@@ -65,7 +62,6 @@ public:
               const std::string& tag = "sim");
     std::vector<SimEvent> Events() const;
     std::vector<SimEvent> Tftp(long op) const;  // tftp events with this opcode
-    int WaitExit(std::chrono::milliseconds limit) { return process_.WaitExit(limit); }
 
 private:
     std::string log_;
