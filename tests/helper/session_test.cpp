@@ -140,12 +140,13 @@ TEST_F(HelperSessionTest, AllowsWhatARecoveryDoesAndRefusesTheRest) {
         {"ARP for the router", Ask(Op::Arp, 0, "192.168.1.1", temporary), NO_ERROR},
         {"ARP for another", Ask(Op::Arp, 0, "192.168.1.2", temporary), denied},
         {"ARP from another", Ask(Op::Arp, 0, "192.168.1.1", "192.168.1.100"), denied},
-        {"a clashing address", Ask(Op::DeleteAddress, 1), NO_ERROR},
+        {"a clashing address", Ask(Op::DeleteAddress, 3), NO_ERROR},
+        {"a /16 that holds the router", Ask(Op::DeleteAddress, 1), denied},
         {"an address beside", Ask(Op::DeleteAddress, 2), denied},
         {"a clashing route", route(Op::DeleteRoute, "192.168.1.0", 2), NO_ERROR},
         {"a route beside", route(Op::DeleteRoute, "10.9.0.0", 3), denied},
         {"the default route", route(Op::DeleteRoute, "0.0.0.0", 3), denied},
-        {"an address taken off", Ask(Op::AddAddress, 2, "192.168.0.5", "255.255.0.0"), NO_ERROR},
+        {"an address taken off", Ask(Op::AddAddress, 3, "192.168.1.100", mask), NO_ERROR},
         {"a route taken off", route(Op::CreateRoute, "192.168.1.0", 2), NO_ERROR},
         {"a route never taken off", unknown, denied},
     };
@@ -224,9 +225,9 @@ TEST_F(HelperSessionTest, FillsASizedBufferWithNoStaleTable) {
 
     auto* adapters = reinterpret_cast<IP_ADAPTER_INFO*>(block.data());
     EXPECT_EQ(GetAdaptersInfo(nullptr, &none), ERROR_BUFFER_OVERFLOW);
-    ASSERT_EQ(DeleteIPAddress(1), NO_ERROR);  // 192.168.0.5/16, the first address listed
+    ASSERT_EQ(DeleteIPAddress(3), NO_ERROR);  // 192.168.1.100/24, eth1's only address
     ASSERT_EQ(GetAdaptersInfo(adapters, &size), NO_ERROR);
-    EXPECT_STRNE(adapters->IpAddressList.IpAddress.String, "192.168.0.5");
+    EXPECT_STRNE(adapters->Next->IpAddressList.IpAddress.String, "192.168.1.100");
 }
 
 }  // namespace
