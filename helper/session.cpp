@@ -189,8 +189,11 @@ HelperReply HelperSession::Handle(const HelperRequest& request, int abortFd) {
             reply = Arp(request, abortFd);
             break;
         case HelperOp::End:
-            if (!RestoreAll())
-                reply = Failed(ERROR_GEN_FAILURE, "not everything could be put back");
+            if (const std::vector<std::string> left = RestoreAll(); !left.empty()) {
+                std::string message = "not everything could be put back:";
+                for (const std::string& line : left) message += "\n" + line;
+                reply = Failed(ERROR_GEN_FAILURE, std::move(message));
+            }
             break;
     }
     reply.id = request.id;
@@ -346,6 +349,10 @@ HelperReply HelperSession::AddAddress(const HelperRequest& request) {
     for (const KernelAddress& other : present)
         if (other.local == kTemporary && other.ifIndex != link->index)
             return Refused("192.168.1.141 is on another link already");
+
+    // Setting the link down again after the attempt would flush its IPv6 addresses for good.
+    if (!link->up && kernel_.IPv6Addresses(link->index) != 0)
+        return Refused("the link is down and holds IPv6 addresses that setting it down would lose");
 
     if (!link->up) {
         // Brought up for this attempt only, and set down again after it.
@@ -630,8 +637,8 @@ bool HelperSession::UndoRemovedAddress(const JournalEntry& entry) {
     bool back = true;
     KernelAddress address;
     if (!SameLink(entry)) {
-        log_("not put back, the link " + entry.linkName +
-             " is gone: " + AddressCommand("add", entry.address, entry.linkName));
+        notBack_.push_back(AddressCommand("add", entry.address, entry.linkName));
+        log_("not put back, the link " + entry.linkName + " is gone: " + notBack_.back());
     } else if (!Aged(entry, address)) {
         log_("not put back, its lifetime ran out: " +
              AddressCommand("add", entry.address, entry.linkName));
@@ -655,8 +662,8 @@ bool HelperSession::UndoRemovedAddress(const JournalEntry& entry) {
 bool HelperSession::UndoRemovedRoute(const JournalEntry& entry) {
     const std::vector<std::uint64_t> done{entry.seq};
     if (!SameLink(entry)) {
-        log_("not put back, the link " + entry.linkName +
-             " is gone: " + RouteCommand("add", entry.route, entry.linkName));
+        notBack_.push_back(RouteCommand("add", entry.route, entry.linkName));
+        log_("not put back, the link " + entry.linkName + " is gone: " + notBack_.back());
         journal_.Remove(done);
         return true;
     }
@@ -673,11 +680,17 @@ bool HelperSession::UndoRemovedRoute(const JournalEntry& entry) {
 }
 
 bool HelperSession::UndoAddedAddress(const JournalEntry& entry) {
-    KernelAddress address;
     const AddressKey key{entry.address.ifIndex, entry.address.local, entry.address.prefix};
-    if (SameLink(entry) && FindAddress(key, address) &&
-        RemoveAddress(address, entry, true) != NO_ERROR)
-        return false;
+    if (SameLink(entry)) {
+        std::vector<KernelAddress> addresses;
+        // Unreadable is not gone: the entry stays for the next pass.
+        if (!kernel_.Addresses(addresses)) return false;
+        const auto found = std::find_if(addresses.begin(), addresses.end(), [&](const auto& a) {
+            return AddressKey{a.ifIndex, a.local, a.prefix} == key;
+        });
+        if (found != addresses.end() && RemoveAddress(*found, entry, true) != NO_ERROR)
+            return false;
+    }
     journal_.Remove({entry.seq});
     // A link brought up for this attempt goes down with its address.
     for (const JournalEntry& other : journal_.Entries())
@@ -697,7 +710,7 @@ bool HelperSession::UndoLinkUp(const JournalEntry& entry) {
     return true;
 }
 
-bool HelperSession::RestoreAll() {
+std::vector<std::string> HelperSession::RestoreAll() {
     // Pass by pass: the temporary address and the links brought up go; the PC's addresses come
     // back oldest first, so that primaries stay primary, each with the routes the kernel
     // dropped with it; then its other routes, those without a gateway first. What failed stays
@@ -735,7 +748,25 @@ bool HelperSession::RestoreAll() {
             }
         }
     }
-    return journal_.Entries().empty();
+    std::vector<std::string> left = std::move(notBack_);
+    notBack_.clear();
+    for (const JournalEntry& entry : journal_.Entries()) {
+        switch (entry.kind) {
+            case Kind::RemovedAddress:
+                left.push_back(AddressCommand("add", entry.address, entry.linkName));
+                break;
+            case Kind::RemovedRoute:
+                left.push_back(RouteCommand("add", entry.route, entry.linkName));
+                break;
+            case Kind::AddedAddress:
+                left.push_back(AddressCommand("del", entry.address, entry.linkName));
+                break;
+            case Kind::LinkUp:
+                left.push_back("ip link set dev " + entry.linkName + " down");
+                break;
+        }
+    }
+    return left;
 }
 
 }  // namespace kestrel

@@ -99,8 +99,18 @@ TEST_F(SessionRules, OneTemporaryAddressAtATime) {
     const auto changes = kernel.Log().size();
     EXPECT_EQ(Add("192.168.1.141", "255.255.255.0", 2), ERROR_ACCESS_DENIED);
     EXPECT_EQ(kernel.Log().size(), changes);
-    EXPECT_TRUE(session->RestoreAll());
+    EXPECT_THAT(session->RestoreAll(), IsEmpty());
     EXPECT_EQ(World(), before);
+}
+
+// A link that is down would lose its IPv6 addresses when set down again after its attempt: it
+// is not brought up.
+TEST_F(SessionRules, ADownLinkWithIPv6AddressesIsNotCycled) {
+    kernel.AddLink({6, "eth4", "eth4", {}, MIB_IF_TYPE_ETHERNET});
+    kernel.PutIPv6Address(6);
+    EXPECT_EQ(Add("192.168.1.141", "255.255.255.0", 6), ERROR_ACCESS_DENIED);
+    EXPECT_THAT(kernel.Log(), IsEmpty());
+    EXPECT_EQ(kernel.IPv6Addresses(6), 1);
 }
 
 // The route without a gateway shares its key with one through 192.168.0.254, which the kernel
@@ -110,7 +120,7 @@ TEST_F(SessionRules, ADeleteTakesExactlyTheRouteNamed) {
     EXPECT_THAT(kernel.RouteTexts(), Contains("192.168.1.0/24 via 192.168.0.254 dev 2 proto static "
                                               "metric 50"));
     EXPECT_THAT(kernel.RouteTexts(), Not(Contains("192.168.1.0/24 dev 2 scope link metric 50")));
-    EXPECT_TRUE(session->RestoreAll());
+    EXPECT_THAT(session->RestoreAll(), IsEmpty());
     EXPECT_EQ(World(), before);
 }
 
@@ -141,23 +151,27 @@ TEST_F(SessionRules, AnyOrderOfRequestsCanBeUndone) {
     for (const auto& [name, order] : orders) {
         SCOPED_TRACE(name);
         order();
-        EXPECT_TRUE(session->RestoreAll());
+        EXPECT_THAT(session->RestoreAll(), IsEmpty());
         EXPECT_EQ(World(), before);
         EXPECT_THAT(journal->Entries(), IsEmpty());
     }
 }
 
 // A put-back that fails stays journaled and is tried again once the rest is back; one that
-// keeps failing is still there at the end, and the restore ends.
+// keeps failing is still there at the end, the restore ends and names what is left.
 TEST_F(SessionRules, ARestoreForgetsNothingAndEnds) {
     ASSERT_EQ(Delete("192.168.1.100"), NO_ERROR);
     kernel.Fail(testing::KernelCall::kAddAddress, -ENOMEM);
-    EXPECT_TRUE(session->RestoreAll());
+    EXPECT_THAT(session->RestoreAll(), IsEmpty());
     EXPECT_EQ(World(), before);
 
     ASSERT_EQ(Delete("192.168.1.100"), NO_ERROR);
     for (int i = 0; i < 10; ++i) kernel.Fail(testing::KernelCall::kAddAddress, -ENOMEM);
-    EXPECT_FALSE(session->RestoreAll());
+    EXPECT_THAT(session->RestoreAll(),
+                UnorderedElementsAre(HasSubstr("address add 192.168.1.100/24"),
+                                     HasSubstr("route add 192.168.1.0/24 dev eth1"),
+                                     HasSubstr("route add default via 192.168.1.1"),
+                                     HasSubstr("route add 10.9.0.0/16 via 192.168.1.254")));
     EXPECT_THAT(journal->Entries(),
                 Contains(Field(&JournalEntry::kind, JournalEntry::Kind::RemovedAddress)));
 }
@@ -172,7 +186,7 @@ TEST_F(SessionRules, ThePCsAddressesComeBackFirstAndInOrder) {
     ASSERT_EQ(Add("192.168.1.141", "255.255.255.0", 3), NO_ERROR);
     kernel.PutAddress("192.168.1.50/24 dev 3");
     ASSERT_EQ(Delete("192.168.1.141"), NO_ERROR);
-    EXPECT_TRUE(session->RestoreAll());
+    EXPECT_THAT(session->RestoreAll(), IsEmpty());
     Lines expected = ordered;
     expected.push_back("192.168.1.50/24 dev 3 secondary label eth1");
     EXPECT_EQ(kernel.AddressTexts(), expected);

@@ -156,7 +156,7 @@ TEST_F(HelperSessionTest, AllowsWhatARecoveryDoesAndRefusesTheRest) {
         EXPECT_EQ(reply.error, error) << name << ": " << reply.message;
         EXPECT_TRUE(error != denied || kernel.Log().size() == before) << name;
     }
-    EXPECT_TRUE(session->RestoreAll());
+    EXPECT_THAT(session->RestoreAll(), IsEmpty());
     EXPECT_THAT(kernel.RouteTexts(), Contains("172.16.0.0/12 dev 6 scope link"));
 }
 
@@ -174,7 +174,7 @@ TEST_F(HelperSessionTest, PutsBackExactlyWhateverWayTheRecoveryEnds) {
         if (end[0] == 'r') RestoreNetworkSettings(dlg);
         DiscardSavedSettings(dlg);
         if (end[0] == 'n') Start();
-        EXPECT_TRUE(end[0] == 'r' || session->RestoreAll());
+        EXPECT_TRUE(end[0] == 'r' || session->RestoreAll().empty());
         EXPECT_EQ(World(), before) << end;
         EXPECT_THAT(journal->Entries(), IsEmpty());
     }
@@ -194,7 +194,7 @@ TEST_F(HelperSessionTest, BringsADownLinkUpForItsAttemptOnly) {
     const std::uint64_t start = clock.GetTickCount64();
     EXPECT_EQ(Do(Ask(Op::Arp, 0, "192.168.1.1", "192.168.1.141")).error, ERROR_BAD_NET_NAME);
     EXPECT_GE(clock.GetTickCount64() - start, 2900u);
-    EXPECT_TRUE(session->RestoreAll());
+    EXPECT_THAT(session->RestoreAll(), IsEmpty());
     EXPECT_THAT(
         kernel.Log(),
         ElementsAre("link 5 up = 0", "add address 192.168.1.141/24 dev 5 brd 192.168.1.255 = 0",
