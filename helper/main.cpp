@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
     if (!journal->Entries().empty()) {
         Log("journal replay: putting back " + std::to_string(journal->Entries().size()) +
             " changes that a recovery which ended abruptly left in " + journal->Path());
-        restored = session.RestoreAll();
+        restored = session.RestoreAll().empty();
     }
     if (option == "--restore") return restored ? 0 : 1;
     return Serve(session, quitFd);

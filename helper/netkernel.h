@@ -116,6 +116,9 @@ public:
     virtual int DeleteRoute(const KernelRoute& route) = 0;
     // Down takes every route through the link; up brings back only its prefix routes.
     virtual int SetLinkUp(int ifIndex, bool up) = 0;
+    // How many IPv6 addresses link `ifIndex` holds, or a negative errno. Setting a link down
+    // flushes them (keep_addr_on_down is off by default), and this helper cannot put them back.
+    virtual int IPv6Addresses(int ifIndex) = 0;
 
     // One ARP question for `target` from `source` out of link `ifIndex`, sent again every
     // second, waiting up to `waitMs` for `target` itself to answer. 0 with its hardware

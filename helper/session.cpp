@@ -22,6 +22,8 @@ using Kind = JournalEntry::Kind;
 constexpr std::uint64_t kCarrierWaitMs = 3000;  // a link without carrier by then has no router
 constexpr int kArpWaitMs = 3000;
 constexpr DWORD ERROR_CANCELLED = 1223;
+// A restore tries what failed again this many times in all, then reports what is left.
+constexpr int kRestorePasses = 3;
 
 IPMask MaskOf(int prefix) {
     return prefix <= 0 ? 0 : htonl(~std::uint32_t{0} << (32 - prefix));
@@ -110,7 +112,22 @@ MIB_IPFORWARDROW RowOf(const KernelRoute& route) {
 
 bool SameRoute(const KernelRoute& a, const KernelRoute& b) {
     return a.table == b.table && a.dst == b.dst && a.prefix == b.prefix && a.tos == b.tos &&
-           a.priority == b.priority && a.type == b.type && a.gateway == b.gateway && a.oif == b.oif;
+           a.priority == b.priority && a.type == b.type && a.gateway == b.gateway &&
+           a.oif == b.oif && a.protocol == b.protocol && a.scope == b.scope &&
+           a.prefsrc == b.prefsrc && a.onlink == b.onlink && a.nexthops == b.nexthops;
+}
+
+// Whether a delete that names `named` may take `other` instead: the kernel takes a field the
+// named route lacks (no gateway, no source, metric 0) as matching any, and an older kernel
+// layer matched any scope.
+bool DeleteMayTake(const KernelRoute& named, const KernelRoute& other) {
+    return !SameRoute(named, other) && named.table == other.table && named.dst == other.dst &&
+           named.prefix == other.prefix && named.tos == other.tos && named.type == other.type &&
+           (!named.priority || named.priority == other.priority) &&
+           (!named.protocol || named.protocol == other.protocol) &&
+           (!named.prefsrc || named.prefsrc == other.prefsrc) &&
+           (!named.gateway || named.gateway == other.gateway) &&
+           (!named.oif || named.oif == other.oif);
 }
 
 bool SameRow(const MIB_IPFORWARDROW& a, const MIB_IPFORWARDROW& b) {
@@ -172,8 +189,11 @@ HelperReply HelperSession::Handle(const HelperRequest& request, int abortFd) {
             reply = Arp(request, abortFd);
             break;
         case HelperOp::End:
-            if (!RestoreAll())
-                reply = Failed(ERROR_GEN_FAILURE, "not everything could be put back");
+            if (const std::vector<std::string> left = RestoreAll(); !left.empty()) {
+                std::string message = "not everything could be put back:";
+                for (const std::string& line : left) message += "\n" + line;
+                reply = Failed(ERROR_GEN_FAILURE, std::move(message));
+            }
             break;
     }
     reply.id = request.id;
@@ -322,6 +342,18 @@ HelperReply HelperSession::AddAddress(const HelperRequest& request) {
     if (!link || link->type != MIB_IF_TYPE_ETHERNET)
         return Refused("192.168.1.141/24 goes on an Ethernet link only");
 
+    // One link at a time: with two, the router's answers could leave by the other one.
+    std::vector<KernelAddress> present;
+    if (!kernel_.Addresses(present))
+        return Failed(ERROR_GEN_FAILURE, "the kernel's addresses cannot be read");
+    for (const KernelAddress& other : present)
+        if (other.local == kTemporary && other.ifIndex != link->index)
+            return Refused("192.168.1.141 is on another link already");
+
+    // Setting the link down again after the attempt would flush its IPv6 addresses for good.
+    if (!link->up && kernel_.IPv6Addresses(link->index) != 0)
+        return Refused("the link is down and holds IPv6 addresses that setting it down would lose");
+
     if (!link->up) {
         // Brought up for this attempt only, and set down again after it.
         if (!journal_.Append({EntryFor(Kind::LinkUp, link->index)}))
@@ -401,9 +433,10 @@ DWORD HelperSession::RemoveAddress(const KernelAddress& address, JournalEntry en
     const IPMask mask = MaskOf(address.prefix);
     auto inSubnet = [&](IPAddr value) { return (value & mask) == (address.local & mask); };
     for (const KernelAddress& other : addressesBefore) {
+        // The temporary address is never one of the PC's: it is not to come back.
         if (other.ifIndex != address.ifIndex || other.local == address.local ||
             !(other.flags & IFA_F_SECONDARY) || (address.flags & IFA_F_SECONDARY) ||
-            !inSubnet(other.local))
+            !inSubnet(other.local) || other.local == kTemporary)
             continue;
         JournalEntry atRisk = EntryFor(Kind::RemovedAddress, other.ifIndex);
         atRisk.address = other;
@@ -412,10 +445,9 @@ DWORD HelperSession::RemoveAddress(const KernelAddress& address, JournalEntry en
     }
     for (const KernelRoute& route : routesBefore) {
         if (route.oif != address.ifIndex && route.prefsrc != address.local) continue;
-        // The temporary address's own routes go with it for good.
-        if (keepRoutes &&
-            (route.prefsrc == address.local || (route.gateway && inSubnet(route.gateway))))
-            continue;
+        // The temporary address's own routes go with it for good: those with it as source. A
+        // route through a gateway in its subnet may be one of the PC's that was put back.
+        if (keepRoutes && route.prefsrc == address.local) continue;
         JournalEntry atRisk = EntryFor(Kind::RemovedRoute, route.oif);
         atRisk.route = route;
         atRisk.droppedWith = owner;
@@ -456,6 +488,12 @@ DWORD HelperSession::RemoveAddress(const KernelAddress& address, JournalEntry en
         else
             dropped.push_back(candidate);
     }
+    // The temporary address taken along with a primary is gone: its undo is done.
+    if (std::none_of(addressesAfter.begin(), addressesAfter.end(),
+                     [](const KernelAddress& other) { return other.local == kTemporary; }))
+        for (const JournalEntry& added : journal_.Entries())
+            if (added.kind == Kind::AddedAddress && added.seq != entry.seq)
+                stayed.push_back(added.seq);
     journal_.Remove(stayed);
     if (!keepRoutes) {
         for (const JournalEntry& gone : dropped)
@@ -465,9 +503,9 @@ DWORD HelperSession::RemoveAddress(const KernelAddress& address, JournalEntry en
                       : AddressCommand("add", gone.address, gone.linkName)));
         return NO_ERROR;
     }
-    // The temporary address must not take anything of the PC's with it.
-    for (const JournalEntry& gone : dropped)
-        if (gone.kind == Kind::RemovedAddress) UndoRemovedAddress(gone);
+    // The temporary address must not take anything of the PC's with it. An address that went
+    // with it came after it, so it is no primary of the PC's: it comes back in the restore,
+    // after the PC's own addresses.
     std::erase_if(dropped,
                   [](const JournalEntry& gone) { return gone.kind != Kind::RemovedRoute; });
     GatewaysLast(dropped);
@@ -491,21 +529,60 @@ HelperReply HelperSession::CreateRoute(const HelperRequest& request) {
 }
 
 HelperReply HelperSession::DeleteRoute(const HelperRequest& request) {
-    if (!ClashesWithRouter(request.row.dwForwardDest, request.row.dwForwardMask))
+    if (!ClashesWithRouter(request.row))
         return Refused("only a route into the router's factory subnet may be deleted");
-    KernelRoute route;
-    if (!FindRoute(request.row, route)) return Failed(ERROR_NOT_FOUND, "no such route");
+    std::vector<KernelRoute> routes;
+    if (!kernel_.Routes(routes)) return Failed(ERROR_GEN_FAILURE, "the route table cannot be read");
+    const auto named = std::find_if(routes.begin(), routes.end(), [&](const KernelRoute& route) {
+        return SameRow(RowOf(route), request.row);
+    });
+    if (named == routes.end()) return Failed(ERROR_NOT_FOUND, "no such route");
+    const KernelRoute route = *named;
+    // What the kernel may take in its place is journaled with it; one taken instead goes back at
+    // the end of its key's list, so that the next try reaches the one named.
     ReadLink(route.oif);
     JournalEntry entry = EntryFor(Kind::RemovedRoute, route.oif);
     entry.route = route;
     const std::string linkName = entry.linkName;
-    if (!journal_.Append({entry}))
-        return Failed(ERROR_GEN_FAILURE, "the journal cannot be written");
-    const int result = kernel_.DeleteRoute(route);
-    if (result != 0) {
-        journal_.Remove({journal_.Entries().back().seq});
-        return Failed(ErrorOf(result), "the route cannot be deleted");
+    std::vector<JournalEntry> batch{entry};
+    for (const KernelRoute& other : routes) {
+        if (!DeleteMayTake(route, other)) continue;
+        ReadLink(other.oif);
+        JournalEntry alike = EntryFor(Kind::RemovedRoute, other.oif);
+        alike.route = other;
+        batch.push_back(std::move(alike));
     }
+    std::vector<std::uint64_t> seqs;
+    if (!journal_.Append(batch, &seqs))
+        return Failed(ERROR_GEN_FAILURE, "the journal cannot be written");
+
+    auto present = [](const std::vector<KernelRoute>& table, const KernelRoute& wanted) {
+        return std::any_of(table.begin(), table.end(),
+                           [&](const KernelRoute& each) { return SameRoute(each, wanted); });
+    };
+    int result = 0;
+    bool gone = false;
+    std::vector<std::uint64_t> settled(seqs.begin() + 1, seqs.end());  // the others, in place
+    for (std::size_t attempt = 0; attempt < batch.size() && !gone; ++attempt) {
+        result = kernel_.DeleteRoute(route);
+        if (result != 0) break;
+        std::vector<KernelRoute> after;
+        // Unreadable: the journal keeps all that was at risk, which a restore puts back.
+        if (!kernel_.Routes(after)) {
+            settled.clear();
+            gone = true;
+            break;
+        }
+        gone = !present(after, route);
+        settled.clear();
+        for (std::size_t i = 1; i < batch.size(); ++i)
+            if (present(after, batch[i].route) || kernel_.AddRoute(batch[i].route) == 0)
+                settled.push_back(seqs[i]);
+    }
+    if (!gone) settled.push_back(seqs.front());
+    journal_.Remove(settled);
+    if (result != 0) return Failed(ErrorOf(result), "the route cannot be deleted");
+    if (!gone) return Failed(ERROR_GEN_FAILURE, "the route named could not be deleted alone");
     log_("took off, to put back: " + RouteCommand("add", route, linkName));
     return {};
 }
@@ -560,27 +637,22 @@ bool HelperSession::UndoRemovedAddress(const JournalEntry& entry) {
     bool back = true;
     KernelAddress address;
     if (!SameLink(entry)) {
-        log_("not put back, the link " + entry.linkName +
-             " is gone: " + AddressCommand("add", entry.address, entry.linkName));
+        notBack_.push_back(AddressCommand("add", entry.address, entry.linkName));
+        log_("not put back, the link " + entry.linkName + " is gone: " + notBack_.back());
     } else if (!Aged(entry, address)) {
         log_("not put back, its lifetime ran out: " +
              AddressCommand("add", entry.address, entry.linkName));
     } else if (const int result = kernel_.AddAddress(address); result != 0 && result != -EEXIST) {
         log_("could not put back (" + std::string(std::strerror(-result)) +
              "): " + AddressCommand("add", address, entry.linkName));
-        back = false;
+        // Kept, with what went with it, for the next pass or the next helper.
+        return false;
     } else {
         log_("put back: " + AddressCommand("add", address, entry.linkName));
     }
     journal_.Remove({entry.seq});
     bool all = back;
-    for (const JournalEntry& secondary : secondaries) {
-        if (!back) {
-            journal_.Remove({secondary.seq});
-            continue;
-        }
-        all = UndoRemovedAddress(secondary) && all;
-    }
+    for (const JournalEntry& secondary : secondaries) all = UndoRemovedAddress(secondary) && all;
     // Without its address a route has nowhere to go: the log keeps it for the administrator.
     GatewaysLast(routes);
     for (const JournalEntry& route : routes) all = UndoRemovedRoute(route) && all;
@@ -590,28 +662,35 @@ bool HelperSession::UndoRemovedAddress(const JournalEntry& entry) {
 bool HelperSession::UndoRemovedRoute(const JournalEntry& entry) {
     const std::vector<std::uint64_t> done{entry.seq};
     if (!SameLink(entry)) {
-        log_("not put back, the link " + entry.linkName +
-             " is gone: " + RouteCommand("add", entry.route, entry.linkName));
+        notBack_.push_back(RouteCommand("add", entry.route, entry.linkName));
+        log_("not put back, the link " + entry.linkName + " is gone: " + notBack_.back());
         journal_.Remove(done);
         return true;
     }
     const int result = kernel_.AddRoute(entry.route);
     const std::string command = RouteCommand("add", entry.route, entry.linkName);
-    journal_.Remove(done);
+    // Kept until the route is really back: its gateway's address may come back later.
     if (result != 0 && result != -EEXIST) {
         log_("could not put back (" + std::string(std::strerror(-result)) + "): " + command);
         return false;
     }
+    journal_.Remove(done);
     log_("put back: " + command);
     return true;
 }
 
 bool HelperSession::UndoAddedAddress(const JournalEntry& entry) {
-    KernelAddress address;
     const AddressKey key{entry.address.ifIndex, entry.address.local, entry.address.prefix};
-    if (SameLink(entry) && FindAddress(key, address) &&
-        RemoveAddress(address, entry, true) != NO_ERROR)
-        return false;
+    if (SameLink(entry)) {
+        std::vector<KernelAddress> addresses;
+        // Unreadable is not gone: the entry stays for the next pass.
+        if (!kernel_.Addresses(addresses)) return false;
+        const auto found = std::find_if(addresses.begin(), addresses.end(), [&](const auto& a) {
+            return AddressKey{a.ifIndex, a.local, a.prefix} == key;
+        });
+        if (found != addresses.end() && RemoveAddress(*found, entry, true) != NO_ERROR)
+            return false;
+    }
     journal_.Remove({entry.seq});
     // A link brought up for this attempt goes down with its address.
     for (const JournalEntry& other : journal_.Entries())
@@ -624,40 +703,70 @@ bool HelperSession::UndoAddedAddress(const JournalEntry& entry) {
 
 bool HelperSession::UndoLinkUp(const JournalEntry& entry) {
     const int result = SameLink(entry) ? kernel_.SetLinkUp(entry.ifIndex, false) : 0;
+    if (result != 0) return false;
     journal_.Remove({entry.seq});
     linkUpAt_.erase(entry.ifIndex);
-    if (result != 0) return false;
     log_("set down again: ip link set dev " + entry.linkName + " down");
     return true;
 }
 
-bool HelperSession::RestoreAll() {
-    // Newest first, in the order that makes each step possible: the temporary address and the
-    // links go, then the PC's addresses come back with their routes, then its other routes.
-    auto newest = [this](Kind kind) -> const JournalEntry* {
-        const auto& entries = journal_.Entries();
+std::vector<std::string> HelperSession::RestoreAll() {
+    // Pass by pass: the temporary address and the links brought up go; the PC's addresses come
+    // back oldest first, so that primaries stay primary, each with the routes the kernel
+    // dropped with it; then its other routes, those without a gateway first. What failed stays
+    // journaled and is tried again once the rest is back.
+    for (int pass = 0; pass < kRestorePasses && !journal_.Entries().empty(); ++pass) {
+        const std::vector<JournalEntry> entries = journal_.Entries();
+        std::vector<JournalEntry> order;
+        for (Kind kind : {Kind::AddedAddress, Kind::LinkUp})
+            for (auto it = entries.rbegin(); it != entries.rend(); ++it)
+                if (it->kind == kind) order.push_back(*it);
+        for (const JournalEntry& entry : entries)
+            if (entry.kind == Kind::RemovedAddress) order.push_back(entry);
+        std::vector<JournalEntry> routes;
         for (auto it = entries.rbegin(); it != entries.rend(); ++it)
-            if (it->kind == kind && (kind != Kind::RemovedRoute || !journal_.Find(it->droppedWith)))
-                return &*it;
-        return nullptr;
-    };
-    bool all = true;
-    for (Kind kind : {Kind::AddedAddress, Kind::LinkUp, Kind::RemovedAddress}) {
-        while (const JournalEntry* entry = newest(kind)) {
-            const JournalEntry copy = *entry;
-            if (kind == Kind::AddedAddress) all = UndoAddedAddress(copy) && all;
-            if (kind == Kind::LinkUp) all = UndoLinkUp(copy) && all;
-            if (kind == Kind::RemovedAddress) all = UndoRemovedAddress(copy) && all;
-            // An undo that fails still takes its entry: the log tells what is left to do.
-            if (journal_.Find(copy.seq)) journal_.Remove({copy.seq});
+            if (it->kind == Kind::RemovedRoute) routes.push_back(*it);
+        GatewaysLast(routes);
+        order.insert(order.end(), routes.begin(), routes.end());
+        for (const JournalEntry& entry : order) {
+            // Done already along with another, or one that waits for its address.
+            if (!journal_.Find(entry.seq)) continue;
+            if (entry.kind == Kind::RemovedRoute && journal_.Find(entry.droppedWith)) continue;
+            switch (entry.kind) {
+                case Kind::AddedAddress:
+                    UndoAddedAddress(entry);
+                    break;
+                case Kind::LinkUp:
+                    UndoLinkUp(entry);
+                    break;
+                case Kind::RemovedAddress:
+                    UndoRemovedAddress(entry);
+                    break;
+                case Kind::RemovedRoute:
+                    UndoRemovedRoute(entry);
+                    break;
+            }
         }
     }
-    std::vector<JournalEntry> routes;
-    for (auto it = journal_.Entries().rbegin(); it != journal_.Entries().rend(); ++it)
-        if (it->kind == Kind::RemovedRoute) routes.push_back(*it);
-    GatewaysLast(routes);
-    for (const JournalEntry& route : routes) all = UndoRemovedRoute(route) && all;
-    return all && journal_.Entries().empty();
+    std::vector<std::string> left = std::move(notBack_);
+    notBack_.clear();
+    for (const JournalEntry& entry : journal_.Entries()) {
+        switch (entry.kind) {
+            case Kind::RemovedAddress:
+                left.push_back(AddressCommand("add", entry.address, entry.linkName));
+                break;
+            case Kind::RemovedRoute:
+                left.push_back(RouteCommand("add", entry.route, entry.linkName));
+                break;
+            case Kind::AddedAddress:
+                left.push_back(AddressCommand("del", entry.address, entry.linkName));
+                break;
+            case Kind::LinkUp:
+                left.push_back("ip link set dev " + entry.linkName + " down");
+                break;
+        }
+    }
+    return left;
 }
 
 }  // namespace kestrel

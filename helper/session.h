@@ -30,9 +30,11 @@ public:
     HelperReply Handle(const HelperRequest& request, int abortFd = -1);
 
     // Undoes every journaled change: the temporary address and the links brought up go, the
-    // PC's addresses come back with the routes the kernel dropped with them, then its other
-    // routes, those without a gateway first. True when nothing is left in the journal.
-    bool RestoreAll();
+    // PC's addresses come back in their order with the routes the kernel dropped with them, then
+    // its other routes, those without a gateway first; what failed is tried again, a bounded
+    // number of times. What could not be put back, as `ip` commands; empty when all is back.
+    // Entries whose undo failed stay in the journal.
+    std::vector<std::string> RestoreAll();
 
 private:
     using AddressKey = std::tuple<int, IPAddr, int>;  // link, address, prefix
@@ -71,6 +73,7 @@ private:
     std::vector<KernelLink> links_;  // as last read
     std::map<AddressKey, DWORD> contexts_;
     std::map<int, std::uint64_t> linkUpAt_;  // links this helper brought up, when (ms)
+    std::vector<std::string> notBack_;       // forgotten in this restore: their link is gone
 };
 
 }  // namespace kestrel

@@ -52,7 +52,7 @@ void RemoveConflictingSettings(WizardContext& dlg) {
 
     for (DWORD i = 0; i < table->dwNumEntries; ++i) {
         const MIB_IPFORWARDROW& row = table->table[i];
-        if (!ClashesWithRouter(row.dwForwardDest, row.dwForwardMask)) continue;
+        if (!ClashesWithRouter(row)) continue;
         if (dlg.m_bDebug) {
             in_addr value{};
             std::string text = "Delete Route: ";

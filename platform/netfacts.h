@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/iphlpapi.h"
 #include "platform/wintypes.h"
 
 namespace kestrel {
@@ -38,10 +39,29 @@ constexpr IPAddr DottedValue(const char* text) {
 inline constexpr IPAddr kRouter = DottedValue(kRouterAddress);
 inline constexpr IPAddr kTemporary = DottedValue(kTemporaryAddress);
 
-// The clash rule: the network of `value` and `mask` (network byte order) holds the router's
-// factory address, so the setting must come off while an adapter is tried.
-constexpr bool ClashesWithRouter(IPAddr value, IPMask mask) {
-    return value != 0 && (mask & kRouter) == (mask & value);
+// The clash rule. The temporary address's own /24 route wins over every shorter prefix by
+// longest match, so only what can steer packets for the router's factory address away from the
+// adapter being tried must come off while it is tried. The default route, supernets (a VPN's
+// 0.0.0.0/1 and 128.0.0.0/1), blackhole, unreachable and prohibit routes (kill switches) and
+// routes of other tables stay: taking them off cannot help and can harm.
+constexpr bool ClashesWithRouter(IPAddr value, IPMask mask, bool isAddress) {
+    const bool narrow = (mask & kRouter) == (mask & value) && std::popcount(mask) >= 24;
+    if (!isAddress) return value != 0 && narrow;
+    return value != 0 && (narrow || value == kRouter || value == kTemporary);
+}
+
+// An address, by its value and mask (network byte order).
+constexpr bool ClashesWithRouter(IPAddr address, IPMask mask) {
+    return ClashesWithRouter(address, mask, true);
+}
+
+// A route as the route table reports it: a unicast route of the main table (on Linux the
+// next-hop AS field carries the table; elsewhere it is 0).
+constexpr bool ClashesWithRouter(const MIB_IPFORWARDROW& row) {
+    const bool unicast = row.dwForwardType == MIB_IPROUTE_TYPE_DIRECT ||
+                         row.dwForwardType == MIB_IPROUTE_TYPE_INDIRECT;
+    const bool mainTable = row.dwForwardNextHopAS == 0 || row.dwForwardNextHopAS == 254;
+    return unicast && mainTable && ClashesWithRouter(row.dwForwardDest, row.dwForwardMask, false);
 }
 
 // `value` (network byte order) as dotted-quad text.

@@ -136,4 +136,20 @@ int LinuxNetKernel::DeleteAddress(const KernelAddress& address) {
     return rtnl::Send(request.get());
 }
 
+int LinuxNetKernel::IPv6Addresses(int ifIndex) {
+    ifaddrmsg request{};
+    request.ifa_family = AF_INET6;
+    std::vector<KernelBlob> messages;
+    if (!rtnl::Dump(RTM_GETADDR, &request, sizeof request, messages)) return -EIO;
+    int count = 0;
+    for (const KernelBlob& message : messages) {
+        const nlmsghdr* header = rtnl::MessageOf(message, RTM_NEWADDR, sizeof(ifaddrmsg));
+        const auto* address = header ? static_cast<const ifaddrmsg*>(NLMSG_DATA(header)) : nullptr;
+        if (address && address->ifa_family == AF_INET6 &&
+            static_cast<int>(address->ifa_index) == ifIndex)
+            ++count;
+    }
+    return count;
+}
+
 }  // namespace kestrel

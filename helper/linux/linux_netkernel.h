@@ -20,6 +20,7 @@ public:
     int AddRoute(const KernelRoute& route) override;
     int DeleteRoute(const KernelRoute& route) override;
     int SetLinkUp(int ifIndex, bool up) override;
+    int IPv6Addresses(int ifIndex) override;
     int Arp(int ifIndex, IPAddr target, IPAddr source, std::uint8_t (&mac)[6], int waitMs,
             int abortFd) override;
 };

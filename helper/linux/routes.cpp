@@ -56,7 +56,7 @@ rtnl::Message Resent(const KernelRoute& route) {
     return request;
 }
 
-// A request naming the route by its fields; `scope` RT_SCOPE_NOWHERE matches any scope.
+// A request naming the route by its fields, its scope included: RT_SCOPE_NOWHERE would match any.
 rtnl::Message Made(const KernelRoute& route, int type, int flags, std::uint8_t scope) {
     rtmsg header{};
     header.rtm_family = AF_INET;
@@ -134,7 +134,7 @@ int LinuxNetKernel::AddRoute(const KernelRoute& route) {
 }
 
 int LinuxNetKernel::DeleteRoute(const KernelRoute& route) {
-    rtnl::Message request = Made(route, RTM_DELROUTE, 0, RT_SCOPE_NOWHERE);
+    rtnl::Message request = Made(route, RTM_DELROUTE, 0, route.scope);
     return request ? rtnl::Send(request.get()) : -ENOMEM;
 }
 

@@ -83,12 +83,13 @@ TEST_F(HelperSessionTest, AllowsWhatARecoveryDoesAndRefusesTheRest) {
         {"ARP for the router", Ask(Op::Arp, 0, "192.168.1.1", temporary), NO_ERROR},
         {"ARP for another", Ask(Op::Arp, 0, "192.168.1.2", temporary), denied},
         {"ARP from another", Ask(Op::Arp, 0, "192.168.1.1", "192.168.1.100"), denied},
-        {"a clashing address", Ask(Op::DeleteAddress, 1), NO_ERROR},
+        {"a clashing address", Ask(Op::DeleteAddress, 3), NO_ERROR},
+        {"a /16 that holds the router", Ask(Op::DeleteAddress, 1), denied},
         {"an address beside", Ask(Op::DeleteAddress, 2), denied},
         {"a clashing route", route(Op::DeleteRoute, "192.168.1.0", 2), NO_ERROR},
         {"a route beside", route(Op::DeleteRoute, "10.9.0.0", 3), denied},
         {"the default route", route(Op::DeleteRoute, "0.0.0.0", 3), denied},
-        {"an address taken off", Ask(Op::AddAddress, 2, "192.168.0.5", "255.255.0.0"), NO_ERROR},
+        {"an address taken off", Ask(Op::AddAddress, 3, "192.168.1.100", mask), NO_ERROR},
         {"a route taken off", route(Op::CreateRoute, "192.168.1.0", 2), NO_ERROR},
         {"a route never taken off", unknown, denied},
     };
@@ -98,7 +99,7 @@ TEST_F(HelperSessionTest, AllowsWhatARecoveryDoesAndRefusesTheRest) {
         EXPECT_EQ(reply.error, error) << name << ": " << reply.message;
         EXPECT_TRUE(error != denied || pc.kernel.Log().size() == before) << name;
     }
-    EXPECT_TRUE(pc.Session().RestoreAll());
+    EXPECT_THAT(pc.Session().RestoreAll(), IsEmpty());
     EXPECT_THAT(pc.kernel.RouteTexts(), Contains("172.16.0.0/12 dev 6 scope link"));
 }
 
@@ -115,7 +116,8 @@ TEST_F(HelperSessionTest, PutsBackExactlyWhateverWayTheRecoveryEnds) {
         EXPECT_THAT(pc.kernel.RouteTexts(), Not(Contains(HasSubstr("192.168.1."))));
         if (end[0] == 'r') RestoreNetworkSettings(dlg);
         DiscardSavedSettings(dlg);
-        EXPECT_TRUE(end[0] == 'r' || (end[0] == 'n' ? pc.Restart() : pc.Session().RestoreAll()));
+        EXPECT_TRUE(end[0] == 'r' ||
+                    (end[0] == 'n' ? pc.Restart() : pc.Session().RestoreAll().empty()));
         EXPECT_EQ(pc.World(), before) << end;
         EXPECT_THAT(pc.CurrentJournal().Entries(), IsEmpty());
     }
@@ -137,7 +139,7 @@ TEST_F(HelperSessionTest, BringsADownLinkUpForItsAttemptOnly) {
     const std::uint64_t start = clock.GetTickCount64();
     EXPECT_EQ(Do(Ask(Op::Arp, 0, "192.168.1.1", "192.168.1.141")).error, ERROR_BAD_NET_NAME);
     EXPECT_GE(clock.GetTickCount64() - start, 2900u);
-    EXPECT_TRUE(pc.Session().RestoreAll());
+    EXPECT_THAT(pc.Session().RestoreAll(), IsEmpty());
     EXPECT_THAT(
         pc.kernel.Log(),
         ElementsAre("link 5 up = 0", "add address 192.168.1.141/24 dev 5 brd 192.168.1.255 = 0",
@@ -168,9 +170,9 @@ TEST_F(HelperSessionTest, FillsASizedBufferWithNoStaleTable) {
 
     auto* adapters = reinterpret_cast<IP_ADAPTER_INFO*>(block.data());
     EXPECT_EQ(GetAdaptersInfo(nullptr, &none), ERROR_BUFFER_OVERFLOW);
-    ASSERT_EQ(DeleteIPAddress(1), NO_ERROR);  // 192.168.0.5/16, the first address listed
+    ASSERT_EQ(DeleteIPAddress(3), NO_ERROR);  // 192.168.1.100/24, eth1's only address
     ASSERT_EQ(GetAdaptersInfo(adapters, &size), NO_ERROR);
-    EXPECT_STRNE(adapters->IpAddressList.IpAddress.String, "192.168.0.5");
+    EXPECT_STRNE(adapters->Next->IpAddressList.IpAddress.String, "192.168.1.100");
 }
 
 }  // namespace

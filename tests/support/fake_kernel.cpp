@@ -266,6 +266,16 @@ void FakeKernel::PutRoute(const std::string& text) {
     EXPECT_EQ(ResultText(Insert(route)), "0") << text;
 }
 
+void FakeKernel::PutIPv6Address(int ifIndex) {
+    std::lock_guard<std::mutex> guard(lock_);
+    ++ipv6_[ifIndex];
+}
+
+int FakeKernel::IPv6Addresses(int ifIndex) {
+    std::lock_guard<std::mutex> guard(lock_);
+    return ipv6_[ifIndex];
+}
+
 void FakeKernel::Fail(KernelCall call, int error) {
     std::lock_guard<std::mutex> guard(lock_);
     failures_[call].push_back(error);
@@ -556,7 +566,10 @@ int FakeKernel::SetLinkUp(int ifIndex, bool up) {
     if (!link) return Record(change, -ENODEV);
     if (link->up != up) {
         link->up = up;
-        if (!up) std::erase_if(routes_, [&](const KernelRoute& r) { return r.oif == ifIndex; });
+        if (!up) {
+            std::erase_if(routes_, [&](const KernelRoute& r) { return r.oif == ifIndex; });
+            ipv6_.erase(ifIndex);
+        }
         for (const KernelAddress& address : addresses_)
             if (up && address.ifIndex == ifIndex && !(address.flags & IFA_F_SECONDARY))
                 AddPrefixRoute(address);

@@ -55,6 +55,8 @@ public:
     void AddLink(KernelLink link);
     void PutAddress(const std::string& text);
     void PutRoute(const std::string& text);
+    // An IPv6 address on the link: only counted, and flushed when the link goes down.
+    void PutIPv6Address(int ifIndex);
 
     // The next call of `call` returns `error` (a negative errno; a dump returns false) and
     // changes nothing.
@@ -77,6 +79,7 @@ public:
     int AddRoute(const KernelRoute& route) override;
     int DeleteRoute(const KernelRoute& route) override;
     int SetLinkUp(int ifIndex, bool up) override;
+    int IPv6Addresses(int ifIndex) override;
     int Arp(int ifIndex, IPAddr target, IPAddr source, std::uint8_t (&mac)[6], int waitMs,
             int abortFd) override;
 
@@ -96,6 +99,7 @@ private:
     std::vector<KernelLink> links_;
     std::vector<KernelAddress> addresses_;
     std::vector<KernelRoute> routes_;
+    std::map<int, int> ipv6_;  // per link
     std::map<KernelCall, std::vector<int>> failures_;
     ArpResponder arpResponder_;
     std::vector<std::string> log_;

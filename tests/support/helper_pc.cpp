@@ -66,7 +66,7 @@ bool HelperPc::Restart() {
         kernel, *journal_, [this](const std::string& line) { systemLog_.push_back(line); });
     client_ = std::make_unique<HelperIpHelper>(*this);
     SetIpHelper(client_.get());
-    return journal_->Entries().empty() || session_->RestoreAll();
+    return journal_->Entries().empty() || session_->RestoreAll().empty();
 }
 
 void HelperPc::RouterAnswersArpOn(std::vector<int> links) {

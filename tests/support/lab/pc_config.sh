@@ -5,7 +5,7 @@
 # with ip in place of lab.sh's; eth0 keeps what lab.sh gave it. Runs from "lab.sh run" (LAB_PC
 # set), before the recovery. Root only.
 #
-#   pc_config.sh nm-lease|nm-static|networkd|secondary|other-table|onlink
+#   pc_config.sh nm-lease|nm-static|networkd|secondary|other-table|onlink|vpn
 #
 #   nm-lease     NetworkManager's DHCP lease: the address flagged noprefixroute, with
 #                lifetimes; the subnet route NetworkManager adds itself (proto kernel, metric
@@ -19,6 +19,8 @@
 #   other-table  policy routing: the subnet and a default route in table 100, and a rule that
 #                sends 192.168.1.100's traffic there
 #   onlink       a route through a gateway outside every subnet of the link (onlink)
+#   vpn          a VPN's split routes (0.0.0.0/1 and 128.0.0.0/1) through eth0 and a kill switch
+#                (unreachable 192.168.0.0/16): they hold the router's address, yet must stay
 set -euo pipefail
 
 pc() { ip netns exec "${LAB_PC:?run from lab.sh run}" ip "$@"; }
@@ -63,5 +65,11 @@ case $config in
         plain
         pc route add 10.30.0.0/16 via 10.99.0.1 dev eth1 proto static onlink
         ;;
-    *) echo "usage: pc_config.sh nm-lease|nm-static|networkd|secondary|other-table|onlink" >&2; exit 2 ;;
+    vpn)
+        plain
+        pc route add 0.0.0.0/1 via 10.20.0.1 dev eth0 proto static
+        pc route add 128.0.0.0/1 via 10.20.0.1 dev eth0 proto static
+        pc route add unreachable 192.168.0.0/16 metric 4000
+        ;;
+    *) echo "usage: pc_config.sh nm-lease|nm-static|networkd|secondary|other-table|onlink|vpn" >&2; exit 2 ;;
 esac

@@ -212,7 +212,7 @@ lifetimes_ran_on() {
 same_settings() { diff -q "$1" "$2" > /dev/null; }
 
 snapshot "$work/before"
-if [[ $check == *back\<* ]] || has "$check" relinked || has "$check" untouched; then
+if [[ $check == *back\<* ]] || has "$check" relinked || has "$check" untouched || has "$check" kept; then
     # Every change to the PC's addresses and routes, with the time it happened.
     ip netns exec "$LAB_PC" timeout "$limit" ip -ts -o -4 monitor address route > "$work/monitor" &
     pids+=($!)
@@ -330,6 +330,10 @@ if has "$check" untouched; then
 fi
 LC_ALL=C grep -q '[^[:print:][:space:]]' "$work/front.out" && [ "$front" = cli ] &&
     fail "control characters in the output of a front end without a terminal"
+# What holds the router's address but cannot steer its packets away is never taken off.
+if has "$check" kept && grep -E '] Deleted (0\.0\.0\.0/1 |128\.0\.0\.0/1 |unreachable 192\.168\.0\.0/16 |[0-9]+: eth0 +inet 192\.168\.0\.5/16 )' "$work/monitor" >&2; then
+    fail "a route or address that does not clash was taken off"
+fi
 if has "$check" relinked; then
     # NetworkManager flushed the link during the reboot and took a lease again: the leased
     # address went twice (the recovery's removal, then the flush) and came back last.
