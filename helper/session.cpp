@@ -172,8 +172,7 @@ HelperReply HelperSession::Handle(const HelperRequest& request, int abortFd) {
             reply = Arp(request, abortFd);
             break;
         case HelperOp::End:
-            if (!RestoreAll())
-                reply = Failed(ERROR_GEN_FAILURE, "not everything could be put back");
+            reply.notRestored = RestoreAll();
             break;
     }
     reply.id = request.id;
@@ -631,7 +630,7 @@ bool HelperSession::UndoLinkUp(const JournalEntry& entry) {
     return true;
 }
 
-bool HelperSession::RestoreAll() {
+std::vector<std::string> HelperSession::RestoreAll() {
     // Newest first, in the order that makes each step possible: the temporary address and the
     // links go, then the PC's addresses come back with their routes, then its other routes.
     auto newest = [this](Kind kind) -> const JournalEntry* {
@@ -641,13 +640,12 @@ bool HelperSession::RestoreAll() {
                 return &*it;
         return nullptr;
     };
-    bool all = true;
     for (Kind kind : {Kind::AddedAddress, Kind::LinkUp, Kind::RemovedAddress}) {
         while (const JournalEntry* entry = newest(kind)) {
             const JournalEntry copy = *entry;
-            if (kind == Kind::AddedAddress) all = UndoAddedAddress(copy) && all;
-            if (kind == Kind::LinkUp) all = UndoLinkUp(copy) && all;
-            if (kind == Kind::RemovedAddress) all = UndoRemovedAddress(copy) && all;
+            if (kind == Kind::AddedAddress) UndoAddedAddress(copy);
+            if (kind == Kind::LinkUp) UndoLinkUp(copy);
+            if (kind == Kind::RemovedAddress) UndoRemovedAddress(copy);
             // An undo that fails still takes its entry: the log tells what is left to do.
             if (journal_.Find(copy.seq)) journal_.Remove({copy.seq});
         }
@@ -656,8 +654,19 @@ bool HelperSession::RestoreAll() {
     for (auto it = journal_.Entries().rbegin(); it != journal_.Entries().rend(); ++it)
         if (it->kind == Kind::RemovedRoute) routes.push_back(*it);
     GatewaysLast(routes);
-    for (const JournalEntry& route : routes) all = UndoRemovedRoute(route) && all;
-    return all && journal_.Entries().empty();
+    for (const JournalEntry& route : routes) UndoRemovedRoute(route);
+    std::vector<std::string> left;
+    for (const JournalEntry& entry : journal_.Entries()) {
+        if (entry.kind == Kind::RemovedAddress)
+            left.push_back(AddressCommand("add", entry.address, entry.linkName));
+        if (entry.kind == Kind::RemovedRoute)
+            left.push_back(RouteCommand("add", entry.route, entry.linkName));
+        if (entry.kind == Kind::AddedAddress)
+            left.push_back(AddressCommand("del", entry.address, entry.linkName));
+        if (entry.kind == Kind::LinkUp)
+            left.push_back("ip link set dev " + entry.linkName + " down");
+    }
+    return left;
 }
 
 }  // namespace kestrel

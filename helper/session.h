@@ -31,8 +31,9 @@ public:
 
     // Undoes every journaled change: the temporary address and the links brought up go, the
     // PC's addresses come back with the routes the kernel dropped with them, then its other
-    // routes, those without a gateway first. True when nothing is left in the journal.
-    bool RestoreAll();
+    // routes, those without a gateway first. What could not be put back, as `ip` commands that
+    // would do it; empty when everything is back.
+    std::vector<std::string> RestoreAll();
 
 private:
     using AddressKey = std::tuple<int, IPAddr, int>;  // link, address, prefix

@@ -155,7 +155,7 @@ TEST_F(HelperSessionTest, AllowsWhatARecoveryDoesAndRefusesTheRest) {
         EXPECT_EQ(reply.error, error) << name << ": " << reply.message;
         EXPECT_TRUE(error != denied || kernel.Log().size() == before) << name;
     }
-    EXPECT_TRUE(session->RestoreAll());
+    EXPECT_THAT(session->RestoreAll(), IsEmpty());
     EXPECT_THAT(kernel.RouteTexts(), Contains("172.16.0.0/12 dev 6 scope link"));
 }
 
@@ -173,7 +173,7 @@ TEST_F(HelperSessionTest, PutsBackExactlyWhateverWayTheRecoveryEnds) {
         if (end[0] == 'r') RestoreNetworkSettings(dlg);
         DiscardSavedSettings(dlg);
         if (end[0] == 'n') Start();
-        EXPECT_TRUE(end[0] == 'r' || session->RestoreAll());
+        EXPECT_THAT(end[0] == 'r' ? std::vector<std::string>{} : session->RestoreAll(), IsEmpty());
         EXPECT_EQ(World(), before) << end;
         EXPECT_THAT(journal->Entries(), IsEmpty());
     }
@@ -193,7 +193,7 @@ TEST_F(HelperSessionTest, BringsADownLinkUpForItsAttemptOnly) {
     const std::uint64_t start = clock.GetTickCount64();
     EXPECT_EQ(Do(Ask(Op::Arp, 0, "192.168.1.1", "192.168.1.141")).error, ERROR_BAD_NET_NAME);
     EXPECT_GE(clock.GetTickCount64() - start, 2900u);
-    EXPECT_TRUE(session->RestoreAll());
+    EXPECT_THAT(session->RestoreAll(), IsEmpty());
     EXPECT_THAT(
         kernel.Log(),
         ElementsAre("link 5 up = 0", "add address 192.168.1.141/24 dev 5 brd 192.168.1.255 = 0",
