@@ -222,10 +222,14 @@ std::string EncodeReply(HelperOp op, const HelperReply& reply) {
             break;
         }
         case HelperOp::Routes: {
-            Json routes = Json::array();
-            for (const MIB_IPFORWARDROW& row : reply.routes) routes.push_back(RowJson(row));
-            object["routes"] = routes;
-            break;
+            // Row by row into the text: a tree of 100,000 rows would cost the helper tens of
+            // megabytes.
+            std::string text = Dump(object);
+            text.pop_back();
+            text += ",\"routes\":[";
+            for (std::size_t i = 0; i < reply.routes.size(); ++i)
+                text += (i ? "," : "") + Dump(RowJson(reply.routes[i]));
+            return text + "]}";
         }
         case HelperOp::AddAddress:
             object["context"] = reply.context;
