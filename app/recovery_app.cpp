@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/recovery_app.h"
 
+#include <unistd.h>
+
 #include <QMessageBox>
 #include <cstdio>
 #include <cstdlib>
@@ -33,7 +35,8 @@ void PrintUsage() {
         "\n"
         "It runs as you and asks once, through polkit, for the administrator rights that\n"
         "changing the network settings needs. Exit status: 0 the router works, 1 the recovery\n"
-        "did not start, 2 it failed, 128+N ended by signal N; the PC's settings are put back.\n",
+        "did not start, 2 it failed, 128+N ended by signal N; the PC's settings are put back.\n"
+        "3: the recovery ended, but some settings could not be put back.\n",
         kProgram, kProgram, kProgram, SwitchesUsage().c_str());
 }
 
@@ -100,40 +103,61 @@ int CKSTLDevRecoveryApp::Run() {
     }
     m_bChoose = TakeChooseOption(arguments, m_strImageArgument);
     SetCommandLine(arguments);
-    // Where the program asks to be elevated: the helper starts, and a front end started as
-    // root becomes the invoking user before Qt is loaded.
-    m_helper = PrivilegedHelper::Start(m_strHelperFailure);
+    // As root on a user's behalf the helper starts here, and the program becomes the invoking
+    // user before Qt is loaded. An ordinary user is asked for rights only once the display and
+    // the image are known to be there (InitInstance).
+    m_bRoot = ::geteuid() == 0;
+    if (m_bRoot) m_helper = PrivilegedHelper::Start(m_strHelperFailure);
     g_qtMessages = qInstallMessageHandler(EndWhenNoDisplay);
     m_app = std::make_unique<QApplication>(m_argc, m_argv);
     qInstallMessageHandler(g_qtMessages);
     SayHeldMessages();
     QApplication::setApplicationName(QString::fromLatin1(kProgram));
     InitInstance();
-    // A clean end: the helper puts back whatever the dialog left changed.
     m_helper.reset();
     return m_nExitStatus;
 }
 
-BOOL CKSTLDevRecoveryApp::InitInstance() {
-    if (!m_helper) {
-        PrintFailure(m_strHelperFailure);
-        QMessageBox::critical(
-            nullptr, QApplication::applicationName(),
-            QString::fromLatin1("KESTREL Device Recovery needs administrator rights to change the "
-                                "network settings of this PC.\n\n") +
-                QString::fromLocal8Bit(m_strHelperFailure.c_str()) + QLatin1Char('.'));
-        m_nExitStatus = EXIT_NOT_STARTED;
-        return FALSE;
-    }
+bool CKSTLDevRecoveryApp::HelperStarted() {
+    if (!m_helper && !m_bRoot) m_helper = PrivilegedHelper::Start(m_strHelperFailure);
+    if (m_helper) return true;
+    PrintFailure(m_strHelperFailure);
+    const QString why = QString::fromLocal8Bit(m_strHelperFailure.c_str()) + QLatin1Char('.');
+    QMessageBox::critical(
+        nullptr, QApplication::applicationName(),
+        m_strHelperFailure == kRightsNotGranted
+            ? QString::fromLatin1("KESTREL Device Recovery needs administrator rights to change "
+                                  "the network settings of this PC.\n\n") +
+                  why
+            : why.left(1).toUpper() + why.mid(1));
+    m_nExitStatus = EXIT_NOT_STARTED;
+    return false;
+}
 
+BOOL CKSTLDevRecoveryApp::InitInstance() {
+    if (m_bRoot && !HelperStarted()) return FALSE;
     CKSTLDevRecoveryDlg dlg;
     if (m_bChoose) dlg.ChooseImage(m_strImageArgument);
-    if (dlg.OnInitDialog()) {
-        dlg.exec();
-    } else if (!dlg.QuitSignal()) {
-        PrintFailure(dlg.StartupFailure());
+    if (!dlg.OnInitDialog()) {
+        if (!dlg.QuitSignal()) PrintFailure(dlg.StartupFailure());
+        m_nExitStatus = dlg.ExitStatus();
+        return FALSE;
     }
+    if (!HelperStarted()) return FALSE;
+    dlg.exec();
     m_nExitStatus = dlg.ExitStatus();
+    // A clean end: the helper puts back whatever the dialog left changed, and the user hears
+    // what it could not.
+    const HelperAccount account = m_helper->End();
+    const std::vector<std::string> lines = account.Lines();
+    QString text;
+    for (const std::string& line : lines) {
+        PrintFailure(line);
+        text += QString::fromLocal8Bit(line.c_str()) + QLatin1Char('\n');
+    }
+    if (!lines.empty())
+        QMessageBox::warning(nullptr, QApplication::applicationName(), text.trimmed());
+    if (!account.AllBack()) m_nExitStatus = EXIT_NOT_RESTORED;
     return FALSE;
 }
 

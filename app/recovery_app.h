@@ -23,6 +23,9 @@ public:
     BOOL InitInstance();
 
 private:
+    // The helper started, or its refusal told; once.
+    bool HelperStarted();
+
     int& m_argc;
     char** m_argv;
     std::unique_ptr<PrivilegedHelper> m_helper;
@@ -30,6 +33,7 @@ private:
     std::unique_ptr<QApplication> m_app;
     int m_nExitStatus = 0;
     bool m_bChoose = false;
+    bool m_bRoot = false;
     std::string m_strImageArgument;  // --choose: the image's path, "" for none
 };
 

@@ -40,7 +40,8 @@ void PrintUsage() {
         "It runs as you and needs administrator rights for the network settings: start it with\n"
         "sudo, or it asks through polkit. On a failure a terminal is asked whether to retry.\n"
         "Exit status: 0 the router works, 1 the recovery did not start, 2 it failed, 128+N\n"
-        "ended by signal N; the PC's settings are put back.\n",
+        "ended by signal N; the PC's settings are put back. 3: the recovery ended, but some\n"
+        "settings could not be put back.\n",
         kProgram, kProgram, SwitchesUsage().c_str());
 }
 
@@ -77,11 +78,14 @@ int Run(int argc, char** argv) {
     }
     SetCommandLine(argc, argv);
 
-    // As root on a user's behalf it becomes that user here, before the image is opened: a path
-    // is read with the user's own rights.
+    // What needs no rights is checked before they are asked for: as an ordinary user the image
+    // comes before pkexec's password. As root on a user's behalf the helper starts first and
+    // the program becomes that user before the image is opened: a path is read with the user's
+    // own rights.
+    const bool root = ::geteuid() == 0;
     std::string why;
-    const std::unique_ptr<PrivilegedHelper> helper = PrivilegedHelper::Start(why);
-    if (!helper) {
+    std::unique_ptr<PrivilegedHelper> helper;
+    if (root && !(helper = PrivilegedHelper::Start(why))) {
         PrintFailure(why);
         return EXIT_NOT_STARTED;
     }
@@ -94,7 +98,14 @@ int Run(int argc, char** argv) {
         PrintFailure(settings.failure);
         return EXIT_NOT_STARTED;
     }
-    return wizard.Run(open);
+    if (!root && !(helper = PrivilegedHelper::Start(why))) {
+        PrintFailure(why);
+        return EXIT_NOT_STARTED;
+    }
+    const int status = wizard.Run(open);
+    const HelperAccount account = helper->End();
+    for (const std::string& line : account.Lines()) PrintFailure(line);
+    return account.AllBack() ? status : EXIT_NOT_RESTORED;
 }
 
 }  // namespace

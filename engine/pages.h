@@ -38,6 +38,7 @@ enum : int {
     EXIT_ROUTER_WORKS = 0,     // recovered, or already working
     EXIT_NOT_STARTED = 1,      // a start-up failure, the rights refused, or left before a run
     EXIT_RECOVERY_FAILED = 2,  // the PC's settings were put back
+    EXIT_NOT_RESTORED = 3,     // the recovery ended, but some settings could not be put back
     EXIT_SIGNAL_BASE = 128,    // + the quit signal's number; the settings were put back
 };
 

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "helper/harden.h"
 #include "helper/journal.h"
@@ -53,8 +54,9 @@ bool WriteLine(const std::string& line) {
 }
 
 // Serves requests until the front end ends the conversation or a quit signal on `quitFd` comes.
-// Returns the exit status.
-int Serve(HelperSession& session, int quitFd) {
+// The greeting carries `replayLeft`, what the replay at start could not put back. Returns the
+// exit status.
+int Serve(HelperSession& session, int quitFd, const std::vector<std::string>& replayLeft) {
     std::string pending;
     char buffer[4096];
     for (;;) {
@@ -96,13 +98,14 @@ int Serve(HelperSession& session, int quitFd) {
             session.RestoreAll();
             return 1;
         }
-        const HelperReply reply = session.Handle(request, STDIN_FILENO);
+        HelperReply reply = session.Handle(request, STDIN_FILENO);
+        if (request.op == HelperOp::Hello) reply.notRestored = replayLeft;
         if (!WriteLine(EncodeReply(request.op, reply))) {
             Log("the front end stopped listening: putting everything back");
             session.RestoreAll();
             return 0;
         }
-        if (request.op == HelperOp::End) return reply.error == NO_ERROR ? 0 : 1;
+        if (request.op == HelperOp::End) return reply.notRestored.empty() ? 0 : 1;
     }
 }
 
@@ -153,16 +156,26 @@ int main(int argc, char** argv) {
     std::unique_ptr<Journal> journal = Journal::Open(kJournalFolder, why);
     if (!journal) {
         Fail(why);
+        // The front end tells its user why: another recovery may be running here.
+        if (option != "--restore") {
+            HelperReply reply;
+            reply.error = ERROR_ACCESS_DENIED;
+            reply.message = why;
+            WriteLine(EncodeReply(HelperOp::Hello, reply));
+        }
         return 1;
     }
     LinuxNetKernel kernel;
     HelperSession session(kernel, *journal, Log);
-    bool restored = true;
+    std::vector<std::string> replayLeft;
     if (!journal->Entries().empty()) {
         Log("journal replay: putting back " + std::to_string(journal->Entries().size()) +
             " changes that a recovery which ended abruptly left in " + journal->Path());
-        restored = session.RestoreAll().empty();
+        replayLeft = session.RestoreAll();
     }
-    if (option == "--restore") return restored ? 0 : 1;
-    return Serve(session, quitFd);
+    if (option == "--restore") {
+        for (const std::string& line : replayLeft) Fail("could not put back: " + line);
+        return replayLeft.empty() ? 0 : 1;
+    }
+    return Serve(session, quitFd, replayLeft);
 }

@@ -189,11 +189,7 @@ HelperReply HelperSession::Handle(const HelperRequest& request, int abortFd) {
             reply = Arp(request, abortFd);
             break;
         case HelperOp::End:
-            if (const std::vector<std::string> left = RestoreAll(); !left.empty()) {
-                std::string message = "not everything could be put back:";
-                for (const std::string& line : left) message += "\n" + line;
-                reply = Failed(ERROR_GEN_FAILURE, std::move(message));
-            }
+            reply.notRestored = RestoreAll();
             break;
     }
     reply.id = request.id;

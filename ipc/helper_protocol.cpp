@@ -195,6 +195,7 @@ bool DecodeRequest(std::string_view line, HelperRequest& request, std::string& w
 std::string EncodeReply(HelperOp op, const HelperReply& reply) {
     Json object = {{"v", kHelperProtocolVersion}, {"id", reply.id}, {"error", reply.error}};
     if (!reply.message.empty()) object["message"] = reply.message;
+    if (!reply.notRestored.empty()) object["notRestored"] = reply.notRestored;
     if (reply.error != NO_ERROR) return Dump(object);
     switch (op) {
         case HelperOp::Hello:
@@ -221,10 +222,14 @@ std::string EncodeReply(HelperOp op, const HelperReply& reply) {
             break;
         }
         case HelperOp::Routes: {
-            Json routes = Json::array();
-            for (const MIB_IPFORWARDROW& row : reply.routes) routes.push_back(RowJson(row));
-            object["routes"] = routes;
-            break;
+            // Row by row into the text: a tree of 100,000 rows would cost the helper tens of
+            // megabytes.
+            std::string text = Dump(object);
+            text.pop_back();
+            text += ",\"routes\":[";
+            for (std::size_t i = 0; i < reply.routes.size(); ++i)
+                text += (i ? "," : "") + Dump(RowJson(reply.routes[i]));
+            return text + "]}";
         }
         case HelperOp::AddAddress:
             object["context"] = reply.context;
@@ -240,12 +245,14 @@ std::string EncodeReply(HelperOp op, const HelperReply& reply) {
 
 bool DecodeReply(std::string_view line, HelperOp op, HelperReply& reply, std::string& why) {
     try {
-        const Json object = ParseObject(line, kMaxReplyLine);
+        const Json object = ParseObject(line, line.size());
         HelperReply decoded;
         decoded.id = object.at("id").get<std::uint64_t>();
         decoded.error = object.at("error").get<DWORD>();
         if (const auto message = object.find("message"); message != object.end())
             decoded.message = message->get<std::string>();
+        if (const auto left = object.find("notRestored"); left != object.end())
+            decoded.notRestored = left->get<std::vector<std::string>>();
         if (decoded.error == NO_ERROR) {
             switch (op) {
                 case HelperOp::Hello:

@@ -24,10 +24,10 @@ namespace kestrel {
 
 inline constexpr int kHelperProtocolVersion = 1;
 inline constexpr std::size_t kMaxRequestLine = 1024;
-inline constexpr std::size_t kMaxReplyLine = 1 << 20;
+// Replies have no bound: a PC may have any number of routes, and the helper is trusted.
 
 enum class HelperOp {
-    Hello,          // -> version
+    Hello,          // -> version, notRestored (a journal left by a helper that died)
     Adapters,       // -> adapters
     AddAddress,     // address, mask, ifIndex -> context
     DeleteAddress,  // context
@@ -35,7 +35,7 @@ enum class HelperOp {
     CreateRoute,    // row
     DeleteRoute,    // row
     Arp,            // target, source -> mac
-    End,            // put back what is left, then the helper ends
+    End,            // put back what is left, then the helper ends -> notRestored
 };
 
 struct HelperRequest {
@@ -61,6 +61,8 @@ struct HelperReply {
     std::vector<MIB_IPFORWARDROW> routes;  // Routes
     DWORD context = 0;                     // AddAddress
     std::array<BYTE, 6> mac{};             // Arp
+    // Hello, End: what could not be put back, as `ip` commands that would do it
+    std::vector<std::string> notRestored;
 };
 
 const char* HelperOpName(HelperOp op);

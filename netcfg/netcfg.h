@@ -28,7 +28,9 @@ IP_ADAPTER_INFO* GetAdapterList(WizardContext& dlg);
 // Takes every address and route whose network holds 192.168.1.1 off the PC and records it.
 void RemoveConflictingSettings(WizardContext& dlg);
 // Puts every recorded setting back, newest first, addresses before routes; empties both lists.
-void RestoreNetworkSettings(WizardContext& dlg);
+// How many could not be put back (the helper keeps them and says which at its end); with DEBUG
+// a box names each.
+int RestoreNetworkSettings(WizardContext& dlg);
 void InsetRouteEntry(WizardContext& dlg, MIB_IPFORWARDROW row);
 void InsetIPEntry(WizardContext& dlg, const char* ipAddress, const char* ipMask, ULONG ifIndex);
 // Releases both lists without applying them (the dialog's destructor).

@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 
 #include <cstring>
+#include <string>
 
 #include "netcfg/netcfg.h"
 
@@ -36,20 +37,32 @@ void InsetRouteEntry(WizardContext& dlg, MIB_IPFORWARDROW row) {
     dlg.m_pSavedRoutes = entry;
 }
 
-void RestoreNetworkSettings(WizardContext& dlg) {
+int RestoreNetworkSettings(WizardContext& dlg) {
+    int failed = 0;
+    auto note = [&](DWORD result, const std::string& what) {
+        // An address or route that is there already is back.
+        if (result == NO_ERROR || result == ERROR_OBJECT_ALREADY_EXISTS) return;
+        ++failed;
+        if (dlg.m_bDebug)
+            dlg.MessageBox(what + " could not be put back (error " + std::to_string(result) + ")",
+                           "Warning");
+    };
     while (SavedAddress* entry = dlg.m_pSavedAddresses) {
         ULONG context = 0;
         ULONG instance = 0;
-        AddIPAddress(inet_addr(entry->IpAddress), inet_addr(entry->IpMask), entry->IfIndex,
-                     &context, &instance);
+        note(AddIPAddress(inet_addr(entry->IpAddress), inet_addr(entry->IpMask), entry->IfIndex,
+                          &context, &instance),
+             std::string("address ") + entry->IpAddress + "/" + entry->IpMask);
         dlg.m_pSavedAddresses = entry->Next;
         HeapFree(entry);
     }
     while (SavedRoute* entry = dlg.m_pSavedRoutes) {
-        CreateIpForwardEntry(&entry->Row);
+        in_addr destination{entry->Row.dwForwardDest};
+        note(CreateIpForwardEntry(&entry->Row), std::string("route to ") + inet_ntoa(destination));
         dlg.m_pSavedRoutes = entry->Next;
         HeapFree(entry);
     }
+    return failed;
 }
 
 void DiscardSavedSettings(WizardContext& dlg) {

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <thread>
 
@@ -44,6 +45,14 @@ std::unique_ptr<HelperProcess> HelperProcess::Start(const std::vector<std::strin
         ::close(toHelper[1]);
         return nullptr;
     }
+    // The front end ignores SIGPIPE, and ignored signals would pass to the helper.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, toHelper[0], STDIN_FILENO);
@@ -53,8 +62,9 @@ std::unique_ptr<HelperProcess> HelperProcess::Start(const std::vector<std::strin
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
     pid_t pid = 0;
-    const int failed = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    const int failed = posix_spawn(&pid, args[0], &actions, &attributes, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     ::close(toHelper[0]);
     ::close(fromHelper[1]);
     if (failed) {
@@ -70,22 +80,33 @@ HelperProcess::~HelperProcess() {
     ::close(toHelper_);
     ::close(fromHelper_);
     // It may still be putting settings back; it goes on alone if that takes longer.
-    const auto deadline = std::chrono::steady_clock::now() + kHelperEndWait;
+    const auto deadline =
+        std::chrono::steady_clock::now() + (silent_ ? std::chrono::seconds(0) : kHelperEndWait);
     while (::waitpid(pid_, nullptr, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
 bool HelperProcess::Exchange(const std::string& request, std::string& reply) {
-    if (!WriteAll(toHelper_, request + "\n")) return false;
+    const auto deadline = std::chrono::steady_clock::now() + limit_;
+    // A helper that would not serve may have said why and ended before it read the request.
+    const bool wrote = WriteAll(toHelper_, request + "\n");
     for (;;) {
         const std::size_t newline = buffered_.find('\n');
         if (newline != std::string::npos) {
             reply = buffered_.substr(0, newline);
             buffered_.erase(0, newline + 1);
-            return true;
+            return wrote || !reply.empty();
         }
-        if (buffered_.size() > kMaxReplyLine) return false;
-        char chunk[8192];
+        if (limit_.count() >= 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd ready{fromHelper_, POLLIN, 0};
+            const int polled = ::poll(&ready, 1, static_cast<int>(std::max<long>(left.count(), 0)));
+            if (polled < 0 && errno == EINTR) continue;
+            if (polled == 0) silent_ = true;
+            if (polled <= 0) return false;
+        }
+        char chunk[65536];
         const ssize_t got = ::read(fromHelper_, chunk, sizeof chunk);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return false;
@@ -104,31 +125,40 @@ DWORD HelperIpHelper::CallLocked(HelperRequest request, HelperReply& reply) {
     request.id = nextId_++;
     std::string line;
     std::string why;
-    if (!channel_.Exchange(EncodeRequest(request), line) ||
-        !DecodeReply(line, request.op, reply, why) || reply.id != request.id) {
+    const bool exchanged = channel_.Exchange(EncodeRequest(request), line);
+    const bool decoded = exchanged && DecodeReply(line, request.op, reply, why);
+    if (!decoded || reply.id != request.id) {
         // Without its helper the front end can change nothing more; the helper, on its side,
-        // puts back what it changed when the conversation breaks.
+        // puts back what it changed when the conversation breaks. A reply to no request is
+        // still the helper's word on why it would not serve.
         gone_ = true;
-        reply.message = why;
+        if (!decoded) reply.message = why;
+        if (request.op != HelperOp::Hello && request.op != HelperOp::End && !lost_) {
+            lost_ = true;
+            if (onLost_) onLost_();
+        }
         return ERROR_GEN_FAILURE;
     }
     return reply.error;
 }
 
-bool HelperIpHelper::Hello(std::string& why) {
+bool HelperIpHelper::Hello(std::string& why, std::vector<std::string>& left) {
     HelperRequest request;
     request.op = HelperOp::Hello;
     HelperReply reply;
-    if (Call(request, reply) == NO_ERROR && reply.version == kHelperProtocolVersion) return true;
-    why = reply.message.empty() ? "the privileged helper did not start" : reply.message;
-    return false;
+    const bool greeted =
+        Call(request, reply) == NO_ERROR && reply.version == kHelperProtocolVersion;
+    left = std::move(reply.notRestored);
+    if (!greeted) why = reply.message;
+    return greeted;
 }
 
-bool HelperIpHelper::End() {
+bool HelperIpHelper::End(std::vector<std::string>& left) {
     HelperRequest request;
     request.op = HelperOp::End;
     HelperReply reply;
     const bool ended = Call(request, reply) == NO_ERROR;
+    left = std::move(reply.notRestored);
     std::lock_guard<std::mutex> guard(lock_);
     gone_ = true;
     return ended;

@@ -7,7 +7,9 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -40,8 +42,12 @@ public:
     HelperProcess(const HelperProcess&) = delete;
     HelperProcess& operator=(const HelperProcess&) = delete;
 
+    // False, too, when no reply comes within the time limit: a stopped helper must not hold
+    // up the front end, nor a stop.
     bool Exchange(const std::string& request, std::string& reply) override;
     pid_t Pid() const { return pid_; }
+    // Until set, a reply may take any time: pkexec may be asking for a password.
+    void SetTimeLimit(std::chrono::milliseconds limit) { limit_ = limit; }
 
 private:
     HelperProcess(pid_t pid, int toHelper, int fromHelper);
@@ -50,6 +56,8 @@ private:
     int toHelper_;
     int fromHelper_;
     std::string buffered_;
+    std::chrono::milliseconds limit_{-1};
+    bool silent_ = false;  // it let a time limit pass: not worth waiting for at the end
 };
 
 class HelperIpHelper final : public IpHelper {
@@ -57,10 +65,23 @@ public:
     explicit HelperIpHelper(HelperChannel& channel) : channel_(channel) {}
 
     // The first exchange: false, with the reason, when no helper answers (it could not be
-    // started, or the rights were refused).
-    bool Hello(std::string& why);
-    // The clean end: the helper puts back anything still changed, then ends.
-    bool End();
+    // started, or the rights were refused) or when it said why it would not serve. `left`
+    // receives what its replay of a journal left behind could not put back.
+    bool Hello(std::string& why, std::vector<std::string>& left);
+    // The clean end: the helper puts back anything still changed, then ends. False when it
+    // could not be asked; `left` receives what it could not put back.
+    bool End(std::vector<std::string>& left);
+    bool Hello(std::string& why) {
+        std::vector<std::string> left;
+        return Hello(why, left);
+    }
+    bool End() {
+        std::vector<std::string> left;
+        return End(left);
+    }
+    // Called once, on the calling thread, when the helper is found gone during a request.
+    void OnLost(std::function<void()> lost) { onLost_ = std::move(lost); }
+    bool Lost() const { return lost_; }
 
     DWORD GetAdaptersInfo(IP_ADAPTER_INFO* adapterInfo, ULONG* sizePointer) override;
     DWORD AddIPAddress(IPAddr address, IPMask mask, DWORD ifIndex, ULONG* nteContext,
@@ -87,6 +108,8 @@ private:
     HelperChannel& channel_;
     std::uint64_t nextId_ = 1;
     bool gone_ = false;
+    bool lost_ = false;  // gone without a clean end
+    std::function<void()> onLost_;
     // A fresh reply that only told the caller the size to allocate. The call that follows
     // fills the buffer from it, so that the pair costs one request; any other request drops it,
     // and so does its use, so that no table outlives a change or serves twice.

@@ -10,8 +10,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -30,6 +33,8 @@ namespace kestrel {
 namespace {
 
 constexpr char kPkexec[] = "/usr/bin/pkexec";
+// Longer than the longest request the helper serves (ARP waits 3 s for the router).
+constexpr std::chrono::seconds kRequestLimit(10);
 
 // The invoking user of a root process: sudo's, or pkexec's. Nothing when root was not lent.
 bool InvokingUser(uid_t& uid, gid_t& gid) {
@@ -112,28 +117,100 @@ std::string HelperPath() {
     return KESTREL_HELPER_INSTALLED;
 }
 
-PrivilegedHelper::PrivilegedHelper(std::unique_ptr<HelperProcess> process)
-    : process_(std::move(process)), ipHelper_(*process_), before_(&CurrentIpHelper()) {}
+namespace {
 
-PrivilegedHelper::~PrivilegedHelper() {
-    SetIpHelper(before_);
-    ipHelper_.End();
-}
-
-std::unique_ptr<PrivilegedHelper> PrivilegedHelper::Start(std::string& why) {
+// The helper directly as root, else through pkexec; greeted. Null, with the reason: the
+// helper's own when it gave one (another recovery runs here), else what failed.
+std::unique_ptr<HelperProcess> Launch(std::string& why, std::vector<std::string>& left) {
     const bool root = ::geteuid() == 0;
     std::vector<std::string> argv;
     if (!root && !StandInHelper()) argv.push_back(kPkexec);
     argv.push_back(HelperPath());
     std::unique_ptr<HelperProcess> process = HelperProcess::Start(argv, why);
     if (!process) return nullptr;
-    std::unique_ptr<PrivilegedHelper> helper(new PrivilegedHelper(std::move(process)));
-    std::string refused;
-    if (!helper->ipHelper_.Hello(refused)) {
-        why = root ? "the privileged helper " + argv.back() + " did not start"
-                   : "the rights to change the network settings were not granted";
+    HelperIpHelper greeter(*process);
+    if (!greeter.Hello(why, left)) {
+        if (why.empty())
+            why = root ? "the privileged helper " + argv.back() + " did not start"
+                       : kRightsNotGranted;
         return nullptr;
     }
+    process->SetTimeLimit(kRequestLimit);
+    return process;
+}
+
+}  // namespace
+
+std::vector<std::string> HelperAccount::Lines() const {
+    std::vector<std::string> lines;
+    if (lost && unknown)
+        lines.push_back(
+            "the privileged helper went away during the recovery, and no new one "
+            "could put the network settings back (" +
+            why +
+            "): they come back "
+            "when it runs again, or with: " +
+            restore);
+    else if (lost)
+        lines.push_back(
+            "the privileged helper went away during the recovery; a new one put "
+            "back the network settings it had taken off");
+    if (!notRestored.empty())
+        lines.push_back(
+            "these network settings could not be put back; each line is the "
+            "command that would do it:");
+    for (const std::string& line : notRestored) lines.push_back("  " + line);
+    return lines;
+}
+
+PrivilegedHelper::PrivilegedHelper(std::unique_ptr<HelperProcess> process)
+    : process_(std::move(process)), ipHelper_(*process_), before_(&CurrentIpHelper()) {
+    account_.restore = "sudo " + HelperPath() + " --restore";
+    ipHelper_.OnLost([this] { Replace(); });
+}
+
+PrivilegedHelper::~PrivilegedHelper() {
+    End();
+}
+
+void PrivilegedHelper::Replace() {
+    account_.lost = true;
+    std::vector<std::string> left;
+    std::unique_ptr<HelperProcess> process = Launch(account_.why, left);
+    std::vector<std::string> after;
+    if (process) {
+        HelperIpHelper fresh(*process);
+        if (!fresh.End(after)) account_.why = "the new helper did not answer";
+    }
+    for (const std::string& line : after)
+        if (std::find(left.begin(), left.end(), line) == left.end()) left.push_back(line);
+    account_.notRestored.insert(account_.notRestored.end(), left.begin(), left.end());
+    account_.unknown = !process || !account_.why.empty();
+}
+
+HelperAccount PrivilegedHelper::End() {
+    if (ended_) return account_;
+    ended_ = true;
+    SetIpHelper(before_);
+    std::vector<std::string> left;
+    if (!ipHelper_.Lost()) {
+        if (ipHelper_.End(left))
+            account_.notRestored.insert(account_.notRestored.end(), left.begin(), left.end());
+        else
+            Replace();
+    }
+    return account_;
+}
+
+std::unique_ptr<PrivilegedHelper> PrivilegedHelper::Start(std::string& why) {
+    // A helper that goes away shows as a failed write, not as this process's death.
+    std::signal(SIGPIPE, SIG_IGN);
+    const bool root = ::geteuid() == 0;
+    std::vector<std::string> left;
+    std::unique_ptr<HelperProcess> process = Launch(why, left);
+    if (!process) return nullptr;
+    std::unique_ptr<PrivilegedHelper> helper(new PrivilegedHelper(std::move(process)));
+    helper->account_.notRestored = std::move(left);
     uid_t uid = 0;
     gid_t gid = 0;
     if (root && InvokingUser(uid, gid) && !BecomeUser(uid, gid, why)) return nullptr;

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/linux/helper_client.h"
 
@@ -22,6 +23,24 @@ bool RunsWithSecureExec();
 // else the installed one, which the package's polkit action names.
 std::string HelperPath();
 
+// Why Start failed when polkit refused; any other reason is the helper's or the system's.
+inline constexpr char kRightsNotGranted[] =
+    "the rights to change the network settings were not granted";
+
+// What became of the settings the helper took off, for the user's last word.
+struct HelperAccount {
+    bool lost = false;     // the helper went away during the recovery
+    bool unknown = false;  // and no new helper could put back what its journal holds
+    std::string why;       // why not
+    std::string restore;   // the command that puts them back by hand
+    // What the helpers said they could not put back, as `ip` commands that would do it.
+    std::vector<std::string> notRestored;
+
+    bool AllBack() const { return !unknown && notRestored.empty(); }
+    // What the user is told, one line each; none when the run went as it should.
+    std::vector<std::string> Lines() const;
+};
+
 class PrivilegedHelper {
 public:
     // Starts the helper directly when this process is root, else through pkexec, and greets
@@ -30,17 +49,23 @@ public:
     // user, when the helper could not be started or the rights were refused.
     static std::unique_ptr<PrivilegedHelper> Start(std::string& why);
     // Ends the conversation cleanly: the helper puts back whatever is still changed, and the
-    // services in use before come back.
+    // services in use before come back. When the helper went away during the run, a new one,
+    // started the same way, has put back what the journal held.
+    HelperAccount End();
     ~PrivilegedHelper();
     PrivilegedHelper(const PrivilegedHelper&) = delete;
     PrivilegedHelper& operator=(const PrivilegedHelper&) = delete;
 
 private:
     explicit PrivilegedHelper(std::unique_ptr<HelperProcess> process);
+    // A new helper replays the journal the lost one left, and is ended at once.
+    void Replace();
 
     std::unique_ptr<HelperProcess> process_;
     HelperIpHelper ipHelper_;
     IpHelper* before_;  // the services in use before, put back at the end
+    HelperAccount account_;
+    bool ended_ = false;
 };
 
 }  // namespace kestrel

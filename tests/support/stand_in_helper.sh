@@ -3,7 +3,13 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # A stand-in for the privileged helper, for tests that run a front end from the build tree as
 # an ordinary user (KESTREL_HELPER=this file): it greets, refuses every change, and ends when
-# told to.
+# told to. STAND_IN_MARK names a file it creates when started; with STAND_IN_REFUSES it answers
+# as a helper that cannot serve, with that reason.
+[ -n "${STAND_IN_MARK:-}" ] && : > "$STAND_IN_MARK"
+if [ -n "${STAND_IN_REFUSES:-}" ]; then
+    echo "{\"v\":1,\"id\":0,\"error\":5,\"message\":\"$STAND_IN_REFUSES\"}"
+    exit 1
+fi
 while IFS= read -r line; do
     id=$(printf '%s' "$line" | sed -n 's/.*"id":\([0-9]*\).*/\1/p')
     case $line in

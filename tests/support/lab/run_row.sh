@@ -222,8 +222,10 @@ fi
 
 presses=$user
 signal=
-if [[ $user =~ (^|,)([A-Z]+)@([a-z]+)\+([0-9.]+)$ ]]; then
-    signal=${BASH_REMATCH[2]} signal_word=${BASH_REMATCH[3]} signal_delay=${BASH_REMATCH[4]}
+to_whom=front
+if [[ $user =~ (^|,)(helper:)?([A-Z]+)@([a-z]+)\+([0-9.]+)$ ]]; then
+    signal=${BASH_REMATCH[3]} signal_word=${BASH_REMATCH[4]} signal_delay=${BASH_REMATCH[5]}
+    [ -n "${BASH_REMATCH[2]}" ] && to_whom=helper
     presses=${user%,*}
 fi
 switches=(FW=image.bin "TIME=$time")
@@ -254,7 +256,15 @@ if [ -n "$signal" ]; then
         same_settings "$work/before" "$work/at-signal" && fail "nothing was changed when the signal came"
     fi
     signalled=$EPOCHREALTIME
-    kill -"$signal" "$front_pid"
+    if [ "$to_whom" = helper ]; then
+        helper_pid=$(for pid in $(ip netns pids "$LAB_PC"); do
+            [[ $(readlink "/proc/$pid/exe" 2> /dev/null) == */kestrel-recovery-helper ]] && echo "$pid"
+        done)
+        [ -n "$helper_pid" ] || fail "no helper to send SIG$signal"
+        kill -"$signal" $helper_pid
+    else
+        kill -"$signal" "$front_pid"
+    fi
     if [[ $check =~ back\<([0-9.]+) ]]; then
         snapshot "$work/after"
         until same_settings "$work/before" "$work/after" ||
@@ -283,6 +293,8 @@ wait "$front_pid" || status=$?
 
 # --- the checks -----------------------------------------------------------------------------
 
+[ "$to_whom" = helper ] && [ -z "$(grep 'helper went away' "$work/front.out")" ] &&
+    fail "the user was not told that the helper went away"
 case $expect in
     stopped) want=$((128 + $(kill -l "$signal"))) ;;
     killed) want=$((128 + $(kill -l KILL))) ;;
