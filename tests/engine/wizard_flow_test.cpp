@@ -34,7 +34,10 @@ struct World {
         RemoveConflictingSettings(wizard);
         wizard.ListenForQuitSignals();
     }
-    ~World() { ClearStopRequest(); }
+    ~World() {
+        DiscardSavedSettings(wizard);  // what no row put back
+        ClearStopRequest();
+    }
     bool Restored() const { return !pc.kernel.AddressTexts().empty(); }
 
     testing::HelperPc pc{"link 3 eth0\naddress 192.168.1.100/24 dev 3"};
