@@ -18,6 +18,8 @@
 namespace kestrel {
 namespace {
 
+constexpr int kAddressReads = 5;
+
 std::uint32_t MetricOf(KernelBlob& message) {
     nlmsghdr* header = rtnl::MessageOf(message, RTM_NEWADDR, sizeof(ifaddrmsg));
     nlattr* metric = header ? nlmsg_find_attr(header, sizeof(ifaddrmsg), IFA_RT_PRIORITY) : nullptr;
@@ -88,9 +90,7 @@ IPAddr PrefixAddressOf(const KernelAddress& address) {
     return peer && nla_len(peer) == sizeof(IPAddr) ? nla_get_u32(peer) : address.local;
 }
 
-}  // namespace
-
-bool LinuxNetKernel::Addresses(std::vector<KernelAddress>& addresses) {
+bool ReadAddresses(std::vector<KernelAddress>& addresses) {
     ifaddrmsg request{};
     request.ifa_family = AF_INET;
     std::vector<KernelBlob> messages;
@@ -115,6 +115,29 @@ bool LinuxNetKernel::Addresses(std::vector<KernelAddress>& addresses) {
         addresses.push_back(std::move(entry));
     }
     return true;
+}
+
+bool SameNames(const std::vector<KernelAddress>& a, const std::vector<KernelAddress>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
+        return x.ifIndex == y.ifIndex && x.local == y.local && x.prefix == y.prefix;
+    });
+}
+
+}  // namespace
+
+// The kernel does not flag every deletion that cuts across an address dump: under load a read
+// can miss an address that was never deleted. A read counts when the next one names the same
+// addresses in the same order.
+bool LinuxNetKernel::Addresses(std::vector<KernelAddress>& addresses) {
+    std::vector<KernelAddress> previous;
+    if (!ReadAddresses(previous)) return false;
+    for (int attempt = 0; attempt < kAddressReads; ++attempt) {
+        if (!ReadAddresses(addresses)) return false;
+        if (SameNames(previous, addresses)) return true;
+        previous = std::move(addresses);
+    }
+    addresses.clear();
+    return false;
 }
 
 int LinuxNetKernel::AddAddress(const KernelAddress& address) {
