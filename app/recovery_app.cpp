@@ -127,8 +127,7 @@ bool CKSTLDevRecoveryApp::HelperStarted() {
         nullptr, QApplication::applicationName(),
         m_strHelperFailure == kRightsNotGranted
             ? QString::fromLatin1("KESTREL Device Recovery needs administrator rights to change "
-                                  "the network settings of this PC.\n\n") +
-                  why
+                                  "the network settings of this PC, and they were not granted.")
             : why.left(1).toUpper() + why.mid(1));
     m_nExitStatus = EXIT_NOT_STARTED;
     return false;
