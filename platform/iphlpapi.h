@@ -122,6 +122,24 @@ public:
     virtual DWORD GetNetworkParams(FIXED_INFO* fixedInfo, ULONG* outBufLen) = 0;
 };
 
+// Refuses every call: a program's services before any are installed, and the base of services
+// that answer only some calls.
+class RefusingIpHelper : public IpHelper {
+public:
+    DWORD GetAdaptersInfo(IP_ADAPTER_INFO*, ULONG*) override { return ERROR_ACCESS_DENIED; }
+    DWORD AddIPAddress(IPAddr, IPMask, DWORD, ULONG*, ULONG*) override {
+        return ERROR_ACCESS_DENIED;
+    }
+    DWORD DeleteIPAddress(ULONG) override { return ERROR_ACCESS_DENIED; }
+    DWORD GetIpForwardTable(MIB_IPFORWARDTABLE*, ULONG*, BOOL) override {
+        return ERROR_ACCESS_DENIED;
+    }
+    DWORD CreateIpForwardEntry(const MIB_IPFORWARDROW*) override { return ERROR_ACCESS_DENIED; }
+    DWORD DeleteIpForwardEntry(const MIB_IPFORWARDROW*) override { return ERROR_ACCESS_DENIED; }
+    DWORD SendARP(IPAddr, IPAddr, void*, ULONG*) override { return ERROR_ACCESS_DENIED; }
+    DWORD GetNetworkParams(FIXED_INFO*, ULONG*) override { return ERROR_ACCESS_DENIED; }
+};
+
 // The services installed; until then every call is refused with ERROR_ACCESS_DENIED.
 IpHelper& CurrentIpHelper();
 // Installs `helper` for the whole process; nullptr: none again.

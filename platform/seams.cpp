@@ -12,22 +12,6 @@
 namespace kestrel {
 namespace {
 
-class NoIpHelper final : public IpHelper {
-public:
-    DWORD GetAdaptersInfo(IP_ADAPTER_INFO*, ULONG*) override { return ERROR_ACCESS_DENIED; }
-    DWORD AddIPAddress(IPAddr, IPMask, DWORD, ULONG*, ULONG*) override {
-        return ERROR_ACCESS_DENIED;
-    }
-    DWORD DeleteIPAddress(ULONG) override { return ERROR_ACCESS_DENIED; }
-    DWORD GetIpForwardTable(MIB_IPFORWARDTABLE*, ULONG*, BOOL) override {
-        return ERROR_ACCESS_DENIED;
-    }
-    DWORD CreateIpForwardEntry(const MIB_IPFORWARDROW*) override { return ERROR_ACCESS_DENIED; }
-    DWORD DeleteIpForwardEntry(const MIB_IPFORWARDROW*) override { return ERROR_ACCESS_DENIED; }
-    DWORD SendARP(IPAddr, IPAddr, void*, ULONG*) override { return ERROR_ACCESS_DENIED; }
-    DWORD GetNetworkParams(FIXED_INFO*, ULONG*) override { return ERROR_ACCESS_DENIED; }
-};
-
 class NoDnsClient final : public DnsClient {
 public:
     DNS_STATUS DnsQuery_A(const char*, WORD, DWORD, IP4_ARRAY*, DNS_RECORDA** results, void*,
@@ -55,7 +39,7 @@ std::atomic<UdpNetwork*> installedUdpNetwork{nullptr};
 }  // namespace
 
 IpHelper& CurrentIpHelper() {
-    static NoIpHelper none;
+    static RefusingIpHelper none;
     IpHelper* helper = installedIpHelper.load();
     return helper ? *helper : none;
 }

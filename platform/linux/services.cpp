@@ -9,19 +9,9 @@
 namespace kestrel {
 namespace {
 
-class WithoutHelper final : public IpHelper {
+// Before the helper is there, only the network parameters, which need no rights.
+class WithoutHelper final : public RefusingIpHelper {
 public:
-    DWORD GetAdaptersInfo(IP_ADAPTER_INFO*, ULONG*) override { return ERROR_ACCESS_DENIED; }
-    DWORD AddIPAddress(IPAddr, IPMask, DWORD, ULONG*, ULONG*) override {
-        return ERROR_ACCESS_DENIED;
-    }
-    DWORD DeleteIPAddress(ULONG) override { return ERROR_ACCESS_DENIED; }
-    DWORD GetIpForwardTable(MIB_IPFORWARDTABLE*, ULONG*, BOOL) override {
-        return ERROR_ACCESS_DENIED;
-    }
-    DWORD CreateIpForwardEntry(const MIB_IPFORWARDROW*) override { return ERROR_ACCESS_DENIED; }
-    DWORD DeleteIpForwardEntry(const MIB_IPFORWARDROW*) override { return ERROR_ACCESS_DENIED; }
-    DWORD SendARP(IPAddr, IPAddr, void*, ULONG*) override { return ERROR_ACCESS_DENIED; }
     DWORD GetNetworkParams(FIXED_INFO* fixedInfo, ULONG* outBufLen) override {
         return LinuxGetNetworkParams(fixedInfo, outBufLen);
     }

@@ -68,20 +68,11 @@ private:
 // Adapters that can be sized but not read, as when the list grew in between: the system's own
 // IP Helper can answer so, the helper's client cannot, as it fills the block from the reply that
 // sized it.
-struct UnreadableAdapters final : IpHelper {
+struct UnreadableAdapters final : RefusingIpHelper {
     DWORD GetAdaptersInfo(IP_ADAPTER_INFO* info, ULONG* size) override {
         *size = sizeof(IP_ADAPTER_INFO);
         return info ? ERROR_GEN_FAILURE : ERROR_BUFFER_OVERFLOW;
     }
-    DWORD AddIPAddress(IPAddr, IPMask, DWORD, ULONG*, ULONG*) override { return ERROR_GEN_FAILURE; }
-    DWORD DeleteIPAddress(ULONG) override { return ERROR_GEN_FAILURE; }
-    DWORD GetIpForwardTable(MIB_IPFORWARDTABLE*, ULONG*, BOOL) override {
-        return ERROR_GEN_FAILURE;
-    }
-    DWORD CreateIpForwardEntry(const MIB_IPFORWARDROW*) override { return ERROR_GEN_FAILURE; }
-    DWORD DeleteIpForwardEntry(const MIB_IPFORWARDROW*) override { return ERROR_GEN_FAILURE; }
-    DWORD SendARP(IPAddr, IPAddr, void*, ULONG*) override { return ERROR_GEN_FAILURE; }
-    DWORD GetNetworkParams(FIXED_INFO*, ULONG*) override { return ERROR_GEN_FAILURE; }
 };
 
 // eth0 (2) holds clashing and other addresses; eth1 (3) keeps 10.0.0.5/8 and carries the routes.
