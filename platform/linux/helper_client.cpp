@@ -232,22 +232,21 @@ DWORD HelperIpHelper::GetIpForwardTable(MIB_IPFORWARDTABLE* table, ULONG* size, 
     return NO_ERROR;
 }
 
-DWORD HelperIpHelper::CreateIpForwardEntry(const MIB_IPFORWARDROW* route) {
+DWORD HelperIpHelper::RouteCall(HelperOp op, const MIB_IPFORWARDROW* route) {
     if (!route) return ERROR_INVALID_PARAMETER;
     HelperRequest request;
-    request.op = HelperOp::CreateRoute;
+    request.op = op;
     request.row = *route;
     HelperReply reply;
     return Call(request, reply);
 }
 
+DWORD HelperIpHelper::CreateIpForwardEntry(const MIB_IPFORWARDROW* route) {
+    return RouteCall(HelperOp::CreateRoute, route);
+}
+
 DWORD HelperIpHelper::DeleteIpForwardEntry(const MIB_IPFORWARDROW* route) {
-    if (!route) return ERROR_INVALID_PARAMETER;
-    HelperRequest request;
-    request.op = HelperOp::DeleteRoute;
-    request.row = *route;
-    HelperReply reply;
-    return Call(request, reply);
+    return RouteCall(HelperOp::DeleteRoute, route);
 }
 
 DWORD HelperIpHelper::SendARP(IPAddr destIP, IPAddr srcIP, void* macAddr, ULONG* physAddrLen) {

@@ -97,6 +97,7 @@ public:
 private:
     // The helper's result for `request`; ERROR_GEN_FAILURE once the helper is gone.
     DWORD Call(HelperRequest request, HelperReply& reply);
+    DWORD RouteCall(HelperOp op, const MIB_IPFORWARDROW* route);
     DWORD CallLocked(HelperRequest request, HelperReply& reply);
     // The adapters or the routes: from the reply that answered the sizing call just before,
     // else from the helper. `fresh` tells which.

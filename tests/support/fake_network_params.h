@@ -14,7 +14,7 @@
 
 namespace kestrel::testing {
 
-class FakeNetworkParams final : public IpHelper {
+class FakeNetworkParams final : public RefusingIpHelper {
 public:
     explicit FakeNetworkParams(std::vector<std::string> servers) : servers_(std::move(servers)) {
         SetIpHelper(this);
@@ -40,18 +40,6 @@ public:
         }
         return NO_ERROR;
     }
-
-    DWORD GetAdaptersInfo(IP_ADAPTER_INFO*, ULONG*) override { return ERROR_NOT_SUPPORTED; }
-    DWORD AddIPAddress(IPAddr, IPMask, DWORD, ULONG*, ULONG*) override {
-        return ERROR_NOT_SUPPORTED;
-    }
-    DWORD DeleteIPAddress(ULONG) override { return ERROR_NOT_SUPPORTED; }
-    DWORD GetIpForwardTable(MIB_IPFORWARDTABLE*, ULONG*, BOOL) override {
-        return ERROR_NOT_SUPPORTED;
-    }
-    DWORD CreateIpForwardEntry(const MIB_IPFORWARDROW*) override { return ERROR_NOT_SUPPORTED; }
-    DWORD DeleteIpForwardEntry(const MIB_IPFORWARDROW*) override { return ERROR_NOT_SUPPORTED; }
-    DWORD SendARP(IPAddr, IPAddr, void*, ULONG*) override { return ERROR_NOT_SUPPORTED; }
 
     std::vector<ULONG> askedSizes;
     // Calls from this one on (1-based) fail with ERROR_GEN_FAILURE; 0: none fails.
