@@ -1,8 +1,6 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The status check and the recovery procedure, run on the wizard's worker thread.
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -17,6 +15,7 @@
 #include "platform/heap.h"
 #include "platform/iphlpapi.h"
 #include "platform/netfacts.h"
+#include "platform/posix.h"
 #include "platform/threads.h"
 #include "proto/proto.h"
 

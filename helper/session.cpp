@@ -2,7 +2,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "helper/session.h"
 
-#include <arpa/inet.h>
 #include <linux/if_addr.h>
 #include <poll.h>
 
@@ -13,6 +12,7 @@
 #include "helper/ip_text.h"
 #include "platform/clock.h"
 #include "platform/netfacts.h"
+#include "platform/posix.h"
 
 namespace kestrel {
 namespace {

@@ -2,8 +2,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ipc/helper_protocol.h"
 
-#include <arpa/inet.h>
-
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -12,6 +10,7 @@
 #include <stdexcept>
 
 #include "ipc/hex.h"
+#include "platform/posix.h"
 
 namespace kestrel {
 namespace {

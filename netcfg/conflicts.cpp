@@ -2,12 +2,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Taking the PC's settings that clash with the router's factory subnet off, so that the
 // temporary address reaches the boot loader, and remembering them for RestoreNetworkSettings.
-#include <arpa/inet.h>
-
 #include <string>
 
 #include "netcfg/netcfg.h"
 #include "platform/netfacts.h"
+#include "platform/posix.h"
 
 namespace kestrel {
 void RemoveConflictingSettings(WizardContext& dlg) {

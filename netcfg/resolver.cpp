@@ -1,11 +1,10 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Whether the rebooted router answers name queries again, asked at one adapter's gateway only.
-#include <arpa/inet.h>
-
 #include <cstring>
 
 #include "netcfg/netcfg.h"
+#include "platform/posix.h"
 #include "platform/windns.h"
 
 namespace kestrel {

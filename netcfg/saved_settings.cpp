@@ -1,12 +1,11 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The two lists of removed settings: records go on the front, so each list runs newest first.
-#include <arpa/inet.h>
-
 #include <cstring>
 #include <string>
 
 #include "netcfg/netcfg.h"
+#include "platform/posix.h"
 
 namespace kestrel {
 

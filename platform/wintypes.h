@@ -6,6 +6,29 @@
 
 #include <cstdint>
 
+#ifdef _WIN32
+// On Windows the names are the system's own: its types, and its result codes (macros).
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <winsock2.h>
+
+namespace kestrel {
+using ::BOOL;
+using ::BYTE;
+using ::DWORD;
+using ::UINT;
+using ::ULONG;
+using ::WORD;
+using IPAddr = std::uint32_t;  // network byte order, as inet_addr gives it
+using IPMask = std::uint32_t;
+}  // namespace kestrel
+#else
+
 namespace kestrel {
 
 using BYTE = std::uint8_t;
@@ -35,3 +58,4 @@ inline constexpr DWORD ERROR_TIMEOUT = 1460;
 inline constexpr DWORD ERROR_OBJECT_ALREADY_EXISTS = 5010;
 
 }  // namespace kestrel
+#endif

@@ -2,8 +2,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The DNS probe: asks every DNS server of the PC for the router's login host name with a
 // hand-built query and waits for one well-formed A answer.
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -12,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/heap.h"
 #include "platform/iphlpapi.h"
+#include "platform/posix.h"
 #include "platform/udp.h"
 #include "proto/packets.h"
 #include "proto/proto.h"

@@ -2,9 +2,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The firmware upload: a TFTP write transfer of the image to the boot loader at 192.168.1.1,
 // one 512-byte block in flight, one re-send per packet.
-#include <arpa/inet.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -13,6 +10,7 @@
 
 #include "platform/clock.h"
 #include "platform/netfacts.h"
+#include "platform/posix.h"
 #include "platform/udp.h"
 #include "proto/packets.h"
 #include "proto/proto.h"
