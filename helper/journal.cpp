@@ -6,15 +6,21 @@
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string_view>
 
 #include "ipc/fd_io.h"
@@ -162,6 +168,43 @@ bool NetnsIdentity(std::string& cookie, std::string& boot, std::string& why) {
     return true;
 }
 
+// The process holding the lock on `lockFd` when it is another helper that someone stopped: it
+// would hold the journal until it is let go, and the PC's settings with it. Nobody but root can
+// stop a helper, and its journal guards everything it changed, so it may go as after a crash.
+bool EndStoppedHolder(int lockFd) {
+    struct stat lock {};
+    if (::fstat(lockFd, &lock) != 0) return false;
+    char inode[64];
+    std::snprintf(inode, sizeof inode, "%02x:%02x:%llu", major(lock.st_dev), minor(lock.st_dev),
+                  static_cast<unsigned long long>(lock.st_ino));
+    std::ifstream locks("/proc/locks");
+    for (std::string line; std::getline(locks, line);) {
+        // "1: FLOCK  ADVISORY  WRITE 4242 00:1a:17 0 EOF"
+        std::istringstream fields(line);
+        std::string number, type, mode, access, file;
+        pid_t holder = 0;
+        if (!(fields >> number >> type >> mode >> access >> holder >> file) || type != "FLOCK" ||
+            file != inode || holder <= 0 || holder == ::getpid())
+            continue;
+        const std::string proc = "/proc/" + std::to_string(holder);
+        std::ifstream status(proc + "/stat");
+        std::string text((std::istreambuf_iterator<char>(status)),
+                         std::istreambuf_iterator<char>());
+        const std::size_t state = text.rfind(") ");
+        std::error_code error;
+        const bool stopped = state != std::string::npos && state + 2 < text.size() &&
+                             (text[state + 2] == 'T' || text[state + 2] == 't');
+        const bool helper = std::filesystem::equivalent(proc + "/exe", "/proc/self/exe", error);
+        if (!stopped || !helper || ::kill(holder, SIGKILL) != 0) return false;
+        for (int wait = 0; wait < 100; ++wait) {
+            if (::flock(lockFd, LOCK_EX | LOCK_NB) == 0) return true;
+            ::usleep(20000);
+        }
+        return false;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::uint64_t Journal::NowMs() {
@@ -191,7 +234,12 @@ std::unique_ptr<Journal> Journal::Open(const std::string& folder, std::string& w
     if (folderFd < 0) return nullptr;
     const int lockFd = ::openat(folderFd, (name + ".lock").c_str(),
                                 O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (lockFd < 0 || ::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+    bool locked = lockFd >= 0 && ::flock(lockFd, LOCK_EX | LOCK_NB) == 0;
+    if (!locked && lockFd >= 0 && errno == EWOULDBLOCK) {
+        locked = EndStoppedHolder(lockFd);
+        errno = EWOULDBLOCK;
+    }
+    if (!locked) {
         why = errno == EWOULDBLOCK
                   ? "another recovery is running in this network namespace"
                   : "cannot lock the journal: " + std::string(std::strerror(errno));

@@ -221,13 +221,13 @@ fi
 # --- the user's run -------------------------------------------------------------------------
 
 presses=$user
+events=()
+while [[ $presses =~ (^|,)((helper:)?[A-Z]+@[a-z0-9]+\+[0-9.]+)$ ]]; do
+    events=("${BASH_REMATCH[2]}" "${events[@]}")
+    presses=${presses%"${BASH_REMATCH[0]}"}
+done
 signal=
 to_whom=front
-if [[ $user =~ (^|,)(helper:)?([A-Z]+)@([a-z]+)\+([0-9.]+)$ ]]; then
-    signal=${BASH_REMATCH[3]} signal_word=${BASH_REMATCH[4]} signal_delay=${BASH_REMATCH[5]}
-    [ -n "${BASH_REMATCH[2]}" ] && to_whom=helper
-    presses=${user%,*}
-fi
 switches=(FW=image.bin "TIME=$time")
 input=
 command=()
@@ -238,6 +238,9 @@ failed_status=0
 start_router router "$router"
 user_args=()
 [ "$as" != root ] && user_args=(--user "$as")
+[[ $user == *FULL@* ]] &&
+    in_pc sh -c 'mkdir -p /run/kestrel-recovery &&
+        mount -t tmpfs -o size=16k,mode=0700 kestrel-full /run/kestrel-recovery'
 # Qt would make one in /tmp that outlives the row.
 install -d -m 0700 -o "$as" "$work/runtime"
 # desktop.sh, nsenter, setpriv and env each exec the next: $! is the front end itself.
@@ -247,16 +250,27 @@ install -d -m 0700 -o "$as" "$work/runtime"
 front_pid=$!
 pids+=("$front_pid")
 
-if [ -n "$signal" ]; then
-    wait_until "$limit" grep -q "$signal_word" "$work/front.out" ||
-        fail "the status never showed \"$signal_word\""
-    sleep "$signal_delay"
+for event in "${events[@]}"; do
+    [[ $event =~ ^(helper:)?([A-Z]+)@([a-z0-9]+)\+([0-9.]+)$ ]]
+    to_helper=${BASH_REMATCH[1]} signal=${BASH_REMATCH[2]} word=${BASH_REMATCH[3]} delay=${BASH_REMATCH[4]}
+    if [ "$signal" = FULL ]; then
+        wait_until "$limit" eval "ip -n $LAB_PC -4 -o addr show dev $word | grep -q 192.168.1.141" ||
+            fail "192.168.1.141 never reached $word"
+    else
+        wait_until "$limit" grep -q "$word" "$work/front.out" || fail "the status never showed \"$word\""
+    fi
+    sleep "$delay"
     if [[ $check == *back\<* ]]; then
         snapshot "$work/at-signal"
         same_settings "$work/before" "$work/at-signal" && fail "nothing was changed when the signal came"
     fi
     signalled=$EPOCHREALTIME
-    if [ "$to_whom" = helper ]; then
+    if [ "$signal" = FULL ]; then
+        # Kept full: what the helper frees, the filler takes.
+        in_pc timeout "$limit" sh -c 'while :; do cat /dev/zero >> /run/kestrel-recovery/filler; sleep 0.02; done' 2> /dev/null &
+        pids+=($!)
+    elif [ -n "$to_helper" ]; then
+        to_whom=helper
         helper_pid=$(for pid in $(ip netns pids "$LAB_PC"); do
             [[ $(readlink "/proc/$pid/exe" 2> /dev/null) == */kestrel-recovery-helper ]] && echo "$pid"
         done)
@@ -283,7 +297,7 @@ if [ -n "$signal" ]; then
             fail "the settings took $took s to come back, not less than ${BASH_REMATCH[1]}"
         fi
     fi
-fi
+done
 status=0
 wait "$front_pid" || status=$?
 [ -n "$signal" ] && echo "ended $(seconds_since "$signalled") s after SIG$signal"
