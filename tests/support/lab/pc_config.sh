@@ -5,7 +5,7 @@
 # with ip in place of lab.sh's; eth0 keeps what lab.sh gave it. Runs from "lab.sh run" (LAB_PC
 # set), before the recovery. Root only.
 #
-#   pc_config.sh nm-lease|nm-static|networkd|secondary|other-table|onlink|vpn
+#   pc_config.sh nm-lease|nm-static|networkd|secondary|other-table|onlink|vpn|routes
 #
 #   nm-lease     NetworkManager's DHCP lease: the address flagged noprefixroute, with
 #                lifetimes; the subnet route NetworkManager adds itself (proto kernel, metric
@@ -21,6 +21,7 @@
 #   onlink       a route through a gateway outside every subnet of the link (onlink)
 #   vpn          a VPN's split routes (0.0.0.0/1 and 128.0.0.0/1) through eth0 and a kill switch
 #                (unreachable 192.168.0.0/16): they hold the router's address, yet must stay
+#   routes       5,000 routes through the router, which the kernel drops with the address
 set -euo pipefail
 
 pc() { ip netns exec "${LAB_PC:?run from lab.sh run}" ip "$@"; }
@@ -71,5 +72,11 @@ case $config in
         pc route add 128.0.0.0/1 via 10.20.0.1 dev eth0 proto static
         pc route add unreachable 192.168.0.0/16 metric 4000
         ;;
-    *) echo "usage: pc_config.sh nm-lease|nm-static|networkd|secondary|other-table|onlink|vpn" >&2; exit 2 ;;
+    routes)
+        plain
+        for ((i = 0; i < 5000; i++)); do
+            echo "route add 10.$((i / 250)).$((i % 250)).0/24 via 192.168.1.1 dev eth1 proto static"
+        done | pc -batch -
+        ;;
+    *) echo "usage: pc_config.sh nm-lease|nm-static|networkd|secondary|other-table|onlink|vpn|routes" >&2; exit 2 ;;
 esac
