@@ -29,6 +29,8 @@ protected:
                     std::to_string(made++)))
                       .string();
         ASSERT_TRUE(std::filesystem::create_directory(folder_));
+        // The journal takes only a folder nobody else may write to.
+        std::filesystem::permissions(folder_, std::filesystem::perms::owner_all);
     }
     void TearDown() override { std::filesystem::remove_all(folder_); }
 
