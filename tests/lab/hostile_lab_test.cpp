@@ -21,6 +21,7 @@
 
 #include "netcfg/netcfg.h"
 #include "platform/linux/helper_client.h"
+#include "platform/linux/netparams.h"
 #include "tests/support/recording_wizard.h"
 
 namespace kestrel {
@@ -40,7 +41,7 @@ std::unique_ptr<HelperProcess> HelperThatTookOff(const std::vector<std::string>&
     std::string why;
     auto helper = HelperProcess::Start(argv, why);
     if (!helper) return nullptr;
-    HelperIpHelper client(*helper);
+    HelperIpHelper client(*helper, LinuxGetNetworkParams);
     if (!client.Hello(why)) return nullptr;
     SetIpHelper(&client);
     testing::RecordingWizard dlg;
