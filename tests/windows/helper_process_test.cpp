@@ -2,7 +2,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 //
 // The launcher with a stand-in child: lines in turn, the time limit, a helper that is gone, the
-// closed input at the end, and no handle inherited but the two pipe ends.
+// closed input at the end, and no handle inherited but the two pipe ends. Then the helper
+// itself over the launcher, as far as it goes without touching a network: greeted, ended, and
+// gone with the front end's end of its input.
 #include "platform/windows/helper_process.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +12,7 @@
 #include <chrono>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 namespace kestrel::testing {
 namespace {
@@ -116,6 +119,59 @@ TEST(HelperLauncher, TheChildInheritsOnlyItsTwoPipeEnds) {
     ::CloseHandle(open);
     EXPECT_EQ(Contents(target), "");
     ::DeleteFileA(target.c_str());
+}
+
+std::unique_ptr<HelperProcess> Helper() {
+    std::string why;
+    auto process = HelperProcess::Start(HelperPath(), L"", why);
+    EXPECT_TRUE(process) << why;
+    if (process) process->SetTimeLimit(std::chrono::seconds(30));
+    return process;
+}
+
+TEST(HelperOverTheLauncher, GreetsAndEndsCleanly) {
+    auto process = Helper();
+    ASSERT_TRUE(process);
+    HelperIpHelper client(*process);
+    std::string why;
+    std::vector<std::string> left = {"stale"};
+    ASSERT_TRUE(client.Hello(why, left)) << why;
+    EXPECT_TRUE(left.empty());
+    EXPECT_TRUE(client.End(left));
+    EXPECT_TRUE(left.empty());
+    EXPECT_EQ(::WaitForSingleObject(process->Process(), 10000), WAIT_OBJECT_0);
+    DWORD status = 1;
+    EXPECT_TRUE(::GetExitCodeProcess(process->Process(), &status));
+    EXPECT_EQ(status, 0u);
+}
+
+// A front end that ends without a word closes the helper's input: it restores, ends, and lets
+// go of the journal, so that the next helper serves at once.
+TEST(HelperOverTheLauncher, EndsWithItsFrontEndsInput) {
+    for (int run = 0; run < 2; ++run) {
+        auto process = Helper();
+        ASSERT_TRUE(process);
+        HelperIpHelper client(*process);
+        std::string why;
+        std::vector<std::string> left;
+        ASSERT_TRUE(client.Hello(why, left)) << run << ": " << why;
+        EXPECT_TRUE(left.empty()) << run;
+    }
+}
+
+// Two at once would fight over the PC's settings: the second says why it will not serve.
+TEST(HelperOverTheLauncher, ASecondHelperRefusesWhileOneServes) {
+    auto first = Helper();
+    ASSERT_TRUE(first);
+    HelperIpHelper firstClient(*first);
+    std::string why;
+    ASSERT_TRUE(firstClient.Hello(why)) << why;
+    auto second = Helper();
+    ASSERT_TRUE(second);
+    HelperIpHelper secondClient(*second);
+    EXPECT_FALSE(secondClient.Hello(why));
+    EXPECT_NE(why.find("another recovery"), std::string::npos) << why;
+    EXPECT_TRUE(firstClient.End());
 }
 
 }  // namespace
