@@ -88,9 +88,11 @@ KernelRoute RouteOf(const MIB_IPFORWARDROW& row) {
     route.tos = static_cast<std::uint8_t>(row.dwForwardPolicy);
     route.priority = row.dwForwardMetric1;
     route.oif = static_cast<int>(row.dwForwardIfIndex);
-    // A direct route names the adapter's own address as its next hop: it has no gateway.
+    // A direct route names the adapter's own address as its next hop: it has no gateway, and
+    // that address is its source; the address takes it along when it goes.
     const bool direct = row.dwForwardType == MIB_IPROUTE_TYPE_DIRECT;
     route.gateway = direct ? 0 : row.dwForwardNextHop;
+    route.prefsrc = direct ? row.dwForwardNextHop : 0;
     route.scope = direct ? kScopeLink : 0;
     route.type = row.dwForwardType == MIB_IPROUTE_TYPE_INVALID ? kRouteBlackhole : kRouteUnicast;
     route.protocol = row.dwForwardProto == MIB_IPPROTO_LOCAL     ? kProtoKernel

@@ -110,17 +110,18 @@ TEST(WindowsKernelReads, RoutesKeepTheirRowsAndSayWhatTheyAre) {
     ASSERT_TRUE(world.kernel.Routes(routes));
     ASSERT_EQ(routes.size(), 4u);
     struct Expected {
-        IPAddr gateway;
+        IPAddr gateway, source;
         int prefix;
         std::uint8_t type, scope, protocol;
         std::uint32_t metric;
     };
-    const Expected expected[] = {{Ip("192.168.1.1"), 0, 1, 0, 4, 25},
-                                 {0, 24, 1, 253, 2, 281},
-                                 {0, 8, 1, 253, 2, 281},
-                                 {0, 24, 6, 0, 4, 5}};
+    const Expected expected[] = {{Ip("192.168.1.1"), 0, 0, 1, 0, 4, 25},
+                                 {0, Ip("192.168.1.100"), 24, 1, 253, 2, 281},
+                                 {0, Ip("10.0.0.5"), 8, 1, 253, 2, 281},
+                                 {0, 0, 24, 6, 0, 4, 5}};
     for (std::size_t i = 0; i < routes.size(); ++i) {
         EXPECT_EQ(routes[i].gateway, expected[i].gateway) << i;
+        EXPECT_EQ(routes[i].prefsrc, expected[i].source) << i;
         EXPECT_EQ(routes[i].prefix, expected[i].prefix) << i;
         EXPECT_EQ(routes[i].type, expected[i].type) << i;
         EXPECT_EQ(routes[i].scope, expected[i].scope) << i;
