@@ -2,7 +2,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ipc/helper_client.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "platform/two_call.h"
@@ -161,7 +160,7 @@ DWORD HelperIpHelper::SendARP(IPAddr destIP, IPAddr srcIP, void* macAddr, ULONG*
 }
 
 DWORD HelperIpHelper::GetNetworkParams(FIXED_INFO* fixedInfo, ULONG* outBufLen) {
-    return readParams_ ? readParams_(fixedInfo, outBufLen) : ERROR_NOT_SUPPORTED;
+    return networkParams_(fixedInfo, outBufLen);
 }
 
 }  // namespace kestrel

@@ -1,9 +1,8 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 //
-// The front end's side of the privileged helper, on every system: the IP Helper services as
-// requests to it over a channel that each system's launcher provides (platform/linux/,
-// platform/windows/).
+// The front end's side of the privileged helper: the IP Helper services as requests to it, over
+// whatever channel the system's launcher gives (platform/linux/helper_client.h on Linux).
 #pragma once
 
 #include <cstdint>
@@ -25,13 +24,13 @@ public:
     virtual bool Exchange(const std::string& request, std::string& reply) = 0;
 };
 
+using NetworkParamsReader = DWORD (*)(FIXED_INFO* fixedInfo, ULONG* outBufLen);
+
 class HelperIpHelper final : public IpHelper {
 public:
-    // The network parameters need no rights: `readParams` reads them in the front end itself
-    // (none: GetNetworkParams is not supported).
-    using NetworkParamsReader = DWORD (*)(FIXED_INFO* fixedInfo, ULONG* outBufLen);
-    explicit HelperIpHelper(HelperChannel& channel, NetworkParamsReader readParams = nullptr)
-        : channel_(channel), readParams_(readParams) {}
+    // `networkParams` answers GetNetworkParams, which needs no rights: the system's own.
+    HelperIpHelper(HelperChannel& channel, NetworkParamsReader networkParams)
+        : channel_(channel), networkParams_(networkParams) {}
 
     // The first exchange: false, with the reason, when no helper answers (it could not be
     // started, or the rights were refused) or when it said why it would not serve. `left`
@@ -75,7 +74,7 @@ private:
 
     std::mutex lock_;  // the worker and the UI thread (Quit) both call
     HelperChannel& channel_;
-    NetworkParamsReader readParams_;
+    NetworkParamsReader networkParams_;
     std::uint64_t nextId_ = 1;
     bool gone_ = false;
     bool lost_ = false;  // gone without a clean end

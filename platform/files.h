@@ -7,6 +7,16 @@
 
 namespace kestrel {
 
+// The images' folder under the system folder, with the system's separators.
+// A file name with any of the separators is a path: on Windows also "C:fw.bin".
+#ifdef _WIN32
+inline constexpr char kImageFolder[] = "\\KESTREL\\";
+inline constexpr char kPathSeparators[] = "/\\:";
+#else
+inline constexpr char kImageFolder[] = "/KESTREL/";
+inline constexpr char kPathSeparators[] = "/";
+#endif
+
 // Folder under which "KESTREL/" holds the images: KESTREL_SYSTEM_DIR when set (read with
 // secure_getenv, so it is ignored in set-id programs), else the build-time default.
 std::string GetSystemDirectoryW();

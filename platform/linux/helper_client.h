@@ -1,18 +1,24 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 //
-// The privileged helper's launcher over Linux. The front end itself runs with no rights at all;
-// name queries and UDP need none.
+// The front end's side of the privileged helper: the IP Helper services as requests to it. The
+// front end itself runs with no rights at all; name queries and UDP need none.
 #pragma once
 
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ipc/helper_client.h"
+#include "ipc/helper_protocol.h"
+#include "platform/iphlpapi.h"
 
 namespace kestrel {
 

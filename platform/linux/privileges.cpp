@@ -130,7 +130,7 @@ std::unique_ptr<HelperProcess> Launch(std::string& why, std::vector<std::string>
     argv.push_back(HelperPath());
     std::unique_ptr<HelperProcess> process = HelperProcess::Start(argv, why);
     if (!process) return nullptr;
-    HelperIpHelper greeter(*process);
+    HelperIpHelper greeter(*process, LinuxGetNetworkParams);
     if (!greeter.Hello(why, left)) {
         if (why.empty())
             why = root ? "the privileged helper " + argv.back() + " did not start"
@@ -183,7 +183,7 @@ void PrivilegedHelper::Replace() {
     std::unique_ptr<HelperProcess> process = Launch(account_.why, left);
     std::vector<std::string> after;
     if (process) {
-        HelperIpHelper fresh(*process);
+        HelperIpHelper fresh(*process, LinuxGetNetworkParams);
         if (!fresh.End(after)) account_.why = "the new helper did not answer";
     }
     for (const std::string& line : after)

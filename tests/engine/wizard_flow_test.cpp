@@ -83,6 +83,7 @@ TEST(Flow, NextAndQuitOnEachPage) {
     }
 }
 
+#ifndef _WIN32  // Windows' quit requests are console control events: no raise() reaches them
 // A first quit signal says it stops and asks the job to stop at its next step; once the job has
 // ended on the failed page the settings go back and the wizard ends with 128 + the signal. With no
 // job it ends at once. A second signal, or two at once, leave at once.
@@ -113,6 +114,7 @@ TEST(Flow, AQuitSignalStopsTheJobThenLeavesASecondLeavesAtOnce) {
         EXPECT_EQ(idle.wizard.ExitStatus(), status);
     }
 }
+#endif
 
 }  // namespace
 }  // namespace kestrel

@@ -8,11 +8,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#ifndef _WIN32
 #include <sys/resource.h>
-#include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 namespace kestrel {
@@ -21,8 +23,12 @@ namespace {
 class JournalTest : public testing::Test {
 protected:
     void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() / "kestrel-journal-XXXXXX";
-        ASSERT_NE(mkdtemp(folder_.data()), nullptr);
+        static int made = 0;
+        folder_ = (std::filesystem::temp_directory_path() /
+                   ("kestrel-journal-" + std::to_string(std::random_device{}()) + "-" +
+                    std::to_string(made++)))
+                      .string();
+        ASSERT_TRUE(std::filesystem::create_directory(folder_));
     }
     void TearDown() override { std::filesystem::remove_all(folder_); }
 
@@ -47,7 +53,7 @@ protected:
     }
     static std::string Text(const std::string& path) {
         std::ostringstream text;
-        text << std::ifstream(path).rdbuf();
+        text << std::ifstream(path, std::ios::binary).rdbuf();
         return text.str();
     }
 
@@ -79,7 +85,7 @@ TEST_F(JournalTest, AReplayIgnoresARecordThatACrashCutShort) {
     };
     for (const auto& cut : cuts) {
         SCOPED_TRACE(cut.keep);
-        std::ofstream(path, std::ios::trunc) << file.substr(0, cut.keep);
+        std::ofstream(path, std::ios::trunc | std::ios::binary) << file.substr(0, cut.keep);
         {
             auto journal = Open();
             ASSERT_TRUE(journal);
@@ -94,6 +100,7 @@ TEST_F(JournalTest, AReplayIgnoresARecordThatACrashCutShort) {
     }
 }
 
+#ifndef _WIN32  // a file size limit is Linux's way to fill the disk for one process
 // A full /run: nothing is journaled that was not written, and entries done with leave the
 // journal all the same, so that a restore moves on.
 TEST_F(JournalTest, AFileThatCannotGrowRefusesChangesButLetsARestoreFinish) {
@@ -119,6 +126,7 @@ TEST_F(JournalTest, AFileThatCannotGrowRefusesChangesButLetsARestoreFinish) {
     EXPECT_FALSE(std::filesystem::exists(journal->Path()));
     EXPECT_TRUE(journal->Append({Route(4)}));
 }
+#endif
 
 }  // namespace
 }  // namespace kestrel

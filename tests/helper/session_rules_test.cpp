@@ -5,7 +5,6 @@
 // kernel: one temporary address at a time, deletes that take exactly the route named, requests
 // in any order that the journal can still undo, and a restore that forgets nothing and keeps
 // the PC's addresses in their order.
-#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -17,6 +16,7 @@
 #include <vector>
 
 #include "helper/session.h"
+#include "platform/posix.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_kernel.h"
 #include "tests/support/helper_pc.h"

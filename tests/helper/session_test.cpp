@@ -6,13 +6,13 @@
 // way the conversation ends.
 #include "helper/session.h"
 
-#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <tuple>
 
 #include "netcfg/netcfg.h"
+#include "platform/posix.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/helper_pc.h"
 #include "tests/support/recording_wizard.h"

@@ -18,6 +18,7 @@
 
 #include "netcfg/netcfg.h"
 #include "platform/linux/helper_client.h"
+#include "platform/linux/netparams.h"
 #include "tests/support/recording_wizard.h"
 
 namespace kestrel {
@@ -37,7 +38,7 @@ std::unique_ptr<HelperProcess> HelperThatTookOff(const std::function<void()>& st
     auto helper = HelperProcess::Start({KESTREL_HELPER_PATH}, why);
     started();
     if (!helper) return nullptr;
-    HelperIpHelper client(*helper);
+    HelperIpHelper client(*helper, LinuxGetNetworkParams);
     if (!client.Hello(why)) return nullptr;
     SetIpHelper(&client);
     testing::RecordingWizard dlg;

@@ -4,9 +4,8 @@
 #include "proto/proto.h"
 
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -55,15 +54,20 @@ Script Acks(std::size_t last, const Script& tail = {}) {
 
 class Upload : public ::testing::Test {
 protected:
-    ~Upload() override { close(file_); }
+    ~Upload() override {
+        if (imageFile_) std::fclose(imageFile_);
+    }
 
     // An image of `size` bytes, opened once as the front end does.
     void SetImage(std::size_t size) {
         image_.resize(size);
         for (std::size_t i = 0; i < size; ++i) image_[i] = static_cast<unsigned char>(i ^ i / 512);
-        close(file_);
-        file_ = memfd_create("image", 0);
-        ASSERT_EQ(write(file_, image_.data(), size), static_cast<ssize_t>(size));
+        if (imageFile_) std::fclose(imageFile_);
+        imageFile_ = std::tmpfile();
+        ASSERT_NE(imageFile_, nullptr);
+        ASSERT_EQ(std::fwrite(image_.data(), 1, size, imageFile_), size);
+        ASSERT_EQ(std::fflush(imageFile_), 0);
+        file_ = fileno(imageFile_);
     }
 
     // The result, the boxes and what was sent: "W" the request, "D<n>" block n, "@<ms>" when it
@@ -95,6 +99,7 @@ protected:
 
     testing::FakeUdp udp_;
     Bytes image_;
+    std::FILE* imageFile_ = nullptr;
     int file_ = -1;
 };
 

@@ -2,10 +2,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/support/fake_dns_client.h"
 
-#include <arpa/inet.h>
-
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/posix.h"
 
 namespace kestrel::testing {
 namespace {

@@ -2,11 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/support/fake_kernel.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <linux/if_addr.h>
-#include <linux/rtnetlink.h>
-#include <poll.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -16,7 +12,10 @@
 #include <sstream>
 #include <utility>
 
+#include "helper/host.h"
+#include "helper/kernel_values.h"
 #include "ipc/adapter_layout.h"
+#include "platform/posix.h"
 
 namespace kestrel::testing {
 namespace {
@@ -149,8 +148,23 @@ bool SameRoute(const KernelRoute& a, const KernelRoute& b) {
 
 std::string ResultText(int result) {
     if (result == 0) return "0";
-    const char* name = strerrorname_np(-result);
-    return name ? std::string("-") + name : std::to_string(result);
+    // The names the kernel layers answer with; the C runtimes name none of them.
+    static const std::map<int, const char*> names = {{EPERM, "EPERM"},
+                                                     {ENOENT, "ENOENT"},
+                                                     {ESRCH, "ESRCH"},
+                                                     {ENOMEM, "ENOMEM"},
+                                                     {EACCES, "EACCES"},
+                                                     {EBUSY, "EBUSY"},
+                                                     {EEXIST, "EEXIST"},
+                                                     {ENODEV, "ENODEV"},
+                                                     {EINVAL, "EINVAL"},
+                                                     {ENETDOWN, "ENETDOWN"},
+                                                     {ENETUNREACH, "ENETUNREACH"},
+                                                     {ETIMEDOUT, "ETIMEDOUT"},
+                                                     {ECANCELED, "ECANCELED"},
+                                                     {EADDRNOTAVAIL, "EADDRNOTAVAIL"}};
+    const auto found = names.find(-result);
+    return found != names.end() ? std::string("-") + found->second : std::to_string(result);
 }
 
 std::string AddressText(const KernelAddress& a) {
@@ -587,8 +601,7 @@ int FakeKernel::Arp(int ifIndex, IPAddr target, IPAddr source, std::uint8_t (&ma
         int result = 0;
         if (Failing(KernelCall::kArp, result)) return Record(change, result);
         if (!FindLink(ifIndex)) return Record(change, -ENODEV);
-        pollfd abort{abortFd, POLLIN, 0};
-        if (abortFd >= 0 && poll(&abort, 1, 0) > 0) return Record(change, -ECANCELED);
+        if (abortFd >= 0 && HasInput(abortFd)) return Record(change, -ECANCELED);
         if (!arpResponder_) return Record(change, -ETIMEDOUT);
         responder = arpResponder_;
     }

@@ -6,14 +6,13 @@
 // the lifetime of the object.
 #pragma once
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <string>
 #include <vector>
 
+#include "platform/posix.h"
 #include "platform/udp.h"
 #include "tests/support/fake_clock.h"
 

@@ -7,26 +7,43 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
 #include "platform/iphlpapi.h"  // SetIpHelper
-#include "platform/linux/netparams.h"
 
 namespace kestrel::testing {
+namespace {
+
+// The PC's resolver is no part of the model: tests that need it install FakeNetworkParams.
+DWORD NoNetworkParams(FIXED_INFO*, ULONG*) {
+    return ERROR_NOT_SUPPORTED;
+}
+
+}  // namespace
 
 HelperPc::HelperPc(const std::string& pc) {
-    char name[] = "/tmp/kestrel-pc-XXXXXX";
-    if (!mkdtemp(name)) throw std::runtime_error("no temporary folder for the journal");
-    folder_ = name;
+    // A folder no other PC of this or another test process uses.
+    static std::atomic<unsigned> made{0};
+    const std::string name =
+        "kestrel-pc-" + std::to_string(std::random_device{}()) + "-" + std::to_string(made++);
+    folder_ = (std::filesystem::temp_directory_path() / name).string();
+    if (!std::filesystem::create_directory(folder_))
+        throw std::runtime_error("no temporary folder for the journal");
     Restart();
     Add(pc);
 }
 
 HelperPc::~HelperPc() {
     SetIpHelper(nullptr);
-    std::filesystem::remove_all(folder_);  // the journal's files go when it closes
+    // Closed first: Windows removes no open file.
+    client_.reset();
+    session_.reset();
+    journal_.reset();
+    std::filesystem::remove_all(folder_);
 }
 
 void HelperPc::Add(const std::string& pc) {
@@ -65,7 +82,7 @@ bool HelperPc::Restart() {
     if (!journal_) throw std::runtime_error(why);
     session_ = std::make_unique<HelperSession>(
         kernel, *journal_, [this](const std::string& line) { systemLog_.push_back(line); });
-    client_ = std::make_unique<HelperIpHelper>(*this, LinuxGetNetworkParams);
+    client_ = std::make_unique<HelperIpHelper>(*this, NoNetworkParams);
     SetIpHelper(client_.get());
     return journal_->Entries().empty() || session_->RestoreAll().empty();
 }

@@ -14,6 +14,8 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/windows/network.h"
+
 namespace kestrel::testing {
 namespace {
 
@@ -52,7 +54,7 @@ TEST(HelperLauncher, FindsTheHelperBesideTheProgram) {
     const std::wstring name = L"\\kestrel-recovery-helper.exe";
     ASSERT_GT(path.size(), name.size());
     EXPECT_EQ(path.substr(path.size() - name.size()), name);
-    EXPECT_NE(::GetFileAttributesW(Beside(L"windows_helper_tests.exe").c_str()),
+    EXPECT_NE(::GetFileAttributesW(Beside(L"windows_launcher_test.exe").c_str()),
               INVALID_FILE_ATTRIBUTES);
 }
 
@@ -132,7 +134,7 @@ std::unique_ptr<HelperProcess> Helper() {
 TEST(HelperOverTheLauncher, GreetsAndEndsCleanly) {
     auto process = Helper();
     ASSERT_TRUE(process);
-    HelperIpHelper client(*process);
+    HelperIpHelper client(*process, WindowsGetNetworkParams);
     std::string why;
     std::vector<std::string> left = {"stale"};
     ASSERT_TRUE(client.Hello(why, left)) << why;
@@ -151,7 +153,7 @@ TEST(HelperOverTheLauncher, EndsWithItsFrontEndsInput) {
     for (int run = 0; run < 2; ++run) {
         auto process = Helper();
         ASSERT_TRUE(process);
-        HelperIpHelper client(*process);
+        HelperIpHelper client(*process, WindowsGetNetworkParams);
         std::string why;
         std::vector<std::string> left;
         ASSERT_TRUE(client.Hello(why, left)) << run << ": " << why;
@@ -163,12 +165,12 @@ TEST(HelperOverTheLauncher, EndsWithItsFrontEndsInput) {
 TEST(HelperOverTheLauncher, ASecondHelperRefusesWhileOneServes) {
     auto first = Helper();
     ASSERT_TRUE(first);
-    HelperIpHelper firstClient(*first);
+    HelperIpHelper firstClient(*first, WindowsGetNetworkParams);
     std::string why;
     ASSERT_TRUE(firstClient.Hello(why)) << why;
     auto second = Helper();
     ASSERT_TRUE(second);
-    HelperIpHelper secondClient(*second);
+    HelperIpHelper secondClient(*second, WindowsGetNetworkParams);
     EXPECT_FALSE(secondClient.Hello(why));
     EXPECT_NE(why.find("another recovery"), std::string::npos) << why;
     EXPECT_TRUE(firstClient.End());

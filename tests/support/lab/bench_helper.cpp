@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/linux/helper_client.h"
+#include "platform/linux/netparams.h"
 
 namespace {
 
@@ -106,7 +107,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     CountingChannel channel(*process);
-    HelperIpHelper helper(channel);
+    HelperIpHelper helper(channel, LinuxGetNetworkParams);
     if (!helper.Hello(why)) {
         std::fprintf(stderr, "no helper: %s\n", why.c_str());
         return 1;
