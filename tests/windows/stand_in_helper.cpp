@@ -2,9 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 //
 // A child for the launcher's tests, in place of the helper: `echo` answers every line with
-// itself, `silent` reads and never answers, `exit` ends at once. `echo NOTE` writes "input
-// closed" to the file NOTE when its input ends; `leak HANDLE` first writes to that handle
-// value, which it must not have inherited.
+// itself, `silent` reads and never answers, `exit` ends at once; `leak HANDLE` first writes to
+// that handle value, which it must not have inherited.
 #include <windows.h>
 
 #include <cstdlib>
@@ -35,12 +34,6 @@ int main(int argc, char** argv) {
             if (mode != "silent") Write(out, pending.substr(0, newline + 1));
             pending.erase(0, newline + 1);
         }
-    }
-    if (mode == "echo" && argc > 2) {
-        const HANDLE note = ::CreateFileA(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr);
-        Write(note, "input closed");
-        ::CloseHandle(note);
     }
     return 0;
 }
