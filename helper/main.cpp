@@ -2,16 +2,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 //
 // kestrel-recovery-helper: the privileged half of the recovery. A front end starts it (through
-// pkexec, or directly when it runs as root) and talks to it over its standard input and
-// output; nothing else reaches it. Whenever that conversation ends without a clean end, it
-// puts back everything it changed.
-#include <poll.h>
-#include <sys/stat.h>
-#include <syslog.h>
+// pkexec, or directly when it runs as root; on Windows as its elevated child) and talks to it
+// over its standard input and output; nothing else reaches it. Whenever that conversation ends
+// without a clean end, it puts back everything it changed.
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -19,7 +15,7 @@
 
 #include "helper/harden.h"
 #include "helper/journal.h"
-#include "helper/linux/linux_netkernel.h"
+#include "helper/program.h"
 #include "helper/rights.h"
 #include "helper/session.h"
 #include "ipc/fd_io.h"
@@ -30,11 +26,6 @@ namespace kestrel {
 namespace {
 
 constexpr char kProgram[] = "kestrel-recovery-helper";
-constexpr char kJournalFolder[] = "/run/kestrel-recovery";
-
-void Log(const std::string& line) {
-    syslog(LOG_NOTICE, "%s", line.c_str());
-}
 
 // The reply to a line that ended the conversation: its id is not known.
 std::string Refusal(const std::string& why) {
@@ -42,11 +33,6 @@ std::string Refusal(const std::string& why) {
     reply.error = ERROR_INVALID_PARAMETER;
     reply.message = "refused: " + why;
     return EncodeReply(HelperOp::Hello, reply);
-}
-
-void Fail(const std::string& line) {
-    std::fprintf(stderr, "%s: %s\n", kProgram, line.c_str());
-    syslog(LOG_ERR, "%s", line.c_str());
 }
 
 bool WriteLine(const std::string& line) {
@@ -68,15 +54,15 @@ int Serve(HelperSession& session, int quitFd, const std::vector<std::string>& re
                 session.RestoreAll();
                 return 1;
             }
-            pollfd ready[2] = {{STDIN_FILENO, POLLIN, 0}, {quitFd, POLLIN, 0}};
-            if (::poll(ready, 2, -1) < 0 && errno != EINTR) return 1;
+            const Wake wake = WaitForInput(STDIN_FILENO, quitFd);
+            if (wake == Wake::Failed) return 1;
             if (int signal = 0; DrainQuitSignalPipe(quitFd, signal) > 0) {
                 Log("ended by signal " + std::to_string(signal) + ": putting everything back");
                 session.RestoreAll();
                 return 128 + signal;
             }
-            if (!(ready[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+            if (wake != Wake::Ready) continue;
+            const auto got = ::read(STDIN_FILENO, buffer, sizeof buffer);
             if (got < 0 && errno == EINTR) continue;
             if (got <= 0) {
                 // The front end crashed, was killed, lost its display or its session ended.
@@ -135,27 +121,25 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: unknown option; see --help\n", kProgram);
         return 2;
     }
-    ::umask(077);
-    openlog(kProgram, LOG_PID | LOG_NDELAY, LOG_DAEMON);
+    StartProgram(kProgram);
     if (!HasNetworkAdminRights()) {
-        Fail("needs CAP_NET_ADMIN and CAP_NET_RAW: it is started through pkexec or as root");
+        LogFailure(kRightsNeeded);
         return 1;
     }
     // pkexec has asked for the password by now: the terminal is the front end's from here on.
     if (std::string why; !HardenHelper(option == "--restore", why)) {
-        Fail("cannot take itself out of its caller's hands: " + why);
+        LogFailure("cannot take itself out of its caller's hands: " + why);
         return 1;
     }
     const int quitFd = InstallQuitSignalPipe();
     if (quitFd < 0) {
-        Fail("cannot set up its signal handling");
+        LogFailure("cannot set up its signal handling");
         return 1;
     }
-    std::signal(SIGPIPE, SIG_IGN);  // a vanished front end shows as a failed write
     std::string why;
-    std::unique_ptr<Journal> journal = Journal::Open(kJournalFolder, why);
+    std::unique_ptr<Journal> journal = Journal::Open(JournalFolderPath(), why);
     if (!journal) {
-        Fail(why);
+        LogFailure(why);
         // The front end tells its user why: another recovery may be running here.
         if (option != "--restore") {
             HelperReply reply;
@@ -165,8 +149,8 @@ int main(int argc, char** argv) {
         }
         return 1;
     }
-    LinuxNetKernel kernel;
-    HelperSession session(kernel, *journal, Log);
+    const std::unique_ptr<NetKernel> kernel = MakeNetKernel();
+    HelperSession session(*kernel, *journal, Log);
     std::vector<std::string> replayLeft;
     if (!journal->Entries().empty()) {
         Log("journal replay: putting back " + std::to_string(journal->Entries().size()) +
@@ -174,7 +158,7 @@ int main(int argc, char** argv) {
         replayLeft = session.RestoreAll();
     }
     if (option == "--restore") {
-        for (const std::string& line : replayLeft) Fail("could not put back: " + line);
+        for (const std::string& line : replayLeft) LogFailure("could not put back: " + line);
         return replayLeft.empty() ? 0 : 1;
     }
     return Serve(session, quitFd, replayLeft);

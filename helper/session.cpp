@@ -51,6 +51,8 @@ DWORD ErrorOf(int result) {
             return ERROR_INVALID_PARAMETER;
         case ENOMEM:
             return ERROR_NOT_ENOUGH_MEMORY;
+        case EOPNOTSUPP:
+            return ERROR_NOT_SUPPORTED;
         default:
             return ERROR_GEN_FAILURE;
     }

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 
+#include "helper/windows/private_folder.h"
 #include "platform/wintypes.h"
 
 namespace kestrel {
@@ -77,16 +78,8 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // Who may change the folder is its access list's business, set where the helper creates it
 // (the kernel layer's start-up); here it only has to be a folder and not a link.
 std::unique_ptr<JournalFolder> JournalFolder::Open(const std::string& path, std::string& why) {
-    const std::wstring wide = Wide(path);
-    if (!::CreateDirectoryW(wide.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
-        SetErrno();
-        why = path + ": cannot create it";
-        return nullptr;
-    }
-    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        why = path + " is not a folder of its own";
+    if (!MakePrivateFolder(Wide(path), why)) {
+        why = path + ": " + why;
         return nullptr;
     }
     return std::unique_ptr<JournalFolder>(new JournalFolder(-1, path));

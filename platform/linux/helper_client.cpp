@@ -16,8 +16,6 @@
 #include <thread>
 
 #include "ipc/fd_io.h"
-#include "platform/linux/netparams.h"
-#include "platform/two_call.h"
 
 extern char** environ;
 
