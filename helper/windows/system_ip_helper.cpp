@@ -22,7 +22,8 @@ static_assert(offsetof(kestrel::IP_ADDR_STRING, Context) == offsetof(::IP_ADDR_S
 static_assert(sizeof(kestrel::MIB_IPFORWARDROW) == sizeof(::MIB_IPFORWARDROW));
 static_assert(offsetof(kestrel::MIB_IPFORWARDROW, dwForwardMetric1) ==
               offsetof(::MIB_IPFORWARDROW, dwForwardMetric1));
-static_assert(offsetof(kestrel::MIB_IPFORWARDTABLE, table) == offsetof(::MIB_IPFORWARDTABLE, table));
+static_assert(offsetof(kestrel::MIB_IPFORWARDTABLE, table) ==
+              offsetof(::MIB_IPFORWARDTABLE, table));
 static_assert(sizeof(kestrel::MIB_IFROW) == sizeof(::MIB_IFROW));
 static_assert(offsetof(kestrel::MIB_IFROW, dwAdminStatus) == offsetof(::MIB_IFROW, dwAdminStatus));
 static_assert(offsetof(kestrel::MIB_IFROW, bDescr) == offsetof(::MIB_IFROW, bDescr));

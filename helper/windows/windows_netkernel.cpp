@@ -112,8 +112,8 @@ MIB_IPFORWARDROW RowOf(const KernelRoute& route) {
         row.dwForwardIfIndex = static_cast<DWORD>(route.oif);
         row.dwForwardType = route.gateway ? MIB_IPROUTE_TYPE_INDIRECT : MIB_IPROUTE_TYPE_DIRECT;
         row.dwForwardMetric1 = route.priority;
-        row.dwForwardMetric2 = row.dwForwardMetric3 = row.dwForwardMetric4 =
-            row.dwForwardMetric5 = kMetricUnused;
+        row.dwForwardMetric2 = row.dwForwardMetric3 = row.dwForwardMetric4 = row.dwForwardMetric5 =
+            kMetricUnused;
     }
     // The only protocol CreateIpForwardEntry takes; the age is the system's to count.
     row.dwForwardProto = MIB_IPPROTO_NETMGMT;
@@ -167,7 +167,8 @@ DWORD WindowsNetKernel::ReadRoutes(std::vector<MIB_IPFORWARDROW>& rows) {
         if (result == NO_ERROR && table) {
             const std::size_t fit =
                 (size - offsetof(MIB_IPFORWARDTABLE, table)) / sizeof(MIB_IPFORWARDROW);
-            rows.assign(table->table, table->table + std::min<std::size_t>(table->dwNumEntries, fit));
+            rows.assign(table->table,
+                        table->table + std::min<std::size_t>(table->dwNumEntries, fit));
             return NO_ERROR;
         }
         if (result != ERROR_INSUFFICIENT_BUFFER && result != NO_ERROR) return result;
@@ -195,8 +196,10 @@ bool WindowsNetKernel::Links(std::vector<KernelLink>& links) {
         row.dwIndex = adapter->Index;
         // An adapter gone since the list was read is not there any more; any other failure
         // leaves the states unknown.
-        if (const DWORD result = api_.GetIfEntry(&row); result == ERROR_NOT_FOUND) continue;
-        else if (result != NO_ERROR) return false;
+        if (const DWORD result = api_.GetIfEntry(&row); result == ERROR_NOT_FOUND)
+            continue;
+        else if (result != NO_ERROR)
+            return false;
         link.up = row.dwAdminStatus == kAdminStatusUp;
         link.carrier =
             row.dwOperStatus == kOperStatusConnected || row.dwOperStatus == kOperStatusOperational;
@@ -294,8 +297,8 @@ int WindowsNetKernel::IPv6Addresses(int) {
     return 0;
 }
 
-int WindowsNetKernel::Arp(int, IPAddr target, IPAddr source, std::uint8_t (&mac)[6],
-                          int waitMs, int abortFd) {
+int WindowsNetKernel::Arp(int, IPAddr target, IPAddr source, std::uint8_t (&mac)[6], int waitMs,
+                          int abortFd) {
     // SendARP leaves through the adapter that holds `source`, and waits on its own, a while.
     const std::uint64_t deadline = GetTickCount64() + static_cast<std::uint64_t>(waitMs);
     for (;;) {
