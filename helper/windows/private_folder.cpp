@@ -64,7 +64,7 @@ void Inspect(const std::wstring& folder, bool& ours, bool& private_) {
 
 }  // namespace
 
-std::wstring JournalFolder(std::string& why) {
+std::wstring JournalFolderPath(std::string& why) {
     PWSTR programData = nullptr;
     const HRESULT result = ::SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &programData);
     std::wstring folder;

@@ -12,7 +12,7 @@ inline constexpr wchar_t kPrivateFolderSddl[] = L"D:PAI(A;OICI;FA;;;SY)(A;OICI;F
 
 // %ProgramData%\kestrel-recovery, where the helper keeps its journal; empty, with the reason,
 // when the system does not say where ProgramData is.
-std::wstring JournalFolder(std::string& why);
+std::wstring JournalFolderPath(std::string& why);
 
 // Makes `folder` (its parent must exist) or takes the one there, and gives it that access list.
 // False, with the reason, when it cannot be made ours: not a folder, a link, or the access

@@ -89,7 +89,7 @@ TEST(JournalFolder, LivesUnderProgramData) {
     wchar_t programData[MAX_PATH] = {};
     ASSERT_GT(::GetEnvironmentVariableW(L"ProgramData", programData, MAX_PATH), 0u);
     std::string why;
-    EXPECT_EQ(JournalFolder(why), std::wstring(programData) + L"\\kestrel-recovery") << why;
+    EXPECT_EQ(JournalFolderPath(why), std::wstring(programData) + L"\\kestrel-recovery") << why;
 }
 
 }  // namespace
