@@ -187,10 +187,9 @@ bool TakeChooseOption(std::vector<std::string>& argv, std::string& fileArgument)
 
 std::string SwitchesUsage() {
     return "  FW=image      the firmware image: a file name in " + GetSystemDirectoryW() +
-           kImageFolder + ",\n" +
-           "                or the path of an image you may read (it contains a " +
-           kPathSeparators[0] +
-           ")\n"
+           kImageFolder +
+           ",\n"
+           "                or the path of an image you may read (it contains a /)\n"
            "  WWFW=image    the image for the rest of the world\n"
            "  NAFW=image    the image for the United States, Canada and Mexico\n"
            "  TIME=seconds  how long to wait for the router to restart (default 120)\n"

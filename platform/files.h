@@ -7,14 +7,14 @@
 
 namespace kestrel {
 
-// How a path names its folders, and the image folder under the system folder. On Windows a
-// drive letter's colon makes a path too ("C:image.bin" is on drive C).
+// The images' folder under the system folder, with the system's separators.
+// A file name with any of the separators is a path: on Windows also "C:fw.bin".
 #ifdef _WIN32
-inline constexpr char kPathSeparators[] = "\\/:";
 inline constexpr char kImageFolder[] = "\\KESTREL\\";
+inline constexpr char kPathSeparators[] = "/\\:";
 #else
-inline constexpr char kPathSeparators[] = "/";
 inline constexpr char kImageFolder[] = "/KESTREL/";
+inline constexpr char kPathSeparators[] = "/";
 #endif
 
 // Folder under which "KESTREL/" holds the images: KESTREL_SYSTEM_DIR when set (read with
