@@ -127,6 +127,12 @@ Template ReadTemplate(const BYTE* bytes) {
     return dialog;
 }
 
+Template WizardTemplate() {
+    const BYTE* bytes = LoadResourceBytes(MAKEINTRESOURCEW(5) /* RT_DIALOG */,
+                                          MAKEINTRESOURCEW(IDD_KESTRELRECOVERY_DIALOG));
+    return bytes ? ReadTemplate(bytes) : Template{};
+}
+
 constexpr DWORD kStatic = WS_CHILD | WS_VISIBLE | WS_GROUP;
 constexpr DWORD kBar = WS_CHILD | WS_VISIBLE | WS_BORDER;
 
@@ -146,10 +152,8 @@ const Item kControls[] = {
 };
 
 TEST(DialogTemplate, WindowIsTheWizardsPopupWithItsFont) {
-    const BYTE* bytes = LoadResourceBytes(MAKEINTRESOURCEW(5) /* RT_DIALOG */,
-                                          MAKEINTRESOURCEW(IDD_KESTRELRECOVERY_DIALOG));
-    ASSERT_NE(bytes, nullptr);
-    const Template dialog = ReadTemplate(bytes);
+    const Template dialog = WizardTemplate();
+    ASSERT_FALSE(dialog.items.empty());
     // No system menu: no close box, no minimise or maximise button.
     EXPECT_EQ(dialog.style,
               static_cast<DWORD>(WS_POPUP | WS_VISIBLE | WS_CAPTION | DS_MODALFRAME | DS_SETFONT));
@@ -167,10 +171,8 @@ TEST(DialogTemplate, WindowIsTheWizardsPopupWithItsFont) {
 }
 
 TEST(DialogTemplate, ControlsInTabOrderWithTheirRectanglesStylesAndTexts) {
-    const BYTE* bytes = LoadResourceBytes(MAKEINTRESOURCEW(5) /* RT_DIALOG */,
-                                          MAKEINTRESOURCEW(IDD_KESTRELRECOVERY_DIALOG));
-    ASSERT_NE(bytes, nullptr);
-    const Template dialog = ReadTemplate(bytes);
+    const Template dialog = WizardTemplate();
+    ASSERT_FALSE(dialog.items.empty());
     ASSERT_EQ(dialog.items.size(), std::size(kControls));
     for (std::size_t i = 0; i < std::size(kControls); ++i) {
         const Item& want = kControls[i];

@@ -90,11 +90,5 @@ TEST(WindowsTerminal, ReadsLinesWithoutTheConsolesCarriageReturn) {
     EXPECT_FALSE(ReadLine(input.read, line));
 }
 
-TEST(WindowsTerminal, APipeIsNoTerminal) {
-    Pipe output;
-    EXPECT_FALSE(IsTerminal(output.write));
-    EXPECT_EQ(TerminalColumns(output.write), 0);
-}
-
 }  // namespace
 }  // namespace kestrel
