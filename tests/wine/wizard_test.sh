@@ -33,7 +33,6 @@ declare -A says=(
     [welcome]="In case of router firmware corruption"
     [working]="Router recovering in progress"
     [router-ok]="The router is working normally"
-    [success]="Congratulations!"
     [failed]="Unforturnately, firmware recovery failed"
 )
 # The template: its size and font, the title's and the rule's rectangles, in dialog units.
@@ -86,16 +85,16 @@ blue_on_white() {
             }' > "$work/colours" || fail "$what on page $page: $(cat "$work/colours")"
 }
 
+# The peek's report: the words after NAME.
+fact() { awk -v name="$1" '$1 == name { $1 = ""; print substr($0, 2) }' "$2"; }
+
 look() {
-    local report=$1 shot=$2 dpi client_width client_height
-    read -r dpi < <(awk '$1 == "dpi" { print $2 }' "$report")
-    read -r base_x base_y < <(awk '$1 == "base" { print $2, $3 }' "$report")
-    read -r client_width client_height < <(awk '$1 == "client" { print $2, $3 }' "$report")
-    [ "$dpi" = 96 ] || fail "page $page at $dpi dpi"
-    local want_width want_height
-    want_width=$(muldiv "${size[0]}" "$base_x" 4) want_height=$(muldiv "${size[1]}" "$base_y" 8)
-    [ "$client_width x $client_height" = "$want_width x $want_height" ] ||
-        fail "page $page: client area $client_width x $client_height, not $want_width x $want_height (base units $base_x, $base_y)"
+    local report=$1 shot=$2 want
+    read -r base_x base_y < <(fact base "$report")
+    [ "$(fact dpi "$report")" = 96 ] || fail "page $page at $(fact dpi "$report") dpi"
+    want="$(muldiv "${size[0]}" "$base_x" 4) $(muldiv "${size[1]}" "$base_y" 8)"
+    [ "$(fact client "$report")" = "$want" ] ||
+        fail "page $page: client area $(fact client "$report"), not $want (base units $base_x $base_y)"
     blue_on_white "$shot" title "${title[@]}"
     blue_on_white "$shot" rule "${rule[@]}"
 }
