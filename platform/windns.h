@@ -21,11 +21,13 @@ inline constexpr WORD DNS_TYPE_A = 1;
 inline constexpr DWORD DNS_QUERY_STANDARD = 0;
 inline constexpr DWORD DNS_QUERY_BYPASS_CACHE = 8;
 
+#ifndef _WIN32  // Windows has them as result-code macros
 inline constexpr DNS_STATUS DNS_ERROR_RCODE_FORMAT_ERROR = 9001;
 inline constexpr DNS_STATUS DNS_ERROR_RCODE_SERVER_FAILURE = 9002;
 inline constexpr DNS_STATUS DNS_ERROR_RCODE_NAME_ERROR = 9003;
 inline constexpr DNS_STATUS DNS_ERROR_RCODE_REFUSED = 9005;
 inline constexpr DNS_STATUS DNS_INFO_NO_RECORDS = 9501;
+#endif
 
 struct DNS_A_DATA {
     IP4_ADDRESS IpAddress;
