@@ -134,6 +134,7 @@ for step in $steps; do
     if ! wait_for_page "$work/$page.peek"; then
         fail "page $page never came; the wizard showed:"
         cat "$work/$page.peek" >&2
+        kill "$wizard" 2> /dev/null
         break
     fi
     wizard_shot "$work/$page.peek" "$shots/$row-$page.png"
