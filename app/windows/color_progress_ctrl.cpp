@@ -14,8 +14,8 @@ constexpr UINT_PTR kSubclassId = 1;
 RECT BarFill(const RECT& client, int position, int upper) {
     const int width = client.right - client.left;
     // Computed in floating point and truncated, as the bar has always been drawn.
-    const int filled = upper > 0 ? static_cast<int>(static_cast<double>(width) * position / upper)
-                                 : 0;
+    const int filled =
+        upper > 0 ? static_cast<int>(static_cast<double>(width) * position / upper) : 0;
     return RECT{client.left + 1, client.top + 1, client.left + 1 + filled, client.bottom - 1};
 }
 

@@ -4,7 +4,7 @@
 // standard progress control, subclassed for its painting only.
 #pragma once
 
-#include <windows.h>
+#include "platform/wintypes.h"
 
 namespace kestrel {
 

@@ -1,9 +1,8 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include <windows.h>
-
 #include "app/windows/recovery_app.h"
 #include "platform/windows/services.h"
+#include "platform/wintypes.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     kestrel::InstallWindowsServices();

@@ -33,8 +33,8 @@ bool StartSockets() {
 std::wstring LoadResourceString(UINT id) {
     const wchar_t* text = nullptr;
     // Length 0 asks for a pointer into the resource itself, which is not terminated.
-    const int length = LoadStringW(GetModuleHandleW(nullptr), id,
-                                   reinterpret_cast<wchar_t*>(&text), 0);
+    const int length =
+        LoadStringW(GetModuleHandleW(nullptr), id, reinterpret_cast<wchar_t*>(&text), 0);
     return length > 0 ? std::wstring(text, static_cast<std::size_t>(length)) : std::wstring();
 }
 

@@ -4,9 +4,9 @@
 // the wizard dialog run modally; it ends when the dialog closes.
 #pragma once
 
-#include <windows.h>
-
 #include <string>
+
+#include "platform/wintypes.h"
 
 namespace kestrel {
 

@@ -114,9 +114,9 @@ INT_PTR CKSTLDevRecoveryDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lPara
             return reinterpret_cast<INT_PTR>(OnQueryDragIcon());
         case WM_CTLCOLORDLG:
         case WM_CTLCOLORSTATIC:
-            return reinterpret_cast<INT_PTR>(OnCtlColor(
-                reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam),
-                message == WM_CTLCOLORDLG ? CTLCOLOR_DLG : CTLCOLOR_STATIC));
+            return reinterpret_cast<INT_PTR>(
+                OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam),
+                           message == WM_CTLCOLORDLG ? CTLCOLOR_DLG : CTLCOLOR_STATIC));
         case WM_COMMAND:
             // Enter and Escape come as these commands too; the close box sends IDCANCEL.
             if (HIWORD(wParam) != BN_CLICKED) return FALSE;
@@ -171,7 +171,9 @@ BOOL CKSTLDevRecoveryDlg::OnInitDialog() {
     UINT dpi = GetDpiForWindow(m_hWnd);
     if (dpi == 0) dpi = kDesignDpi;
     auto place = [dpi](HWND control, const RECT& r) {
-        auto scaled = [dpi](LONG value) { return MulDiv(value, static_cast<int>(dpi), kDesignDpi); };
+        auto scaled = [dpi](LONG value) {
+            return MulDiv(value, static_cast<int>(dpi), kDesignDpi);
+        };
         SetWindowPos(control, nullptr, scaled(r.left), scaled(r.top), scaled(r.right),
                      scaled(r.bottom), SWP_NOZORDER | SWP_NOACTIVATE);
     };
@@ -203,10 +205,10 @@ void CKSTLDevRecoveryDlg::CreateFonts() {
     if (m_titleFont) DeleteObject(m_titleFont);
     if (m_ruleFont) DeleteObject(m_ruleFont);
     // A positive height asks for the cell height, not the em size.
-    m_titleFont = CreateFontW(MulDiv(kTitleCellHeight, static_cast<int>(dpi), kDesignDpi), 0, 0,
-                              0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_OUTLINE_PRECIS,
-                              CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, VARIABLE_PITCH | FF_DONTCARE,
-                              L"Arial");
+    m_titleFont =
+        CreateFontW(MulDiv(kTitleCellHeight, static_cast<int>(dpi), kDesignDpi), 0, 0, 0, FW_BOLD,
+                    FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_OUTLINE_PRECIS, CLIP_DEFAULT_PRECIS,
+                    CLEARTYPE_QUALITY, VARIABLE_PITCH | FF_DONTCARE, L"Arial");
     LOGFONTW rule{};
     rule.lfHeight = -MulDiv(kRulePointTenths, static_cast<int>(dpi), 720);
     rule.lfCharSet = DEFAULT_CHARSET;
@@ -339,8 +341,7 @@ void CKSTLDevRecoveryDlg::EndWizard(bool accepted) {
 // EndDialog has only marked the dialog to end: it is gone once the handler returns, and the
 // page opens with no owner window.
 void CKSTLDevRecoveryDlg::OpenLoginPage() {
-    ShellExecuteW(nullptr, L"open", Widen(kSetupPageUrl).c_str(), nullptr, nullptr,
-                  SW_SHOWNORMAL);
+    ShellExecuteW(nullptr, L"open", Widen(kSetupPageUrl).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void CKSTLDevRecoveryDlg::PostWorkerEnded() {

@@ -9,8 +9,6 @@
 // (control 1005) is visible.
 #pragma once
 
-#include <windows.h>
-
 #include <atomic>
 #include <functional>
 #include <string>
@@ -18,6 +16,7 @@
 #include "app/windows/color_progress_ctrl.h"
 #include "engine/command_line.h"
 #include "engine/wizard_flow.h"
+#include "platform/wintypes.h"
 
 namespace kestrel {
 

@@ -3,9 +3,9 @@
 // The engine's texts are bytes; the window's are UTF-16.
 #pragma once
 
-#include <windows.h>
-
 #include <string>
+
+#include "platform/wintypes.h"
 
 namespace kestrel {
 
@@ -15,14 +15,15 @@ inline std::wstring Widen(const std::string& text) {
     if (text.empty()) return {};
     const int length = static_cast<int>(text.size());
     UINT codePage = CP_UTF8;
-    int count = ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
+    int count =
+        ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
     if (count == 0) {
         codePage = CP_ACP;
         count = ::MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0);
     }
     std::wstring wide(static_cast<std::size_t>(count), L'\0');
     ::MultiByteToWideChar(codePage, codePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0, text.data(),
-                        length, wide.data(), count);
+                          length, wide.data(), count);
     return wide;
 }
 
