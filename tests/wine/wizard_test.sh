@@ -9,7 +9,7 @@
 #
 #   wizard_test.sh ROW
 #
-# From the environment: KESTREL_WIZARD, KESTREL_WIZARD_PEEK (the Windows programs),
+# From the environment: KESTREL_WIZARD, KESTREL_HELPER, KESTREL_WIZARD_PEEK (Windows programs),
 # KESTREL_WINE_SHOTS (the folder for the pictures, ROW-PAGE.png).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -120,11 +120,14 @@ if [ "$router" = dnsmasq ]; then
     pids+=($!)
 fi
 wine_start --display ip netns exec "$LAB_PC"
-mkdir -p "$wine_prefix/drive_c/windows/system32/KESTREL"
+# Laid out as the installer lays them out: the wizard finds its helper beside it.
+programs="$wine_prefix/drive_c/Program Files/kestrel-recovery"
+mkdir -p "$programs" "$wine_prefix/drive_c/windows/system32/KESTREL"
+cp "${KESTREL_WIZARD:?}" "${KESTREL_HELPER:?}" "$programs"
 head -c 100000 /dev/urandom > "$wine_prefix/drive_c/windows/system32/KESTREL/image.bin"
 
 settings > "$work/before"
-in_wine timeout 120 wine "${KESTREL_WIZARD:?}" FW=image.bin TIME=3 > "$work/wizard.out" 2>&1 &
+in_wine timeout 120 wine "$programs/${KESTREL_WIZARD##*/}" FW=image.bin TIME=3 > "$work/wizard.out" 2>&1 &
 wizard=$!
 pids+=("$wizard")
 
