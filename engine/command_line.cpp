@@ -125,14 +125,14 @@ CommandLineSettings ReadCommandLine(const std::string& commandLine,
             if (!value) return Fail(std::move(settings), TooLong(switchName));
             named = *value;
             // A bare name is a file in the image folder.
-            if (named.find('/') == npos)
-                settings.strFirmwarePath = environment.systemDirectory + "/KESTREL/" + named;
+            if (named.find_first_of(kPathSeparators) == npos)
+                settings.strFirmwarePath = environment.systemDirectory + kImageFolder + named;
         }
     }
     if (settings.bDebug) settings.boxes.push_back({named, "Firmware"});
     // A path is opened as it is, with the user's own rights: whatever they may read.
     if (settings.strFirmwarePath.empty()) settings.strFirmwarePath = named;
-    const std::string name = named.substr(named.rfind('/') + 1);
+    const std::string name = named.substr(named.find_last_of(kPathSeparators) + 1);
 
     // Opened here and kept: what was checked is what the upload reads.
     const int file = IsFileName(name) ? environment.open(settings.strFirmwarePath) : -1;
@@ -187,8 +187,10 @@ bool TakeChooseOption(std::vector<std::string>& argv, std::string& fileArgument)
 
 std::string SwitchesUsage() {
     return "  FW=image      the firmware image: a file name in " + GetSystemDirectoryW() +
-           "/KESTREL/,\n"
-           "                or the path of an image you may read (it contains a /)\n"
+           kImageFolder + ",\n" +
+           "                or the path of an image you may read (it contains a " +
+           kPathSeparators[0] +
+           ")\n"
            "  WWFW=image    the image for the rest of the world\n"
            "  NAFW=image    the image for the United States, Canada and Mexico\n"
            "  TIME=seconds  how long to wait for the router to restart (default 120)\n"

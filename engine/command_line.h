@@ -53,9 +53,9 @@ inline constexpr int kDefaultRebootTimeoutMs = 120000;
 inline constexpr std::size_t kMaxValueChars = 511;
 inline constexpr std::size_t kMaxFirmwareNameBytes = 255;
 
-// An "FW=" value (and the others) with a "/" is the path of an image the user may read; a bare
-// name is a file in the image folder. With a choice, its file argument names the image, and the
-// user is asked when nothing does.
+// An "FW=" value (and the others) with a folder separator (kPathSeparators) is the path of an image
+// the user may read; a bare name is a file in the image folder. With a choice, its file argument
+// names the image, and the user is asked when nothing does.
 CommandLineSettings ReadCommandLine(const std::string& commandLine,
                                     const CommandLineEnvironment& environment,
                                     const ImageChoice* choice = nullptr);

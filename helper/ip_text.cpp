@@ -2,9 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "helper/ip_text.h"
 
-#include <linux/if_addr.h>
-#include <linux/rtnetlink.h>
-
+#include "helper/kernel_values.h"
 #include "ipc/adapter_layout.h"
 
 namespace kestrel {

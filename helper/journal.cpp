@@ -2,21 +2,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "helper/journal.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <ctime>
-#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string_view>
 
+#include "helper/host.h"
 #include "ipc/fd_io.h"
 #include "ipc/hex.h"
 
@@ -118,106 +111,44 @@ JournalEntry EntryOf(const Json& j) {
     return e;
 }
 
-// The folder must be ours alone: a directory, not a link, owned by us, writable by nobody else.
-int OpenSafeFolder(const std::string& folder, std::string& why) {
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        why = folder + ": " + std::strerror(errno);
-        return -1;
-    }
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    struct stat info {};
-    if (fd < 0 || ::fstat(fd, &info) != 0 || info.st_uid != ::geteuid() ||
-        (info.st_mode & 077) != 0) {
-        why = folder + " is not a folder that only this user can write";
-        if (fd >= 0) ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// The namespace's identity: its cookie, never reused while the machine runs (an inode number
-// is, once the namespace is gone), with the boot, after which cookies start again.
-bool NetnsIdentity(std::string& cookie, std::string& boot, std::string& why) {
-#ifndef SO_NETNS_COOKIE
-    constexpr int SO_NETNS_COOKIE = 71;
-#endif
-    const int probe = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    std::uint64_t value = 0;
-    socklen_t size = sizeof value;
-    const bool got =
-        probe >= 0 && ::getsockopt(probe, SOL_SOCKET, SO_NETNS_COOKIE, &value, &size) == 0;
-    const int error = errno;
-    if (probe >= 0) ::close(probe);
-    if (!got) {
-        why = std::string("cannot tell the network namespace (Linux 5.14 or later is needed): ") +
-              std::strerror(error);
-        return false;
-    }
-    cookie = std::to_string(value);
-    std::ifstream file("/proc/sys/kernel/random/boot_id");
-    if (!std::getline(file, boot) || boot.empty()) {
-        why = "cannot read the boot id";
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 std::uint64_t Journal::NowMs() {
-    timespec now{};
-    clock_gettime(CLOCK_BOOTTIME, &now);
-    return static_cast<std::uint64_t>(now.tv_sec) * 1000u +
-           static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+    return BootClockMs();
 }
 
-Journal::Journal(int folderFd, int lockFd, std::string name, std::string path)
-    : folderFd_(folderFd), lockFd_(lockFd), name_(std::move(name)), path_(std::move(path)) {}
+Journal::Journal(std::unique_ptr<JournalFolder> folder, std::string name, std::string path)
+    : folder_(std::move(folder)), name_(std::move(name)), path_(std::move(path)) {}
 
 Journal::~Journal() {
     // Compacted at the end: what a replay needs and nothing more.
     if (fd_ >= 0 && records_ > 2) Rewrite();
-    if (fd_ >= 0) ::close(fd_);
-    ::close(lockFd_);
-    ::close(folderFd_);
+    CloseFile(fd_);
 }
 
 std::unique_ptr<Journal> Journal::Open(const std::string& folder, std::string& why) {
     std::string cookie, boot;
-    if (!NetnsIdentity(cookie, boot, why)) return nullptr;
+    if (!NetworkIdentity(cookie, boot, why)) return nullptr;
     const std::string name = "net-" + cookie;
 
-    const int folderFd = OpenSafeFolder(folder, why);
-    if (folderFd < 0) return nullptr;
-    const int lockFd = ::openat(folderFd, (name + ".lock").c_str(),
-                                O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (lockFd < 0 || ::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
-        why = errno == EWOULDBLOCK
-                  ? "another recovery is running in this network namespace"
-                  : "cannot lock the journal: " + std::string(std::strerror(errno));
-        if (lockFd >= 0) ::close(lockFd);
-        ::close(folderFd);
-        return nullptr;
-    }
+    std::unique_ptr<JournalFolder> files = JournalFolder::Open(folder, why);
+    if (!files || !files->Lock(name + ".lock", why)) return nullptr;
     std::unique_ptr<Journal> journal(
-        new Journal(folderFd, lockFd, name + ".journal", folder + "/" + name + ".journal"));
+        new Journal(std::move(files), name + ".journal", folder + "/" + name + ".journal"));
     journal->header_ = Json{{"journal", 2}, {"netns", cookie}, {"boot", boot}}.dump();
     if (!journal->Load(why)) return nullptr;
     return journal;
 }
 
 bool Journal::Load(std::string& why) {
-    fd_ = ::openat(folderFd_, name_.c_str(), O_RDWR | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+    fd_ = folder_->OpenFile(name_, JournalFolder::Mode::Existing);
     if (fd_ < 0) {
         if (errno == ENOENT) return true;
         why = path_ + ": " + std::strerror(errno);
         return false;
     }
     std::string text;
-    char buffer[65536];
-    ssize_t got;
-    while ((got = ::read(fd_, buffer, sizeof buffer)) > 0)
-        text.append(buffer, static_cast<std::size_t>(got));
+    ReadRest(fd_, text);
     std::map<std::uint64_t, JournalEntry> live;
     std::size_t at = 0;
     try {
@@ -237,7 +168,7 @@ bool Journal::Load(std::string& why) {
                 }
             else
                 for (const Json& seq : record.at("del")) live.erase(seq.get<std::uint64_t>());
-            end_ = static_cast<off_t>(newline + 1);
+            end_ = static_cast<std::int64_t>(newline + 1);
         }
     } catch (const std::exception& failure) {
         why = path_ + " cannot be read: " + failure.what();
@@ -248,7 +179,7 @@ bool Journal::Load(std::string& why) {
         entries_.push_back(std::move(entry));
     }
     // The torn tail of a write that a crash cut short goes, or the next record would join it.
-    if (static_cast<std::size_t>(end_) != text.size() && ::ftruncate(fd_, end_) != 0) {
+    if (static_cast<std::size_t>(end_) != text.size() && !TruncateFile(fd_, end_)) {
         why = path_ + ": " + std::strerror(errno);
         return false;
     }
@@ -262,39 +193,37 @@ bool Journal::Fail(const std::string& what) {
 }
 
 bool Journal::Drop() {
-    if (fd_ >= 0) ::close(fd_);
+    CloseFile(fd_);
     fd_ = -1;
     end_ = 0;
     records_ = 0;
-    if (::unlinkat(folderFd_, name_.c_str(), 0) != 0 && errno != ENOENT)
-        return Fail("cannot remove it");
-    return ::fsync(folderFd_) == 0 || Fail("cannot sync its folder");
+    if (!folder_->Remove(name_)) return Fail("cannot remove it");
+    return folder_->Sync() || Fail("cannot sync its folder");
 }
 
 bool Journal::WriteRecord(const std::string& line) {
     if (fd_ < 0) {
-        fd_ = ::openat(folderFd_, name_.c_str(),
-                       O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        fd_ = folder_->OpenFile(name_, JournalFolder::Mode::New);
         if (fd_ < 0) return Fail("cannot create it");
-        if (!WriteAll(fd_, header_ + "\n") || ::fsync(fd_) != 0 || ::fsync(folderFd_) != 0) {
+        if (!WriteAll(fd_, header_ + "\n") || !SyncFile(fd_, false) || !folder_->Sync()) {
             Fail("cannot write it");
             Drop();
             return false;
         }
-        end_ = static_cast<off_t>(header_.size() + 1);
+        end_ = static_cast<std::int64_t>(header_.size() + 1);
         records_ = 1;
     }
-    if (!WriteAll(fd_, line + "\n") || ::fdatasync(fd_) != 0) {
+    if (!WriteAll(fd_, line + "\n") || !SyncFile(fd_, true)) {
         Fail("cannot write a record");
         // Nothing half-written may stay in front of the next record.
-        if (::ftruncate(fd_, end_) != 0) {
-            ::close(fd_);
+        if (!TruncateFile(fd_, end_)) {
+            CloseFile(fd_);
             fd_ = -1;
             Rewrite();
         }
         return false;
     }
-    end_ += static_cast<off_t>(line.size() + 1);
+    end_ += static_cast<std::int64_t>(line.size() + 1);
     ++records_;
     // Mostly done-with records: the live entries alone, written afresh.
     if (records_ > 4 * entries_.size() + 64) Rewrite();
@@ -309,20 +238,22 @@ bool Journal::Rewrite() {
     for (const JournalEntry& entry : entries_) added.push_back(EntryJson(entry));
     const std::string text = header_ + "\n" + Json{{"add", std::move(added)}}.dump() + "\n";
     const std::string next = name_ + ".new";
-    const int fd = ::openat(folderFd_, next.c_str(),
-                            O_RDWR | O_APPEND | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = folder_->OpenFile(next, JournalFolder::Mode::Replace);
     if (fd < 0) return Fail("cannot compact it");
-    if (!WriteAll(fd, text) || ::fsync(fd) != 0 ||
-        ::renameat(folderFd_, next.c_str(), folderFd_, name_.c_str()) != 0 ||
-        ::fsync(folderFd_) != 0) {
+    // Windows replaces no file that is open: the old one closes first, and this one goes on.
+    CloseFile(fd_);
+    fd_ = -1;
+    if (!WriteAll(fd, text) || !SyncFile(fd, false) || !folder_->Replace(next, name_) ||
+        !folder_->Sync()) {
         Fail("cannot compact it");
-        ::close(fd);
-        ::unlinkat(folderFd_, next.c_str(), 0);
+        CloseFile(fd);
+        folder_->Remove(next);
+        // The file in place, old or new, takes the next records.
+        fd_ = folder_->OpenFile(name_, JournalFolder::Mode::Existing);
         return false;
     }
-    if (fd_ >= 0) ::close(fd_);
     fd_ = fd;
-    end_ = static_cast<off_t>(text.size());
+    end_ = static_cast<std::int64_t>(text.size());
     records_ = 2;
     return true;
 }

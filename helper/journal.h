@@ -14,8 +14,6 @@
 // ignored. The file goes when the journal empties, and is rewritten compacted now and then.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -24,6 +22,8 @@
 #include "helper/netkernel.h"
 
 namespace kestrel {
+
+class JournalFolder;
 
 struct JournalEntry {
     enum class Kind {
@@ -77,20 +77,19 @@ public:
     static std::uint64_t NowMs();  // CLOCK_BOOTTIME
 
 private:
-    Journal(int folderFd, int lockFd, std::string name, std::string path);
+    Journal(std::unique_ptr<JournalFolder> folder, std::string name, std::string path);
     bool Load(std::string& why);
     bool WriteRecord(const std::string& line);
     bool Rewrite();
     bool Drop();
     bool Fail(const std::string& what);
 
-    int folderFd_;
-    int lockFd_;
+    std::unique_ptr<JournalFolder> folder_;  // holds the lock while the journal is open
     int fd_ = -1;       // the file, open for appending; -1 when there is none yet
     std::string name_;  // the file's name in the folder
     std::string path_;
-    std::string header_;  // names the namespace: its cookie and the boot
-    off_t end_ = 0;       // where the last whole record ends
+    std::string header_;    // names the namespace: its cookie and the boot
+    std::int64_t end_ = 0;  // where the last whole record ends
     std::size_t records_ = 0;
     std::string failure_;
     std::uint64_t nextSeq_ = 1;

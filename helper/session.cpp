@@ -2,14 +2,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "helper/session.h"
 
-#include <linux/if_addr.h>
-#include <poll.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "helper/host.h"
 #include "helper/ip_text.h"
+#include "helper/kernel_values.h"
 #include "platform/clock.h"
 #include "platform/netfacts.h"
 #include "platform/posix.h"
@@ -21,7 +20,6 @@ using Kind = JournalEntry::Kind;
 
 constexpr std::uint64_t kCarrierWaitMs = 3000;  // a link without carrier by then has no router
 constexpr int kArpWaitMs = 3000;
-constexpr DWORD ERROR_CANCELLED = 1223;
 // A restore tries what failed again this many times in all, then reports what is left.
 constexpr int kRestorePasses = 3;
 
@@ -53,6 +51,8 @@ DWORD ErrorOf(int result) {
             return ERROR_INVALID_PARAMETER;
         case ENOMEM:
             return ERROR_NOT_ENOUGH_MEMORY;
+        case EOPNOTSUPP:
+            return ERROR_NOT_SUPPORTED;
         default:
             return ERROR_GEN_FAILURE;
     }
@@ -602,8 +602,7 @@ HelperReply HelperSession::Arp(const HelperRequest& request, int abortFd) {
         if (link->carrier) break;
         if (GetTickCount64() >= deadline)
             return Failed(ERROR_BAD_NET_NAME, "the link has no carrier");
-        pollfd hangup{abortFd, POLLIN, 0};
-        if (abortFd >= 0 && ::poll(&hangup, 1, 0) > 0) return Failed(ERROR_CANCELLED, "cancelled");
+        if (abortFd >= 0 && HasInput(abortFd)) return Failed(ERROR_CANCELLED, "cancelled");
         Sleep(100);
     }
 

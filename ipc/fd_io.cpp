@@ -4,13 +4,18 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+
+#include "platform/posix.h"
 
 namespace kestrel {
 
 bool WriteAll(int fd, std::string_view text) {
     while (!text.empty()) {
-        const ssize_t wrote = ::write(fd, text.data(), text.size());
+        // Windows' write takes an unsigned count: at most a gigabyte at a time everywhere.
+        const unsigned chunk = static_cast<unsigned>(std::min<std::size_t>(text.size(), 1u << 30));
+        const ssize_t wrote = ::write(fd, text.data(), chunk);
         if (wrote < 0 && errno == EINTR) continue;
         if (wrote <= 0) return false;
         text.remove_prefix(static_cast<std::size_t>(wrote));

@@ -56,7 +56,8 @@ int RestoreNetworkSettings(WizardContext& dlg) {
         HeapFree(entry);
     }
     while (SavedRoute* entry = dlg.m_pSavedRoutes) {
-        in_addr destination{entry->Row.dwForwardDest};
+        in_addr destination{};
+        destination.s_addr = entry->Row.dwForwardDest;
         note(CreateIpForwardEntry(&entry->Row), std::string("route to ") + inet_ntoa(destination));
         dlg.m_pSavedRoutes = entry->Next;
         HeapFree(entry);

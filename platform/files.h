@@ -7,6 +7,16 @@
 
 namespace kestrel {
 
+// How a path names its folders, and the image folder under the system folder. On Windows a
+// drive letter's colon makes a path too ("C:image.bin" is on drive C).
+#ifdef _WIN32
+inline constexpr char kPathSeparators[] = "\\/:";
+inline constexpr char kImageFolder[] = "\\KESTREL\\";
+#else
+inline constexpr char kPathSeparators[] = "/";
+inline constexpr char kImageFolder[] = "/KESTREL/";
+#endif
+
 // Folder under which "KESTREL/" holds the images: KESTREL_SYSTEM_DIR when set (read with
 // secure_getenv, so it is ignored in set-id programs), else the build-time default.
 std::string GetSystemDirectoryW();

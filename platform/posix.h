@@ -11,6 +11,7 @@
 #include <ws2tcpip.h>
 
 #include <cstdint>
+#include <cstdio>
 
 using ssize_t = long long;
 

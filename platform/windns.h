@@ -21,7 +21,7 @@ inline constexpr WORD DNS_TYPE_A = 1;
 inline constexpr DWORD DNS_QUERY_STANDARD = 0;
 inline constexpr DWORD DNS_QUERY_BYPASS_CACHE = 8;
 
-#ifndef _WIN32  // Windows has them as result-code macros
+#ifndef _WIN32  // Windows has them as macros (winerror.h)
 inline constexpr DNS_STATUS DNS_ERROR_RCODE_FORMAT_ERROR = 9001;
 inline constexpr DNS_STATUS DNS_ERROR_RCODE_SERVER_FAILURE = 9002;
 inline constexpr DNS_STATUS DNS_ERROR_RCODE_NAME_ERROR = 9003;

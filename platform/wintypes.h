@@ -54,6 +54,7 @@ inline constexpr DWORD ERROR_NO_DATA = 232;
 inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
 inline constexpr DWORD ERROR_NOT_FOUND = 1168;
+inline constexpr DWORD ERROR_CANCELLED = 1223;
 inline constexpr DWORD ERROR_TIMEOUT = 1460;
 inline constexpr DWORD ERROR_OBJECT_ALREADY_EXISTS = 5010;
 

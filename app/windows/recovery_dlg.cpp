@@ -72,7 +72,7 @@ CKSTLDevRecoveryDlg::CKSTLDevRecoveryDlg(ThreadEntry statusCheckEntry, ThreadEnt
 CKSTLDevRecoveryDlg::~CKSTLDevRecoveryDlg() {
     // The worker still touches this object until its last word. The window is gone by now, so
     // its calls into it return at once.
-    while (WorkerActive() && !m_bWorkerEnded) Sleep(10);
+    while (WorkerActive() && !m_bWorkerEnded) ::Sleep(10);
     DiscardSavedSettings(*this);
     CloseFirmwareImage(m_hFirmwareFile);
     if (m_titleFont) DeleteObject(m_titleFont);
@@ -202,10 +202,8 @@ BOOL CKSTLDevRecoveryDlg::OnInitDialog() {
 void CKSTLDevRecoveryDlg::CreateFonts() {
     UINT dpi = m_hWnd ? GetDpiForWindow(m_hWnd) : 0;
     if (dpi == 0) dpi = kDesignDpi;
-    if (m_titleFont) DeleteObject(m_titleFont);
-    if (m_ruleFont) DeleteObject(m_ruleFont);
     // A positive height asks for the cell height, not the em size.
-    m_titleFont =
+    HFONT title =
         CreateFontW(MulDiv(kTitleCellHeight, static_cast<int>(dpi), kDesignDpi), 0, 0, 0, FW_BOLD,
                     FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_OUTLINE_PRECIS, CLIP_DEFAULT_PRECIS,
                     CLEARTYPE_QUALITY, VARIABLE_PITCH | FF_DONTCARE, L"Arial");
@@ -213,9 +211,16 @@ void CKSTLDevRecoveryDlg::CreateFonts() {
     rule.lfHeight = -MulDiv(kRulePointTenths, static_cast<int>(dpi), 720);
     rule.lfCharSet = DEFAULT_CHARSET;
     lstrcpyW(rule.lfFaceName, L"Arial");
-    m_ruleFont = CreateFontIndirectW(&rule);
-    if (m_ctlTitle) InvalidateRect(m_ctlTitle, nullptr, TRUE);
-    if (m_ctlRule) InvalidateRect(m_ctlRule, nullptr, TRUE);
+    HFONT ruleFont = CreateFontIndirectW(&rule);
+    // A static control may select its own font after asking for its colours (Wine's does): it
+    // gets the same font as its own, so that OnCtlColor's choice holds either way. The old
+    // fonts go once nothing draws with them.
+    SendMessageW(m_ctlTitle, WM_SETFONT, reinterpret_cast<WPARAM>(title), TRUE);
+    SendMessageW(m_ctlRule, WM_SETFONT, reinterpret_cast<WPARAM>(ruleFont), TRUE);
+    if (m_titleFont) DeleteObject(m_titleFont);
+    if (m_ruleFont) DeleteObject(m_ruleFont);
+    m_titleFont = title;
+    m_ruleFont = ruleFont;
 }
 
 HBRUSH CKSTLDevRecoveryDlg::OnCtlColor(HDC dc, HWND control, int type) {

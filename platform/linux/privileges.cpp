@@ -19,6 +19,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/linux/netparams.h"
+
 #ifndef KESTREL_HELPER_INSTALLED
 #define KESTREL_HELPER_INSTALLED "/usr/libexec/kestrel-recovery/kestrel-recovery-helper"
 #endif
@@ -164,7 +166,9 @@ std::vector<std::string> HelperAccount::Lines() const {
 }
 
 PrivilegedHelper::PrivilegedHelper(std::unique_ptr<HelperProcess> process)
-    : process_(std::move(process)), ipHelper_(*process_), before_(&CurrentIpHelper()) {
+    : process_(std::move(process)),
+      ipHelper_(*process_, LinuxGetNetworkParams),
+      before_(&CurrentIpHelper()) {
     account_.restore = "sudo " + HelperPath() + " --restore";
     ipHelper_.OnLost([this] { Replace(); });
 }

@@ -171,6 +171,19 @@ TEST_F(SessionRules, ARestoreForgetsNothingAndEnds) {
                 Contains(Field(&JournalEntry::kind, JournalEntry::Kind::RemovedAddress)));
 }
 
+// The kernel's refusal of the temporary address reaches the front end as its own result: an IP
+// Helper that does not do the change (Wine's) says so with 50, and nothing stays journaled.
+TEST_F(SessionRules, ARefusedTemporaryAddressKeepsItsReason) {
+    for (const auto& [error, expected] :
+         {std::pair{-EOPNOTSUPP, ERROR_NOT_SUPPORTED}, std::pair{-EPERM, ERROR_ACCESS_DENIED},
+          std::pair{-ENOMEM, ERROR_NOT_ENOUGH_MEMORY}}) {
+        kernel.Fail(testing::KernelCall::kAddAddress, error);
+        EXPECT_EQ(Add("192.168.1.141", "255.255.255.0", 3), expected) << error;
+        EXPECT_THAT(journal->Entries(), IsEmpty()) << error;
+    }
+    EXPECT_EQ(World(), before);
+}
+
 // The PC's addresses come back in their order, and one that someone else added beside the
 // temporary address comes back after them: the PC's own stays primary.
 TEST_F(SessionRules, ThePCsAddressesComeBackFirstAndInOrder) {

@@ -14,6 +14,7 @@
 
 #include "netcfg/netcfg.h"
 #include "platform/linux/helper_client.h"
+#include "platform/linux/netparams.h"
 #include "tests/support/recording_wizard.h"
 
 namespace kestrel {
@@ -33,7 +34,7 @@ std::unique_ptr<HelperProcess> HelperThatTookOff() {
     std::string why;
     auto helper = HelperProcess::Start({KESTREL_HELPER_PATH}, why);
     if (!helper) throw std::runtime_error(why);
-    HelperIpHelper client(*helper);
+    HelperIpHelper client(*helper, LinuxGetNetworkParams);
     EXPECT_TRUE(client.Hello(why)) << why;
     SetIpHelper(&client);
     testing::RecordingWizard dlg;

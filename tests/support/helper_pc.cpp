@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "platform/iphlpapi.h"  // SetIpHelper
+#include "platform/linux/netparams.h"
 
 namespace kestrel::testing {
 
@@ -64,7 +65,7 @@ bool HelperPc::Restart() {
     if (!journal_) throw std::runtime_error(why);
     session_ = std::make_unique<HelperSession>(
         kernel, *journal_, [this](const std::string& line) { systemLog_.push_back(line); });
-    client_ = std::make_unique<HelperIpHelper>(*this);
+    client_ = std::make_unique<HelperIpHelper>(*this, LinuxGetNetworkParams);
     SetIpHelper(client_.get());
     return journal_->Entries().empty() || session_->RestoreAll().empty();
 }
