@@ -75,12 +75,14 @@ int wmain(int argc, wchar_t** argv) {
     GetClientRect(dialog, &client);
     POINT origin{0, 0};
     ClientToScreen(dialog, &origin);
-    std::printf("client %ld %ld\norigin %ld %ld\n", client.right, client.bottom, origin.x, origin.y);
+    std::printf("client %ld %ld\norigin %ld %ld\n", client.right, client.bottom, origin.x,
+                origin.y);
     for (int id : kControls) {
         HWND control = GetDlgItem(dialog, id);
         if (control == nullptr) continue;
         std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
-        text.resize(static_cast<std::size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+        text.resize(static_cast<std::size_t>(
+            GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
         std::printf("control %d %d %s\n", id, IsWindowVisible(control) ? 1 : 0, Utf8(text).c_str());
     }
     return 0;
