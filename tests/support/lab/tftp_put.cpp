@@ -9,8 +9,13 @@
 #include <string>
 
 #include "platform/files.h"
-#include "platform/linux/services.h"
 #include "proto/proto.h"
+#ifdef _WIN32
+#include "platform/windows/services.h"
+#include "platform/wintypes.h"
+#else
+#include "platform/linux/services.h"
+#endif
 
 namespace {
 
@@ -29,7 +34,14 @@ public:
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    // Built for Windows too, for the upload under Wine; every Windows program starts Winsock.
+    kestrel::InstallWindowsServices();
+    WSADATA winsock;
+    if (WSAStartup(MAKEWORD(1, 1), &winsock) != 0) return 70;
+#else
     kestrel::InstallLinuxServices();
+#endif
     if (argc < 2 || argc > 3 || (argc == 3 && std::strcmp(argv[2], "--debug") != 0)) {
         std::fprintf(stderr, "usage: kestrel-tftp-put IMAGE [--debug]\n");
         return 64;

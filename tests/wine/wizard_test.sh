@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+# The Windows wizard under Wine and Xvfb in the lab's namespaces, one row of wizard.table per
+# run: the pages it must show in turn and the key pressed on each, the exit status, and the PC's
+# addresses and routes the same afterwards. Every page is captured and checked for its look: 96
+# dpi, the client area of the template's 240 x 151 dialog units at the dialog font's base units,
+# the title and the rule blue on white. Root only (the lab).
+#
+#   wizard_test.sh ROW
+#
+# From the environment: KESTREL_WIZARD, KESTREL_HELPER, KESTREL_WIZARD_PEEK (Windows programs),
+# KESTREL_WINE_SHOTS (the folder for the pictures, ROW-PAGE.png).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+support=$here/../support
+row=${1:?usage: wizard_test.sh ROW}
+
+steps=
+while read -r name router status steps; do
+    [ "${name:-}" = "$row" ] && break
+    steps=
+done < "$here/wizard.table"
+[ -n "$steps" ] || { echo "wizard_test.sh: no row $row" >&2; exit 2; }
+
+if [ -z "${LAB_PC:-}" ]; then
+    LAB_PREFIX="${LAB_PREFIX:-}wine_${row}_" LAB_TIMEOUT=150 exec "$support/lab/lab.sh" run -- "$0" "$@"
+fi
+source "$support/wine/wine.sh"
+
+# What each page's description starts with.
+declare -A says=(
+    [welcome]="In case of router firmware corruption"
+    [working]="Router recovering in progress"
+    [router-ok]="The router is working normally"
+    [failed]="Unforturnately, firmware recovery failed"
+)
+# The template: its size and font, the title's and the rule's rectangles, in dialog units.
+font=("Microsoft Sans Serif" 10)
+size=(240 151)
+title=(24 12 195 12)
+rule=(6 24 228 12)
+
+failures=0
+fail() { echo "FAIL $row: $*" >&2; failures=$((failures + 1)); }
+shots=${KESTREL_WINE_SHOTS:-/tmp}
+mkdir -p "$shots"
+work=$(mktemp -d /tmp/kestrel-wine-row-XXXXXX)
+pids=()
+cleanup() {
+    local pid
+    for pid in "${pids[@]}"; do kill "$pid" 2> /dev/null || true; done
+    wine_stop
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap "exit 143" TERM INT
+
+settings() {
+    ip netns exec "$LAB_PC" ip -4 addr
+    ip netns exec "$LAB_PC" ip -4 route show table all
+    ip netns exec "$LAB_PC" ip rule
+}
+
+# MulDiv, as MapDialogRect rounds.
+muldiv() { echo $((($1 * $2 + $3 / 2) / $3)); }
+
+# Every pixel of the rectangle (dialog units) is white, the title's blue (0, 153, 204) or a blend
+# of the two, channel by channel as ClearType blends; and both are there.
+blue_on_white() {
+    local shot=$1 what=$2 x=$3 y=$4 width=$5 height=$6 left top right bottom
+    left=$(muldiv "$x" "$base_x" 4) top=$(muldiv "$y" "$base_y" 8)
+    right=$(muldiv $((x + width)) "$base_x" 4) bottom=$(muldiv $((y + height)) "$base_y" 8)
+    convert "$shot" -crop "$((right - left))x$((bottom - top))+$left+$top" +repage \
+        -format %c histogram:info:- |
+        sed -n 's/^ *\([0-9]*\): *( *\([0-9]*\), *\([0-9]*\), *\([0-9]*\)[,)].*/\1 \2 \3 \4/p' | awk '
+            $3 < 150 || $4 < 200 { stray = stray " (" $2 "," $3 "," $4 ")" }
+            $2 == 255 && $3 == 255 && $4 == 255 { white = $1 }
+            $2 <= 2 && $3 >= 151 && $3 <= 155 && $4 >= 202 && $4 <= 206 { blue = 1 }
+            END {
+                if (stray != "") print "colours that are no blend of blue and white:" stray
+                if (!white) print "no white"
+                if (!blue) print "no blue"
+                exit stray != "" || !white || !blue
+            }' > "$work/colours" || fail "$what on page $page: $(cat "$work/colours")"
+}
+
+# The peek's report: the words after NAME.
+fact() { awk -v name="$1" '$1 == name { $1 = ""; print substr($0, 2) }' "$2"; }
+
+look() {
+    local report=$1 shot=$2 want
+    read -r base_x base_y < <(fact base "$report")
+    [ "$(fact dpi "$report")" = 96 ] || fail "page $page at $(fact dpi "$report") dpi"
+    want="$(muldiv "${size[0]}" "$base_x" 4) $(muldiv "${size[1]}" "$base_y" 8)"
+    [ "$(fact client "$report")" = "$want" ] ||
+        fail "page $page: client area $(fact client "$report"), not $want (base units $base_x $base_y)"
+    blue_on_white "$shot" title "${title[@]}"
+    blue_on_white "$shot" rule "${rule[@]}"
+}
+
+# Polls the wizard until its description starts with the page's words.
+wait_for_page() {
+    local report=$1 i
+    for ((i = 0; i < 150; i++)); do
+        if wizard_peek "${font[@]}" > "$report" &&
+            grep -qF "control 1002 1 ${says[$page]}" "$report"; then
+            return 0
+        fi
+        kill -0 "$wizard" 2> /dev/null || return 1
+        sleep 0.2
+    done
+    return 1
+}
+
+if [ "$router" = dnsmasq ]; then
+    ip netns exec "$LAB_ROUTER" dnsmasq --keep-in-foreground --conf-file=/dev/null --no-resolv \
+        --no-hosts --bind-interfaces --pid-file= --user=root --listen-address=192.168.1.1 \
+        --host-record=router.kestrel.home,192.168.1.1 2> "$work/dnsmasq.log" &
+    pids+=($!)
+fi
+wine_start --display ip netns exec "$LAB_PC"
+# Laid out as the installer lays them out: the wizard finds its helper beside it.
+programs="$wine_prefix/drive_c/Program Files/kestrel-recovery"
+mkdir -p "$programs" "$wine_prefix/drive_c/windows/system32/KESTREL"
+cp "${KESTREL_WIZARD:?}" "${KESTREL_HELPER:?}" "$programs"
+head -c 100000 /dev/urandom > "$wine_prefix/drive_c/windows/system32/KESTREL/image.bin"
+
+settings > "$work/before"
+in_wine timeout 120 wine "$programs/${KESTREL_WIZARD##*/}" FW=image.bin TIME=3 > "$work/wizard.out" 2>&1 &
+wizard=$!
+pids+=("$wizard")
+
+for step in $steps; do
+    page=${step%%:*}
+    key=${step#"$page"}
+    if ! wait_for_page "$work/$page.peek"; then
+        fail "page $page never came; the wizard showed:"
+        cat "$work/$page.peek" >&2
+        kill "$wizard" 2> /dev/null
+        break
+    fi
+    wizard_shot "$work/$page.peek" "$shots/$row-$page.png"
+    look "$work/$page.peek" "$shots/$row-$page.png"
+    [ -n "$key" ] && { wizard_press "${key#:}" || fail "no window for key ${key#:} on page $page"; }
+done
+
+got=0
+wait "$wizard" || got=$?
+[ "$got" -eq "$status" ] || { fail "exit status $got, not $status"; cat "$work/wizard.out" >&2; }
+settings > "$work/after"
+diff -u "$work/before" "$work/after" >&2 || fail "the PC's addresses or routes changed"
+echo "row $row: $([ "$failures" -eq 0 ] && echo passed || echo FAILED); pictures in $shots"
+exit $((failures > 0))
