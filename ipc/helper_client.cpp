@@ -163,4 +163,26 @@ DWORD HelperIpHelper::GetNetworkParams(FIXED_INFO* fixedInfo, ULONG* outBufLen) 
     return networkParams_(fixedInfo, outBufLen);
 }
 
+std::vector<std::string> HelperAccount::Lines() const {
+    std::vector<std::string> lines;
+    if (lost && unknown)
+        lines.push_back(
+            "the privileged helper went away during the recovery, and no new one "
+            "could put the network settings back (" +
+            why +
+            "): they come back "
+            "when it runs again, or with: " +
+            restore);
+    else if (lost)
+        lines.push_back(
+            "the privileged helper went away during the recovery; a new one put "
+            "back the network settings it had taken off");
+    if (!notRestored.empty())
+        lines.push_back(
+            "these network settings could not be put back; each line is the "
+            "command that would do it:");
+    for (const std::string& line : notRestored) lines.push_back("  " + line);
+    return lines;
+}
+
 }  // namespace kestrel

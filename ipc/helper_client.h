@@ -86,4 +86,18 @@ private:
     std::optional<HelperReply> sized_;
 };
 
+// What became of the settings the helper took off, for the user's last word.
+struct HelperAccount {
+    bool lost = false;     // the helper went away during the recovery
+    bool unknown = false;  // and no new helper could put back what its journal holds
+    std::string why;       // why not
+    std::string restore;   // the command that puts them back by hand
+    // What the helpers said they could not put back, as `ip` commands that would do it.
+    std::vector<std::string> notRestored;
+
+    bool AllBack() const { return !unknown && notRestored.empty(); }
+    // What the user is told, one line each; none when the run went as it should.
+    std::vector<std::string> Lines() const;
+};
+
 }  // namespace kestrel

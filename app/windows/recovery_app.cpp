@@ -85,6 +85,7 @@ BOOL CKSTLDevRecoveryApp::InitInstance() {
         return FALSE;
     }
 
+    SetCommandLine(0, nullptr);  // the system's own command line; --choose may replace it
     CKSTLDevRecoveryDlg dlg;
     std::string imageArgument;
     if (TakeChoose(imageArgument)) dlg.ChooseImage(imageArgument);

@@ -12,7 +12,7 @@
 #include "engine/pages.h"
 #include "platform/process.h"
 #include "platform/windows/helper_process.h"
-#include "platform/windows/services.h"
+#include "platform/windows/network.h"
 
 #ifndef KESTREL_VERSION
 #define KESTREL_VERSION ""
@@ -71,6 +71,8 @@ int Run(int argc, char** argv) {
             return EXIT_NOT_STARTED;
         }
     }
+
+    SetCommandLine(argc, argv);  // the system's own command line, as the switches read it
 
     // What needs no helper is checked before one is started: the image first.
     TerminalWizard wizard(_fileno(stdin), stdout, stderr);

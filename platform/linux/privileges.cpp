@@ -143,28 +143,6 @@ std::unique_ptr<HelperProcess> Launch(std::string& why, std::vector<std::string>
 
 }  // namespace
 
-std::vector<std::string> HelperAccount::Lines() const {
-    std::vector<std::string> lines;
-    if (lost && unknown)
-        lines.push_back(
-            "the privileged helper went away during the recovery, and no new one "
-            "could put the network settings back (" +
-            why +
-            "): they come back "
-            "when it runs again, or with: " +
-            restore);
-    else if (lost)
-        lines.push_back(
-            "the privileged helper went away during the recovery; a new one put "
-            "back the network settings it had taken off");
-    if (!notRestored.empty())
-        lines.push_back(
-            "these network settings could not be put back; each line is the "
-            "command that would do it:");
-    for (const std::string& line : notRestored) lines.push_back("  " + line);
-    return lines;
-}
-
 PrivilegedHelper::PrivilegedHelper(std::unique_ptr<HelperProcess> process)
     : process_(std::move(process)),
       ipHelper_(*process_, LinuxGetNetworkParams),

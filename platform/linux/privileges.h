@@ -27,20 +27,6 @@ std::string HelperPath();
 inline constexpr char kRightsNotGranted[] =
     "the rights to change the network settings were not granted";
 
-// What became of the settings the helper took off, for the user's last word.
-struct HelperAccount {
-    bool lost = false;     // the helper went away during the recovery
-    bool unknown = false;  // and no new helper could put back what its journal holds
-    std::string why;       // why not
-    std::string restore;   // the command that puts them back by hand
-    // What the helpers said they could not put back, as `ip` commands that would do it.
-    std::vector<std::string> notRestored;
-
-    bool AllBack() const { return !unknown && notRestored.empty(); }
-    // What the user is told, one line each; none when the run went as it should.
-    std::vector<std::string> Lines() const;
-};
-
 class PrivilegedHelper {
 public:
     // Starts the helper directly when this process is root, else through pkexec, and greets

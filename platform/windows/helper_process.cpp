@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/windows/network.h"
+#include "platform/windows/text.h"
+
 namespace kestrel {
 namespace {
 
@@ -140,6 +143,78 @@ bool HelperProcess::Exchange(const std::string& request, std::string& reply) {
             return false;
         buffered_.append(chunk, got);
     }
+}
+
+namespace {
+
+constexpr std::chrono::seconds kRequestLimit(10);
+
+// The helper, greeted. Null, with the reason: the helper's own when it gave one (another
+// recovery runs here), else what failed.
+std::unique_ptr<HelperProcess> Launch(std::string& why, std::vector<std::string>& left) {
+    const std::wstring path = HelperPath();
+    std::unique_ptr<HelperProcess> process = HelperProcess::Start(path, L"", why);
+    if (!process) return nullptr;
+    HelperIpHelper greeter(*process, WindowsGetNetworkParams);
+    if (!greeter.Hello(why, left)) {
+        if (why.empty()) why = "the privileged helper " + Utf8(path) + " did not start";
+        return nullptr;
+    }
+    process->SetTimeLimit(kRequestLimit);
+    return process;
+}
+
+}  // namespace
+
+PrivilegedHelper::PrivilegedHelper(std::unique_ptr<HelperProcess> process)
+    : process_(std::move(process)),
+      ipHelper_(*process_, WindowsGetNetworkParams),
+      before_(&CurrentIpHelper()) {
+    account_.restore = "\"" + Utf8(HelperPath()) + "\" --restore";
+    ipHelper_.OnLost([this] { Replace(); });
+}
+
+PrivilegedHelper::~PrivilegedHelper() {
+    End();
+}
+
+void PrivilegedHelper::Replace() {
+    account_.lost = true;
+    std::vector<std::string> left;
+    std::unique_ptr<HelperProcess> process = Launch(account_.why, left);
+    std::vector<std::string> after;
+    if (process) {
+        HelperIpHelper fresh(*process, WindowsGetNetworkParams);
+        if (!fresh.End(after)) account_.why = "the new helper did not answer";
+    }
+    for (const std::string& line : after)
+        if (std::find(left.begin(), left.end(), line) == left.end()) left.push_back(line);
+    account_.notRestored.insert(account_.notRestored.end(), left.begin(), left.end());
+    account_.unknown = !process || !account_.why.empty();
+}
+
+HelperAccount PrivilegedHelper::End() {
+    if (ended_) return account_;
+    ended_ = true;
+    SetIpHelper(before_);
+    std::vector<std::string> left;
+    if (!ipHelper_.Lost()) {
+        if (ipHelper_.End(left))
+            account_.notRestored.insert(account_.notRestored.end(), left.begin(), left.end());
+        else
+            Replace();
+    }
+    return account_;
+}
+
+std::unique_ptr<PrivilegedHelper> PrivilegedHelper::Start(std::string& why) {
+    std::vector<std::string> left;
+    std::unique_ptr<HelperProcess> process = Launch(why, left);
+    if (!process) return nullptr;
+    std::unique_ptr<PrivilegedHelper> helper(new PrivilegedHelper(std::move(process)));
+    helper->account_.notRestored = std::move(left);
+    SetIpHelper(&helper->ipHelper_);
+    return helper;
 }
 
 }  // namespace kestrel

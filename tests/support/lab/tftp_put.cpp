@@ -11,7 +11,7 @@
 #include "platform/files.h"
 #include "proto/proto.h"
 #ifdef _WIN32
-#include "platform/windows/services.h"
+#include "platform/windows/network.h"
 #include "platform/wintypes.h"
 #else
 #include "platform/linux/services.h"

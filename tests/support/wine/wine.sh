@@ -57,14 +57,15 @@ wine_stop() {
 # Wine gives a console program's lines their CR.
 wizard_peek() { in_wine timeout 20 wine "${KESTREL_WIZARD_PEEK:?}" "$@" 2> /dev/null | tr -d '\r'; }
 
-wizard_window() { xdotool search --name '^KESTREL Device Recovery$' 2> /dev/null | head -n 1; }
+# In the namespace of the display: an X server's abstract socket is its network namespace's.
+wizard_window() { "${wine_enter[@]}" xdotool search --name '^KESTREL Device Recovery$' 2> /dev/null | head -n 1; }
 
 # windowactivate can wait forever without a window manager; focus and key do not.
 wizard_press() {
     local window
     window=$(wizard_window)
     [ -n "$window" ] || return 1
-    xdotool windowfocus "$window" && xdotool key "$1"
+    "${wine_enter[@]}" xdotool windowfocus "$window" && "${wine_enter[@]}" xdotool key "$1"
 }
 
 # From the screen rather than the X window, so that the capture is what a user sees.
@@ -72,5 +73,5 @@ wizard_shot() {
     local report=$1 file=$2 width height x y
     read -r width height < <(awk '$1 == "client" { print $2, $3 }' "$report")
     read -r x y < <(awk '$1 == "origin" { print $2, $3 }' "$report")
-    import -display "$DISPLAY" -window root -crop "${width}x${height}+${x}+${y}" +repage "$file"
+    "${wine_enter[@]}" import -display "$DISPLAY" -window root -crop "${width}x${height}+${x}+${y}" +repage "$file"
 }
