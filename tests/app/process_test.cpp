@@ -1,7 +1,9 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The real program with a stand-in helper that refuses every change, as an ordinary user; run as
-// root it becomes the invoking user nobody, as under sudo.
+// The real programs with a stand-in helper that refuses every change, as an ordinary user: how
+// they end, and when they ask for the rights. Root runs them as nobody: as the invoking user of
+// sudo, which the program becomes itself, or through setpriv, where asking means starting pkexec
+// (here, the stand-in helper).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,51 +29,98 @@ bool Catches(qint64 pid, int signal) {
 
 // An image the user may read is taken, and the wizard waits for the user until a quit signal
 // ends it, a start-up box open or not. What keeps it from starting ends it with status 1 and a
-// line on standard error.
-TEST(Program, EndsWithTheStatusOfHowItStartedAndWasStopped) {
+// line on standard error, and the rights are asked for only once the image and the display are
+// there.
+TEST(Program, EndsWithTheStatusOfHowItStartedAndAsksForRightsLast) {
     QTemporaryDir folder;
     const QString here = folder.path() + "/";
-    ASSERT_EQ(chmod(folder.path().toLocal8Bit(), 0755), 0);
+    ASSERT_EQ(chmod(folder.path().toLocal8Bit(), 0777), 0);
     for (const char* name : {"own.bin", "locked.bin"}) QFile(here + name).open(QFile::WriteOnly);
+    ASSERT_EQ(chmod((here + "own.bin").toLocal8Bit(), 0644), 0);
     // Readable by root alone, and by nobody when the tests run as that user.
     ASSERT_EQ(chmod((here + "locked.bin").toLocal8Bit(), geteuid() == 0 ? 0600 : 0), 0);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("KESTREL_HELPER", KESTREL_STAND_IN_HELPER);
-    // Started by root, it becomes nobody, as under sudo; an ordinary user's run ignores these.
-    for (const char* name : {"SUDO_UID", "SUDO_GID"}) environment.insert(name, "65534");
-    // The signal sent once it runs, its status, what it says on standard error (on standard
-    // output for 0).
+    const QString mark = here + "asked";
     const QString noDisplay = "kestrel-recovery: cannot open a window: no display";
-    const std::tuple<QStringList, int, int, QString> cases[] = {
-        {{"FW=" + here + "own.bin"}, SIGTERM, 128 + SIGTERM, ""},
-        {{"FW=./own.bin"}, SIGHUP, 128 + SIGHUP, ""},
-        {{"--choose", "own.bin"}, SIGTERM, 128 + SIGTERM, ""},
-        {{"DEBUG", "FW=x.bin"}, SIGINT, 128 + SIGINT, ""},  // the box naming the image is open
-        {{"FW=" + here + "locked.bin"}, 0, 1, "Can not find Firmware " + here + "locked.bin\n"},
-        {{"--help"}, 0, 0, "Usage: kestrel-recovery "},
-        {{"--version"}, 0, 0, "kestrel-recovery 1."},  // no rights asked for
-        {{"FW=x.bin"}, 0, 1, noDisplay},
+    const char* busy = "another recovery is running in this network namespace";
+    struct Case {
+        QStringList arguments;  // the wizard's, unless they start with "cli"
+        bool sudo;              // as the invoking user of sudo, else through setpriv
+        int signal;             // sent once it runs
+        int status;             // -1: the wizard's box waits for the user
+        QString line;           // on standard error; on standard output for 0
+        bool display = true;
+        QString refuses = "";  // what the helper says instead of a greeting
+        bool asked = false;    // checked through setpriv, where it means pkexec
     };
-    for (const auto& [arguments, signal, status, line] : cases) {
-        SCOPED_TRACE(arguments.join(' ').toStdString());
-        if (line == noDisplay)
-            for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-                environment.remove(name);
+    const Case cases[] = {
+        {{"FW=" + here + "own.bin"}, true, SIGTERM, 128 + SIGTERM, ""},
+        {{"FW=./own.bin"}, true, SIGHUP, 128 + SIGHUP, ""},
+        {{"--choose", "own.bin"}, true, SIGTERM, 128 + SIGTERM, ""},
+        {{"DEBUG", "FW=x.bin"},
+         true,
+         SIGINT,
+         128 + SIGINT,
+         ""},  // the box naming the image is open
+        {{"FW=" + here + "locked.bin"},
+         true,
+         0,
+         1,
+         "Can not find Firmware " + here + "locked.bin\n"},
+        {{"--help"}, true, 0, 0, "Usage: kestrel-recovery "},
+        {{"--version"}, true, 0, 0, "kestrel-recovery 1."},
+        {{"FW=x.bin"}, true, 0, 1, noDisplay, false},
+        {{"cli", "FW=" + here + "missing.bin"}, false, 0, 1, "Can not find Firmware", false},
+        {{"FW=" + here + "missing.bin"}, false, 0, 1, "Can not find Firmware"},
+        {{"FW=" + here + "own.bin"}, false, 0, 1, "no display", false},
+        {{"cli", "FW=" + here + "own.bin"}, false, 0, 1, busy, false, busy, true},
+        {{"FW=" + here + "own.bin"}, false, 0, -1, busy, true, busy, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE((c.arguments.join(' ') + " " + c.refuses).toStdString());
+        QFile::remove(mark);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("KESTREL_HELPER", KESTREL_STAND_IN_HELPER);
+        environment.insert("STAND_IN_MARK", mark);
+        environment.insert("STAND_IN_REFUSES", c.refuses);
+        for (const char* name : {"SUDO_UID", "SUDO_GID", "PKEXEC_UID", "DISPLAY", "WAYLAND_DISPLAY",
+                                 "QT_QPA_PLATFORM"})
+            environment.remove(name);
+        if (c.display) environment.insert("QT_QPA_PLATFORM", "offscreen");
+        // Started by root, it becomes nobody, as under sudo; an ordinary user's run ignores these.
+        for (const char* name : {"SUDO_UID", "SUDO_GID"})
+            if (c.sudo) environment.insert(name, "65534");
+        QStringList command = c.arguments;
+        if (command[0] == "cli")
+            command[0] = KESTREL_RECOVERY_CLI_BINARY;
+        else
+            command.prepend(KESTREL_RECOVERY_BINARY);
+        if (geteuid() == 0 && !c.sudo)
+            command =
+                QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", "--"} + command;
         QProcess process;
         process.setProcessEnvironment(environment);
         process.setWorkingDirectory(here);
-        process.start(KESTREL_RECOVERY_BINARY, arguments);
+        process.start(geteuid() == 0 && !c.sudo ? "setpriv" : command.takeFirst(), command);
         // Once it runs the program: the fork of this process before that has this one's handlers.
         // 0 when it did not start, and then Catches fails first.
         const auto pid = process.waitForStarted(15000) ? process.processId() : 0;
-        ASSERT_TRUE(!signal || QTest::qWaitFor([&] { return Catches(pid, signal); }, 15000));
-        if (signal) kill(static_cast<pid_t>(pid), signal);
-        ASSERT_TRUE(process.waitForFinished(15000));
-        EXPECT_EQ(process.exitCode(), status);
-        const auto said = status ? process.readAllStandardError() : process.readAllStandardOutput();
-        EXPECT_TRUE(said.contains(line.toUtf8())) << said.toStdString();
+        ASSERT_TRUE(!c.signal || QTest::qWaitFor([&] { return Catches(pid, c.signal); }, 15000));
+        if (c.signal) kill(static_cast<pid_t>(pid), c.signal);
+        QByteArray said;
+        if (c.status < 0) {
+            process.setReadChannel(QProcess::StandardError);
+            while (!said.contains(c.line.toUtf8()) && process.waitForReadyRead(30000))
+                said += process.readAllStandardError();
+            process.kill();
+        }
+        ASSERT_TRUE(process.state() == QProcess::NotRunning || process.waitForFinished(30000));
+        EXPECT_TRUE(c.status < 0 || process.exitCode() == c.status) << process.exitCode();
+        said += c.status ? process.readAllStandardError() : process.readAllStandardOutput();
+        EXPECT_TRUE(said.contains(c.line.toUtf8())) << said.toStdString();
+        EXPECT_FALSE(said.contains("not granted")) << said.toStdString();
+        EXPECT_TRUE(c.sudo || QFile::exists(mark) == c.asked);
         // Without a display one line says why, not Qt's search for one.
-        if (line == noDisplay) {
+        if (c.line == noDisplay) {
             EXPECT_EQ(said.count('\n'), 1) << said.toStdString();
         }
     }

@@ -12,6 +12,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/files.h"
@@ -115,6 +116,8 @@ TEST(CommandLineMatrix, SwitchesAndImageChoice) {
          kDE, true, "na.bin", k + "na.bin"},
         {"the first FW wins", "FW=a.bin FW=image.bin", kDE, true, "a.bin", k + "a.bin"},
         {"no switch at all", "TIME=5", kDE, false, "", none},
+        {"WWFW alone in Mexico, shown", "DEBUG WWFW=ww.bin", kMX, false, "", none, 120000, TRUE,
+         {{"You must specify the FW name.", "Error"}}},
         {"TIME in seconds", "TIME=300 FW=image.bin", kDE, true, "image.bin", k + "image.bin", 300000},
         {"TIME without digits", "TIME=abc FW=image.bin", kDE, true, "image.bin", k + "image.bin"},
         {"TIME stops at the letter", "TIME=45s FW=image.bin",
@@ -199,67 +202,52 @@ TEST(CommandLineMatrix, DebugFoundInTheProgramPathShowsEveryBox) {
     CommandLineSettings got =
         ReadCommandLine("/opt/DEBUG/kestrel-recovery FW=gone.bin", Environment(kDE, folder));
     EXPECT_FALSE(got.ok);
-    EXPECT_EQ(got.bDebug, TRUE);
-    const std::vector<DiagnosticBox> boxes = {{"gone.bin", "Firmware"}, {gone, "Error"}};
-    EXPECT_EQ(got.boxes, boxes);
+    EXPECT_EQ(got.boxes, (std::vector<DiagnosticBox>{{"gone.bin", "Firmware"}, {gone, "Error"}}));
     EXPECT_EQ(got.failure, gone);
-
-    got = ReadCommandLine(kPrefix + "DEBUG WWFW=ww.bin", Environment(GEOID_MEXICO, folder));
-    EXPECT_FALSE(got.ok);
-    EXPECT_EQ(got.boxes, (std::vector<DiagnosticBox>{{"You must specify the FW name.", "Error"}}));
 }
 
-TEST(CommandLineMatrix, NamesThatAreNoFileAreNeverFound) {
-    // Even a file system that opens everything must not let them through.
-    const CommandLineEnvironment everything = Anything();
-    for (const auto& [arguments, path] :
-         {std::pair{"FW=.", "/sys/KESTREL/."}, std::pair{"FW=..", "/sys/KESTREL/.."},
-          std::pair{"FW=", "/sys/KESTREL/"}, std::pair{"FW= image.bin", "/sys/KESTREL/"},
-          std::pair{"FW=sub/", "sub/"}, std::pair{"FW=/", "/"}}) {
-        SCOPED_TRACE(arguments);
-        CommandLineSettings got = ReadCommandLine(kPrefix + "DEBUG " + arguments, everything);
-        EXPECT_FALSE(got.ok);
-        EXPECT_EQ(got.failure, std::string("Can not find Firmware ") + path);
+// Even a file system that opens everything (as descriptor 99) lets through no name that is no
+// file, no value or name too long to take whole, and no name the locale cannot write; what it
+// opened for a name refused is closed again. The arguments after DEBUG, the name taken, or else
+// the failure.
+TEST(CommandLineMatrix, WhatCannotBeTakenWholeFailsWhateverOpens) {
+    const std::string n255(255, 'n'), x512(512, 'x'), ones(511, '1');
+    const std::string longer = "The value of TIME= is longer than 511 characters.";
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"FW=.", "", "Can not find Firmware /sys/KESTREL/."},
+        {"FW=..", "", "Can not find Firmware /sys/KESTREL/.."},
+        {"FW=", "", "Can not find Firmware /sys/KESTREL/"},
+        {"FW= image.bin", "", "Can not find Firmware /sys/KESTREL/"},
+        {"FW=sub/", "", "Can not find Firmware sub/"},
+        {"FW=/", "", "Can not find Firmware /"},
+        {"TIME=" + ones + " FW=a.bin", "a.bin", ""},
+        {"TIME=" + ones + "1 FW=a.bin", "", longer},
+        {"FW=a.bin " + x512, "a.bin", ""},  // only the value up to the blank counts
+        {"FW=" + x512, "", "The value of FW= is longer than 511 characters."},
+        {"FW=" + n255, n255, ""},  // fits the name buffer with its terminator
+        {"FW=" + n255 + "n", "", "The firmware name is longer than 255 bytes: " + n255 + "n"},
+        {"FW=\xff.bin", "",
+         "The firmware name can not be written in the character set of the locale: \xff.bin"},
+    };
+    for (const auto& [arguments, name, failure] : cases) {
+        SCOPED_TRACE(arguments.substr(0, 24));
+        CommandLineEnvironment everything = Anything();
+        everything.toAnsi = [](const std::string& text, std::string& ansi) {
+            ansi = text;
+            return text.find('\xff') == std::string::npos;
+        };
+        std::vector<int> closed;
+        everything.close = [&closed](int file) { closed.push_back(file); };
+        const CommandLineSettings got = ReadCommandLine(kPrefix + "DEBUG " + arguments, everything);
+        EXPECT_EQ(got.failure, failure);
+        EXPECT_EQ(got.ok, failure.empty());
+        EXPECT_EQ(got.szFirmwareName, name);
+        EXPECT_EQ(got.hFirmwareFile, failure.empty() ? 99 : -1);
+        EXPECT_EQ(closed.size(), failure.starts_with("The firmware name") ? 1u : 0u);
+        if (!failure.empty()) {
+            EXPECT_EQ(got.boxes.back(), (DiagnosticBox{failure, "Error"}));
+        }
     }
-}
-
-TEST(CommandLineMatrix, OverlongValuesAndNamesFailInsteadOfBeingCut) {
-    const CommandLineEnvironment everything = Anything();
-
-    // TIME= accepts 511 characters and refuses 512.
-    EXPECT_TRUE(
-        ReadCommandLine(kPrefix + "TIME=" + std::string(511, '1') + " FW=a.bin", everything).ok);
-    CommandLineSettings got =
-        ReadCommandLine(kPrefix + "DEBUG TIME=" + std::string(512, '1') + " FW=a.bin", everything);
-    EXPECT_FALSE(got.ok);
-    ASSERT_EQ(got.boxes.size(), 1u);
-    EXPECT_EQ(got.boxes[0].text, "The value of TIME= is longer than 511 characters.");
-
-    // The rest of the line may be long; only the value up to the blank counts.
-    EXPECT_TRUE(ReadCommandLine(kPrefix + "FW=a.bin " + std::string(600, 'x'), everything).ok);
-    EXPECT_FALSE(ReadCommandLine(kPrefix + "FW=" + std::string(512, 'x'), everything).ok);
-
-    // 255 bytes fit the name buffer with its terminator; 256 do not.
-    got = ReadCommandLine(kPrefix + "FW=" + std::string(255, 'n'), everything);
-    EXPECT_TRUE(got.ok);
-    EXPECT_EQ(got.szFirmwareName.size(), 255u);
-    got = ReadCommandLine(kPrefix + "FW=" + std::string(256, 'n'), everything);
-    EXPECT_FALSE(got.ok);
-    EXPECT_NE(got.failure.find("longer than 255 bytes"), std::string::npos);
-}
-
-TEST(CommandLineMatrix, NameThatTheLocaleCannotWriteFailsAndClosesTheImage) {
-    CommandLineEnvironment environment = Anything();
-    environment.toAnsi = [](const std::string&, std::string&) { return false; };
-    std::vector<int> closed;
-    environment.close = [&closed](int file) { closed.push_back(file); };
-    CommandLineSettings got = ReadCommandLine(kPrefix + "DEBUG FW=image.bin", environment);
-    EXPECT_FALSE(got.ok);
-    ASSERT_EQ(got.boxes.size(), 2u);
-    EXPECT_EQ(got.boxes[1].caption, "Error");
-    EXPECT_NE(got.boxes[1].text.find("character set"), std::string::npos);
-    EXPECT_EQ(closed, std::vector<int>{99});
-    EXPECT_EQ(got.hFirmwareFile, -1);
 }
 
 }  // namespace

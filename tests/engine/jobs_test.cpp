@@ -1,18 +1,23 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The status check and the recovery on a PC whose helper runs in this process over a model of
-// the kernel, with a clock whose sleeps are instant; and the progress plan the recovery follows.
+// the kernel, with a clock whose sleeps are instant; the progress plan the recovery follows; and
+// the wizard's flow over the recording wizard with scripted jobs: what Next and Quit do on each
+// page, and quit signals.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/wizard_flow.h"
 #include "netcfg/netcfg.h"
 #include "platform/clock.h"
 #include "proto/proto.h"
@@ -340,78 +345,167 @@ TEST_F(Jobs, WithNothingToTryTheRunFailsAfterTwoSecondsTouchingNothing) {
 }
 
 // A stop requested during one phase of the first adapter's attempt, which would otherwise go
-// through every phase.
-struct StopCase {
-    const char* phase;
-    enum Hook { Probe, Request, Upload, Poll } hook;
-    HelperOp op;  // Request: the stop comes with the first request of this kind
-    std::size_t temporaryAdds;
-};
-
-void PrintTo(const StopCase& c, std::ostream* out) {
-    *out << c.phase;
-}
-
-class StopDuring : public Jobs, public ::testing::WithParamInterface<StopCase> {
-protected:
-    void SetUp() override {
-        Jobs::SetUp();
-        const StopCase& c = GetParam();
-        // A step begins with its ARP, its upload, its poll, or an address it adds (the
-        // temporary one, or one of the PC's put back).
-        pc.SetRequestHook([this, c](const HelperRequest& request) {
-            if (request.op == HelperOp::Arp || request.op == HelperOp::AddAddress) ++steps;
-            if (c.hook == StopCase::Request && request.op == c.op) StopNow();
-            return DWORD{NO_ERROR};
-        });
-        dns.SetQueryHook([this, c] {
-            ++steps;
-            if (c.hook == StopCase::Poll) StopNow();
-        });
-        if (c.hook == StopCase::Probe) afterProbe = [this] { StopNow(); };
-        if (c.hook == StopCase::Upload) afterUpload = [this] { StopNow(); };
-    }
-    int Steps() const { return steps + uploads; }
-    void StopNow() {
-        if (StopRequested()) return;
-        stopTick = clock.GetTickCount64();
-        stepsAtStop = Steps();
-        RequestStop();
-    }
-
-    std::atomic<int> steps{0};
-    int stepsAtStop = -1;
-    std::uint64_t stopTick = 0;
-};
-
-TEST_P(StopDuring, TheRunEndsOnTheFailedPageWithinTheStepAndQuitPutsThePcBack) {
+// through every phase: the run ends on the failed page within the step, nothing begins and
+// nothing is slept after it, no other adapter is tried, and Quit puts the PC back. A step begins
+// with its ARP, its upload, its poll, or an address it adds (the temporary one, or one of the
+// PC's put back).
+TEST_F(Jobs, AStopEndsTheRunWithinTheStepAndQuitPutsThePcBack) {
+    enum Hook { Probe, Request, Upload, Poll };
+    // The phase, where the stop comes (Request: with the first request of that kind), and how
+    // often the temporary address was added.
+    const std::tuple<const char*, Hook, HelperOp, std::size_t> phases[] = {
+        {"probe", Probe, HelperOp::Hello, 0},
+        {"settle pause", Request, HelperOp::AddAddress, 1},
+        {"ARP", Request, HelperOp::Arp, 1},
+        {"upload", Upload, HelperOp::Hello, 1},
+        {"restore pause", Request, HelperOp::CreateRoute, 1},
+        {"poll", Poll, HelperOp::Hello, 1},
+    };
     pc.RouterAnswersArpOn({kDeadEnd, kCabled});
     dns.SetDefaultStatus(DNS_ERROR_RCODE_NAME_ERROR);
-    StartFromStatusCheck();
+    for (const auto& [phase, hook, op, temporaryAdds] : phases) {
+        SCOPED_TRACE(phase);
+        std::atomic<int> steps{0};
+        int stepsAtStop = -1;
+        std::uint64_t stopTick = 0;
+        uploads = 0;
+        const std::function<void()> stopNow = [&] {
+            if (StopRequested()) return;
+            stopTick = clock.GetTickCount64();
+            stepsAtStop = steps + uploads;
+            RequestStop();
+        };
+        pc.SetRequestHook([&, hook = hook, op = op](const HelperRequest& request) {
+            if (request.op == HelperOp::Arp || request.op == HelperOp::AddAddress) ++steps;
+            if (hook == Request && request.op == op) stopNow();
+            return DWORD{NO_ERROR};
+        });
+        dns.SetQueryHook([&, hook = hook] {
+            ++steps;
+            if (hook == Poll) stopNow();
+        });
+        afterProbe = hook == Probe ? stopNow : nullptr;
+        afterUpload = hook == Upload ? stopNow : nullptr;
+        pc.kernel.ClearLog();
+        RecordingWizard w;
+        w.m_nRebootTimeout = 10000;
+        w.m_nProgressTarget = 100;
+        CheckRouterStatus(w);
 
-    EXPECT_THAT(Pages(), ElementsAre(PAGE_FAILED));
-    // Nothing began and nothing was slept after the stop; no other adapter was tried.
-    EXPECT_EQ(Steps(), stepsAtStop);
-    EXPECT_EQ(PageTick(), stopTick);
-    EXPECT_EQ(pc.LogWith("add address 192.168.1.141").size(), GetParam().temporaryAdds);
-    EXPECT_THAT(pc.World(), ::testing::Each(::testing::Not(HasSubstr("192.168.1.141"))));
-    if (GetParam().hook == StopCase::Probe) {
-        EXPECT_THAT(Changes(), IsEmpty());
+        EXPECT_THAT(Values(w, WizardEvent::Page), ElementsAre(PAGE_FAILED));
+        EXPECT_EQ(steps + uploads, stepsAtStop);
+        EXPECT_EQ(w.EventsOf(WizardEvent::Page).at(0).tick, stopTick);
+        EXPECT_EQ(pc.LogWith("add address 192.168.1.141").size(), temporaryAdds);
+        EXPECT_THAT(pc.World(), ::testing::Each(::testing::Not(HasSubstr("192.168.1.141"))));
+        if (hook == Probe) {
+            EXPECT_THAT(Changes(), IsEmpty());
+        }
+        RestoreNetworkSettings(w);  // Quit on the failed page
+        EXPECT_EQ(pc.World(), before);
+        ClearStopRequest();
     }
-    RestoreNetworkSettings(wizard);  // Quit on the failed page
-    EXPECT_EQ(pc.World(), before);
 }
 
-const StopCase kStopCases[] = {
-    {"Probe", StopCase::Probe, HelperOp::Hello, 0},
-    {"SettlePause", StopCase::Request, HelperOp::AddAddress, 1},
-    {"Arp", StopCase::Request, HelperOp::Arp, 1},
-    {"Upload", StopCase::Upload, HelperOp::Hello, 1},
-    {"RestorePause", StopCase::Request, HelperOp::CreateRoute, 1},
-    {"Poll", StopCase::Poll, HelperOp::Hello, 1},
+// ---- The wizard's flow, as every front end runs it, on a PC whose clashing address is off
+
+// What the flow did to the window, in order, each with m_nProgressTarget at the time.
+std::string Seen(const RecordingWizard& wizard) {
+    const char* names[] = {"page", "status", "pos",   "timer", "kill",
+                           "box",  "end",    "login", "stop",  "exit"};
+    std::string out;
+    for (const auto& e : wizard.Events())
+        out += std::string(out.empty() ? "" : " ") + names[e.kind] + " " + std::to_string(e.value) +
+               "@" + std::to_string(e.target);
+    return out;
+}
+
+struct World {
+    World() {
+        RemoveConflictingSettings(wizard);
+        wizard.ListenForQuitSignals();
+    }
+    ~World() {
+        DiscardSavedSettings(wizard);  // what no row put back
+        ClearStopRequest();
+    }
+    bool Restored() const { return !pc.kernel.AddressTexts().empty(); }
+
+    testing::HelperPc pc{"link 3 eth0\naddress 192.168.1.100/24 dev 3"};
+    RecordingWizard wizard{testing::ScriptedEntry, testing::ScriptedEntry};
 };
-INSTANTIATE_TEST_SUITE_P(Phases, StopDuring, ::testing::ValuesIn(kStopCases),
-                         [](const auto& row) { return std::string(row.param.phase); });
+
+// Next on the welcome page starts the status check, Retry on the failed page the recovery: the
+// bar from nothing towards the job's first target at its tick, m_nPage kept and Next and Quit
+// ignored while the job runs. Otherwise Next and Quit end the wizard; only leaving the failed page
+// puts the settings back. The exit status tells the last page.
+TEST(Flow, NextAndQuitOnEachPage) {
+    const std::tuple<int, bool, const char*, int> rows[] = {
+        {PAGE_WELCOME, true, "pos 0@0 page 1@0 timer 100@100 page 4@100 kill 0@100", 2},
+        {PAGE_FAILED, true, "pos 0@0 page 1@0 timer 25@0 page 4@0 kill 0@0", 2},
+        {PAGE_ROUTER_OK, true, "end 1@0", EXIT_ROUTER_WORKS},
+        {PAGE_SUCCESS, true, "end 1@0 login 0@0", EXIT_ROUTER_WORKS},
+        {PAGE_WELCOME, false, "end 0@0", EXIT_NOT_STARTED},
+        {PAGE_ROUTER_OK, false, "end 0@0", EXIT_ROUTER_WORKS},
+        {PAGE_SUCCESS, false, "end 0@0", EXIT_ROUTER_WORKS},
+        {PAGE_FAILED, false, "end 0@0", EXIT_RECOVERY_FAILED},
+    };
+    for (const auto& [page, next, seen, status] : rows) {
+        SCOPED_TRACE(::testing::Message() << "page " << page << (next ? " next" : " quit"));
+        World world;
+        RecordingWizard& wizard = world.wizard;
+        int pageDuringJob = -1;
+        testing::ScriptJobs({[&](WizardContext& job) {
+            pageDuringJob = wizard.m_nPage;
+            wizard.Next();  // the keys still arrive, from this thread here
+            wizard.Quit();
+            job.SetPage(PAGE_FAILED);
+        }});
+        wizard.m_nPage = page;
+        if (next)
+            wizard.Next();
+        else
+            wizard.Quit();
+        if (wizard.JobRunning()) wizard.AwaitWorker();
+        EXPECT_EQ(Seen(wizard), seen);
+        EXPECT_EQ(testing::JobsStarted(), pageDuringJob == page);  // one job, m_nPage kept
+        EXPECT_EQ(wizard.ExitStatus(), status);
+        EXPECT_EQ(world.Restored(), page == PAGE_FAILED && !next);
+    }
+}
+
+#ifndef _WIN32  // Windows' quit requests are console control events: no raise() reaches them
+// A first quit signal says it stops and asks the job to stop at its next step; once the job has
+// ended on the failed page the settings go back and the wizard ends with 128 + the signal. With no
+// job it ends at once. A second signal, or two at once, leave at once.
+TEST(Flow, AQuitSignalStopsTheJobThenLeavesASecondLeavesAtOnce) {
+    World world;
+    RecordingWizard& wizard = world.wizard;
+    testing::ScriptJobs({[](WizardContext& job) {
+        Sleep(60000);  // a pause that only a stop cuts short
+        job.SetPage(PAGE_FAILED);
+    }});
+    wizard.Next();
+    raise(SIGTERM);
+    wizard.OnQuitSignal();
+    EXPECT_TRUE(StopRequested());
+    wizard.AwaitWorker();
+    raise(SIGINT);
+    wizard.OnQuitSignal();
+    EXPECT_TRUE(Seen(wizard).ends_with("stop 0@100 page 4@100 kill 0@100 end 0@100 exit 130@100"));
+    EXPECT_EQ(wizard.ExitStatus(), 128 + SIGTERM);
+    EXPECT_TRUE(world.Restored());
+
+    for (const auto& [signals, seen, status] :
+         {std::tuple{1, "stop 0@0 end 0@0", 128 + SIGTERM}, {2, "exit 143@0", EXIT_NOT_STARTED}}) {
+        World idle;
+        for (int i = 0; i < signals; ++i) raise(SIGTERM);
+        idle.wizard.OnQuitSignal();
+        EXPECT_EQ(Seen(idle.wizard), seen);
+        EXPECT_EQ(idle.wizard.ExitStatus(), status);
+    }
+}
+
+#endif
 
 }  // namespace
 }  // namespace kestrel

@@ -31,15 +31,10 @@ using testing::KernelCall;
 // eth0 (2) with a /16 and clashing routes beside each other, eth1 (3) the lease with a
 // secondary and routes through the router, eth2 (5) down.
 void Build(FakeKernel& kernel) {
-    for (int index : {2, 3})
-        kernel.AddLink({index,
-                        "eth" + std::to_string(index - 2),
-                        "eth" + std::to_string(index - 2),
-                        {0x02, 0, 0, 0, 0, static_cast<std::uint8_t>(index)},
-                        MIB_IF_TYPE_ETHERNET,
-                        true,
-                        true});
-    kernel.AddLink({5, "eth2", "eth2", {0x02, 0, 0, 0, 0, 5}, MIB_IF_TYPE_ETHERNET});
+    const std::string names[] = {"", "", "eth0", "eth1", "", "eth2"};
+    for (std::uint8_t i : {2, 3, 5})
+        kernel.AddLink(
+            {i, names[i], names[i], {0x02, 0, 0, 0, 0, i}, MIB_IF_TYPE_ETHERNET, i != 5, i != 5});
     for (const char* address :
          {"192.168.0.5/16 dev 2", "10.20.0.5/16 dev 2", "192.168.1.100/24 dev 3",
           "192.168.1.200/24 dev 3", "192.168.1.7/28 dev 3 noprefixroute"})

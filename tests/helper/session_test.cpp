@@ -3,12 +3,16 @@
 //
 // The privileged helper's session on a model of the kernel, as an ordinary user: what it does
 // for a front end, what it refuses, and that what it takes off comes back exactly, whichever
-// way the conversation ends.
+// way the conversation ends; and the rules that keep that promise whatever its caller asks: one
+// temporary address at a time, deletes that take exactly the route named, requests in any order
+// that the journal can still undo, and a restore that forgets nothing and keeps the PC's
+// addresses in their order.
 #include "helper/session.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <tuple>
 
 #include "netcfg/netcfg.h"
@@ -34,25 +38,53 @@ HelperRequest Ask(Op op, DWORD n = 0, const char* a = "0.0.0.0", const char* b =
     return request;
 }
 
-// A PC as NetworkManager leaves it: eth0 (2) holds 192.168.0.5/16 and 10.20.0.5/16 and a
-// clashing route; eth1 (3) a DHCP lease with noprefixroute, its own subnet route and routes via
-// the router's address; wlan0 (4) is wireless.
+// A PC as NetworkManager leaves it: eth0 (2) holds 192.168.0.5/16 and 10.20.0.5/16 and two
+// clashing routes, one through 192.168.0.254 and one with the same key but no gateway, which
+// the kernel lists second; eth1 (3) a DHCP lease with noprefixroute, its own subnet route and
+// routes via the router's address; wlan0 (4) is wireless and eth3 (5) spare.
 class HelperSessionTest : public Test {
 protected:
+    void SetUp() override { rows = Do(Ask(Op::Routes)).routes; }
     HelperReply Do(const HelperRequest& request) { return pc.Session().Handle(request); }
+    DWORD Add(const char* address, const char* mask, DWORD link) {
+        return Do(Ask(Op::AddAddress, link, address, mask)).error;
+    }
+    DWORD Delete(const char* address) {
+        HelperRequest request = Ask(Op::DeleteAddress);
+        for (const AdapterRecord& adapter : Do(Ask(Op::Adapters)).adapters)
+            for (const auto& entry : adapter.addresses)
+                if (entry.address == address) request.context = entry.context;
+        return Do(request).error;
+    }
+    // The route as first read, by its destination, gateway and metric.
+    DWORD Route(Op op, const char* dest, const char* gateway, DWORD metric) {
+        HelperRequest request = Ask(op);
+        for (const MIB_IPFORWARDROW& row : rows)
+            if (row.dwForwardDest == inet_addr(dest) &&
+                row.dwForwardNextHop == inet_addr(gateway) && row.dwForwardMetric1 == metric)
+                request.row = row;
+        return Do(request).error;
+    }
 
     testing::FakeClock clock;
     testing::HelperPc pc{R"(
         link 2 eth0
         link 3 eth1
         link 4 wlan0 wireless
+        link 5 eth3
         address 192.168.0.5/16 dev 2 brd 192.168.255.255
         address 10.20.0.5/16 dev 2 brd 10.20.255.255
         address 192.168.1.100/24 dev 3 brd 192.168.1.255 noprefixroute valid 3600 preferred 3600
         route 192.168.1.0/24 via 192.168.0.254 dev 2 proto static metric 50
+        route 192.168.1.0/24 dev 2 scope link metric 50
         route 192.168.1.0/24 dev 3 proto kernel scope link src 192.168.1.100 metric 100
         route default via 192.168.1.1 dev 3 proto dhcp metric 100
-        route 10.9.0.0/16 via 192.168.1.1 dev 3 proto static)"};
+        route 10.9.0.0/16 via 192.168.1.254 dev 3 proto static)"};
+    testing::FakeKernel& kernel = pc.kernel;
+    HelperSession* session = &pc.Session();
+    const Journal* journal = &pc.CurrentJournal();
+    const std::vector<std::string> before = pc.World();
+    std::vector<MIB_IPFORWARDROW> rows;
 };
 
 // Each request a recovery makes is allowed; each one a little beside it is refused, and a
@@ -72,9 +104,9 @@ TEST_F(HelperSessionTest, AllowsWhatARecoveryDoesAndRefusesTheRest) {
     pc.RouterAnswersArpOn({6});
     const char *temporary = "192.168.1.141", *mask = "255.255.255.0";
     const DWORD denied = ERROR_ACCESS_DENIED;
-    // The temporary address goes on eth3, where the PC has a route but no address: deleting the
+    // The temporary address goes on eth6, where the PC has a route but no address: deleting the
     // link's last address must not take the PC's route with it.
-    pc.Add("link 6 eth3\nroute 172.16.0.0/12 dev 6 scope link");
+    pc.Add("link 6 eth6\nroute 172.16.0.0/12 dev 6 scope link");
     const std::tuple<const char*, HelperRequest, DWORD> cases[] = {
         {"temporary address", Ask(Op::AddAddress, 6, temporary, mask), NO_ERROR},
         {"another address", Ask(Op::AddAddress, 6, "192.168.1.142", mask), denied},
@@ -94,10 +126,10 @@ TEST_F(HelperSessionTest, AllowsWhatARecoveryDoesAndRefusesTheRest) {
         {"a route never taken off", unknown, denied},
     };
     for (const auto& [name, request, error] : cases) {
-        const auto before = pc.kernel.Log().size();
+        const auto logged = pc.kernel.Log().size();
         const HelperReply reply = Do(request);
         EXPECT_EQ(reply.error, error) << name << ": " << reply.message;
-        EXPECT_TRUE(error != denied || pc.kernel.Log().size() == before) << name;
+        EXPECT_TRUE(error != denied || pc.kernel.Log().size() == logged) << name;
     }
     EXPECT_THAT(pc.Session().RestoreAll(), IsEmpty());
     EXPECT_THAT(pc.kernel.RouteTexts(), Contains("172.16.0.0/12 dev 6 scope link"));
@@ -109,7 +141,6 @@ TEST_F(HelperSessionTest, AllowsWhatARecoveryDoesAndRefusesTheRest) {
 // routes without a gateway must come back first. The system log holds each change as a command
 // `ip` accepts.
 TEST_F(HelperSessionTest, PutsBackExactlyWhateverWayTheRecoveryEnds) {
-    const std::vector<std::string> before = pc.World();
     testing::RecordingWizard dlg;
     for (const char* end : {"restore", "end of conversation", "next helper"}) {
         RemoveConflictingSettings(dlg);
@@ -133,17 +164,17 @@ TEST_F(HelperSessionTest, PutsBackExactlyWhateverWayTheRecoveryEnds) {
 // A link that is down is brought up for its attempt and set down after it; without carrier
 // the ARP step fails once the link has been up 3 s, without asking.
 TEST_F(HelperSessionTest, BringsADownLinkUpForItsAttemptOnly) {
-    pc.Add("link 5 eth2 down");
+    pc.Add("link 7 eth2 down");
     pc.kernel.ClearLog();
-    ASSERT_EQ(Do(Ask(Op::AddAddress, 5, "192.168.1.141", "255.255.255.0")).error, NO_ERROR);
+    ASSERT_EQ(Do(Ask(Op::AddAddress, 7, "192.168.1.141", "255.255.255.0")).error, NO_ERROR);
     const std::uint64_t start = clock.GetTickCount64();
     EXPECT_EQ(Do(Ask(Op::Arp, 0, "192.168.1.1", "192.168.1.141")).error, ERROR_BAD_NET_NAME);
     EXPECT_GE(clock.GetTickCount64() - start, 2900u);
     EXPECT_THAT(pc.Session().RestoreAll(), IsEmpty());
     EXPECT_THAT(
         pc.kernel.Log(),
-        ElementsAre("link 5 up = 0", "add address 192.168.1.141/24 dev 5 brd 192.168.1.255 = 0",
-                    "delete address 192.168.1.141/24 dev 5 = 0", "link 5 down = 0"));
+        ElementsAre("link 7 up = 0", "add address 192.168.1.141/24 dev 7 brd 192.168.1.255 = 0",
+                    "delete address 192.168.1.141/24 dev 7 = 0", "link 7 down = 0"));
 }
 
 // The call that fills a sized buffer takes the sizing call's reply: never once a change, or
@@ -152,27 +183,138 @@ TEST_F(HelperSessionTest, FillsASizedBufferWithNoStaleTable) {
     std::vector<BYTE> block(64 * 1024);
     auto* table = reinterpret_cast<MIB_IPFORWARDTABLE*>(block.data());
     ULONG none = 0, size = static_cast<ULONG>(block.size());
-    auto rows = [&] { return GetIpForwardTable(table, &size, FALSE) ? 0 : table->dwNumEntries; };
+    auto listed = [&] { return GetIpForwardTable(table, &size, FALSE) ? 0 : table->dwNumEntries; };
     auto sizing = [&] { return GetIpForwardTable(nullptr, &none, FALSE); };
-    const DWORD before = rows();
+    const DWORD count = listed();
     const MIB_IPFORWARDROW clashing =
-        *std::find_if(table->table, table->table + before, [](const MIB_IPFORWARDROW& row) {
+        *std::find_if(table->table, table->table + count, [](const MIB_IPFORWARDROW& row) {
             return row.dwForwardDest == inet_addr("192.168.1.0") && row.dwForwardIfIndex == 2;
         });
 
     EXPECT_EQ(sizing(), ERROR_INSUFFICIENT_BUFFER);
     ASSERT_EQ(DeleteIpForwardEntry(&clashing), NO_ERROR);
-    EXPECT_EQ(rows(), before - 1);
+    EXPECT_EQ(listed(), count - 1);
 
     EXPECT_EQ(sizing() + sizing(), 2 * ERROR_INSUFFICIENT_BUFFER);
     pc.Add("route 10.8.0.0/16 dev 2 scope link");
-    EXPECT_EQ(rows(), before);
+    EXPECT_EQ(listed(), count);
 
     auto* adapters = reinterpret_cast<IP_ADAPTER_INFO*>(block.data());
     EXPECT_EQ(GetAdaptersInfo(nullptr, &none), ERROR_BUFFER_OVERFLOW);
     ASSERT_EQ(DeleteIPAddress(3), NO_ERROR);  // 192.168.1.100/24, eth1's only address
     ASSERT_EQ(GetAdaptersInfo(adapters, &size), NO_ERROR);
     EXPECT_STRNE(adapters->Next->IpAddressList.IpAddress.String, "192.168.1.100");
+}
+
+TEST_F(HelperSessionTest, OneTemporaryAddressAtATime) {
+    ASSERT_EQ(Add("192.168.1.141", "255.255.255.0", 5), NO_ERROR);
+    const auto changes = kernel.Log().size();
+    EXPECT_EQ(Add("192.168.1.141", "255.255.255.0", 2), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(kernel.Log().size(), changes);
+    EXPECT_THAT(session->RestoreAll(), IsEmpty());
+    EXPECT_EQ(pc.World(), before);
+}
+
+// A link that is down would lose its IPv6 addresses when set down again after its attempt: it
+// is not brought up.
+TEST_F(HelperSessionTest, ADownLinkWithIPv6AddressesIsNotCycled) {
+    kernel.AddLink({6, "eth4", "eth4", {}, MIB_IF_TYPE_ETHERNET});
+    kernel.PutIPv6Address(6);
+    EXPECT_EQ(Add("192.168.1.141", "255.255.255.0", 6), ERROR_ACCESS_DENIED);
+    EXPECT_THAT(kernel.Log(), IsEmpty());
+    EXPECT_EQ(kernel.IPv6Addresses(6), 1);
+}
+
+// The route without a gateway shares its key with one through 192.168.0.254, which the kernel
+// lists first: a delete that leaves the gateway open takes that one.
+TEST_F(HelperSessionTest, ADeleteTakesExactlyTheRouteNamed) {
+    ASSERT_EQ(Route(Op::DeleteRoute, "192.168.1.0", "0.0.0.0", 50), NO_ERROR);
+    EXPECT_THAT(kernel.RouteTexts(), Contains("192.168.1.0/24 via 192.168.0.254 dev 2 proto static "
+                                              "metric 50"));
+    EXPECT_THAT(kernel.RouteTexts(), Not(Contains("192.168.1.0/24 dev 2 scope link metric 50")));
+    EXPECT_THAT(session->RestoreAll(), IsEmpty());
+    EXPECT_EQ(pc.World(), before);
+}
+
+// Orders a hostile or confused caller may give; after each, the restore puts back exactly
+// what the PC had, and the temporary address is gone for good.
+TEST_F(HelperSessionTest, AnyOrderOfRequestsCanBeUndone) {
+    const char* const mask = "255.255.255.0";
+    const std::vector<std::pair<const char*, std::function<void()>>> orders = {
+        {"routes re-created before their address",
+         [&] {
+             ASSERT_EQ(Delete("192.168.1.100"), NO_ERROR);
+             EXPECT_NE(Route(Op::CreateRoute, "0.0.0.0", "192.168.1.1", 100), NO_ERROR);
+             EXPECT_NE(Route(Op::CreateRoute, "10.9.0.0", "192.168.1.254", 0), NO_ERROR);
+         }},
+        {"a PC route re-created through the temporary address",
+         [&] {
+             ASSERT_EQ(Delete("192.168.1.100"), NO_ERROR);
+             ASSERT_EQ(Add("192.168.1.141", mask, 3), NO_ERROR);
+             ASSERT_EQ(Route(Op::CreateRoute, "0.0.0.0", "192.168.1.1", 100), NO_ERROR);
+             ASSERT_EQ(Delete("192.168.1.141"), NO_ERROR);
+         }},
+        {"the temporary address taken along with the PC's primary",
+         [&] {
+             ASSERT_EQ(Add("192.168.1.141", mask, 3), NO_ERROR);
+             ASSERT_EQ(Delete("192.168.1.100"), NO_ERROR);
+         }},
+    };
+    for (const auto& [name, order] : orders) {
+        SCOPED_TRACE(name);
+        order();
+        EXPECT_THAT(session->RestoreAll(), IsEmpty());
+        EXPECT_EQ(pc.World(), before);
+        EXPECT_THAT(journal->Entries(), IsEmpty());
+    }
+}
+
+// A put-back that fails stays journaled and is tried again once the rest is back; one that
+// keeps failing is still there at the end, the restore ends and names what is left.
+TEST_F(HelperSessionTest, ARestoreForgetsNothingAndEnds) {
+    ASSERT_EQ(Delete("192.168.1.100"), NO_ERROR);
+    kernel.Fail(testing::KernelCall::kAddAddress, -ENOMEM);
+    EXPECT_THAT(session->RestoreAll(), IsEmpty());
+    EXPECT_EQ(pc.World(), before);
+
+    ASSERT_EQ(Delete("192.168.1.100"), NO_ERROR);
+    for (int i = 0; i < 10; ++i) kernel.Fail(testing::KernelCall::kAddAddress, -ENOMEM);
+    EXPECT_THAT(session->RestoreAll(),
+                UnorderedElementsAre(HasSubstr("address add 192.168.1.100/24"),
+                                     HasSubstr("route add 192.168.1.0/24 dev eth1"),
+                                     HasSubstr("route add default via 192.168.1.1"),
+                                     HasSubstr("route add 10.9.0.0/16 via 192.168.1.254")));
+    EXPECT_THAT(journal->Entries(),
+                Contains(Field(&JournalEntry::kind, JournalEntry::Kind::RemovedAddress)));
+}
+
+// The kernel's refusal of the temporary address reaches the front end as its own result: an IP
+// Helper that does not do the change (Wine's) says so with 50, and nothing stays journaled.
+TEST_F(HelperSessionTest, ARefusedTemporaryAddressKeepsItsReason) {
+    for (const auto& [error, expected] :
+         {std::pair{-EOPNOTSUPP, ERROR_NOT_SUPPORTED}, std::pair{-EPERM, ERROR_ACCESS_DENIED},
+          std::pair{-ENOMEM, ERROR_NOT_ENOUGH_MEMORY}}) {
+        kernel.Fail(testing::KernelCall::kAddAddress, error);
+        EXPECT_EQ(Add("192.168.1.141", "255.255.255.0", 3), expected) << error;
+        EXPECT_THAT(journal->Entries(), IsEmpty()) << error;
+    }
+    EXPECT_EQ(pc.World(), before);
+}
+
+// The PC's addresses come back in their order, and one that someone else added beside the
+// temporary address comes back after them: the PC's own stays primary.
+TEST_F(HelperSessionTest, ThePCsAddressesComeBackFirstAndInOrder) {
+    kernel.PutAddress("192.168.1.1/28 dev 3");
+    const std::vector<std::string> ordered = kernel.AddressTexts();
+    ASSERT_EQ(Delete("192.168.1.100"), NO_ERROR);
+    ASSERT_EQ(Delete("192.168.1.1"), NO_ERROR);
+    ASSERT_EQ(Add("192.168.1.141", "255.255.255.0", 3), NO_ERROR);
+    kernel.PutAddress("192.168.1.50/24 dev 3");
+    ASSERT_EQ(Delete("192.168.1.141"), NO_ERROR);
+    EXPECT_THAT(session->RestoreAll(), IsEmpty());
+    std::vector<std::string> expected = ordered;
+    expected.push_back("192.168.1.50/24 dev 3 secondary label eth1");
+    EXPECT_EQ(kernel.AddressTexts(), expected);
 }
 
 }  // namespace

@@ -2,8 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A model of the Linux kernel's IPv4 objects for unit tests of the helper: it adds the prefix
 // route of a new address, refuses what the kernel refuses, and takes off with an address what
-// the kernel takes off with it (tests/lab/netkernel_lab_test.cpp holds it against the real
-// kernel). Changes are logged in order as short lines; the next call of an operation can be
+// the kernel takes off with it. Changes are logged in order as short lines; the next call of an operation can be
 // made to fail; ARP is answered by a callback.
 //
 // Objects are written as `ip` shows them, with links by index:
