@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ipc/privileged_helper.h"
 #include "platform/linux/helper_client.h"
 
 namespace kestrel {
@@ -26,32 +27,5 @@ std::string HelperPath();
 // Why Start failed when polkit refused; any other reason is the helper's or the system's.
 inline constexpr char kRightsNotGranted[] =
     "the rights to change the network settings were not granted";
-
-class PrivilegedHelper {
-public:
-    // Starts the helper directly when this process is root, else through pkexec, and greets
-    // it. Then, as root with an invoking user (SUDO_UID/SUDO_GID or PKEXEC_UID), becomes that
-    // user. On success the IP Helper services go to the helper. Null, with a reason for the
-    // user, when the helper could not be started or the rights were refused.
-    static std::unique_ptr<PrivilegedHelper> Start(std::string& why);
-    // Ends the conversation cleanly: the helper puts back whatever is still changed, and the
-    // services in use before come back. When the helper went away during the run, a new one,
-    // started the same way, has put back what the journal held.
-    HelperAccount End();
-    ~PrivilegedHelper();
-    PrivilegedHelper(const PrivilegedHelper&) = delete;
-    PrivilegedHelper& operator=(const PrivilegedHelper&) = delete;
-
-private:
-    explicit PrivilegedHelper(std::unique_ptr<HelperProcess> process);
-    // A new helper replays the journal the lost one left, and is ended at once.
-    void Replace();
-
-    std::unique_ptr<HelperProcess> process_;
-    HelperIpHelper ipHelper_;
-    IpHelper* before_;  // the services in use before, put back at the end
-    HelperAccount account_;
-    bool ended_ = false;
-};
 
 }  // namespace kestrel

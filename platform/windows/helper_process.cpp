@@ -166,54 +166,14 @@ std::unique_ptr<HelperProcess> Launch(std::string& why, std::vector<std::string>
 
 }  // namespace
 
-PrivilegedHelper::PrivilegedHelper(std::unique_ptr<HelperProcess> process)
-    : process_(std::move(process)),
-      ipHelper_(*process_, WindowsGetNetworkParams),
-      before_(&CurrentIpHelper()) {
-    account_.restore = "\"" + Utf8(HelperPath()) + "\" --restore";
-    ipHelper_.OnLost([this] { Replace(); });
-}
-
-PrivilegedHelper::~PrivilegedHelper() {
-    End();
-}
-
-void PrivilegedHelper::Replace() {
-    account_.lost = true;
-    std::vector<std::string> left;
-    std::unique_ptr<HelperProcess> process = Launch(account_.why, left);
-    std::vector<std::string> after;
-    if (process) {
-        HelperIpHelper fresh(*process, WindowsGetNetworkParams);
-        if (!fresh.End(after)) account_.why = "the new helper did not answer";
-    }
-    for (const std::string& line : after)
-        if (std::find(left.begin(), left.end(), line) == left.end()) left.push_back(line);
-    account_.notRestored.insert(account_.notRestored.end(), left.begin(), left.end());
-    account_.unknown = !process || !account_.why.empty();
-}
-
-HelperAccount PrivilegedHelper::End() {
-    if (ended_) return account_;
-    ended_ = true;
-    SetIpHelper(before_);
-    std::vector<std::string> left;
-    if (!ipHelper_.Lost()) {
-        if (ipHelper_.End(left))
-            account_.notRestored.insert(account_.notRestored.end(), left.begin(), left.end());
-        else
-            Replace();
-    }
-    return account_;
-}
-
 std::unique_ptr<PrivilegedHelper> PrivilegedHelper::Start(std::string& why) {
     std::vector<std::string> left;
     std::unique_ptr<HelperProcess> process = Launch(why, left);
     if (!process) return nullptr;
-    std::unique_ptr<PrivilegedHelper> helper(new PrivilegedHelper(std::move(process)));
-    helper->account_.notRestored = std::move(left);
-    SetIpHelper(&helper->ipHelper_);
+    std::unique_ptr<PrivilegedHelper> helper(
+        new PrivilegedHelper(std::move(process), Launch, WindowsGetNetworkParams,
+                             "\"" + Utf8(HelperPath()) + "\" --restore", std::move(left)));
+    helper->Install();
     return helper;
 }
 

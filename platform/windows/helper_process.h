@@ -13,6 +13,7 @@
 #include <string>
 
 #include "ipc/helper_client.h"
+#include "ipc/privileged_helper.h"
 
 namespace kestrel {
 
@@ -48,30 +49,6 @@ private:
     std::string buffered_;
     std::chrono::milliseconds limit_{-1};
     bool silent_ = false;  // it let a time limit pass: not worth waiting for at the end
-};
-
-// The helper for the whole run: started beside this program and greeted; the IP Helper services
-// go to it until End. The front end runs elevated, so the helper, its child, is elevated too.
-class PrivilegedHelper {
-public:
-    // Null, with the reason for the user, when the helper could not be started or refused.
-    static std::unique_ptr<PrivilegedHelper> Start(std::string& why);
-    // Ends the conversation cleanly: the helper puts back whatever is still changed. When the
-    // helper went away during the run, a new one has put back what the journal held.
-    HelperAccount End();
-    ~PrivilegedHelper();
-    PrivilegedHelper(const PrivilegedHelper&) = delete;
-    PrivilegedHelper& operator=(const PrivilegedHelper&) = delete;
-
-private:
-    explicit PrivilegedHelper(std::unique_ptr<HelperProcess> process);
-    void Replace();  // a new helper replays the journal the lost one left, and is ended
-
-    std::unique_ptr<HelperProcess> process_;
-    HelperIpHelper ipHelper_;
-    IpHelper* before_;
-    HelperAccount account_;
-    bool ended_ = false;
 };
 
 }  // namespace kestrel
