@@ -65,7 +65,9 @@ protected:
         if (imageFile_) std::fclose(imageFile_);
         imageFile_ = std::tmpfile();
         ASSERT_NE(imageFile_, nullptr);
-        ASSERT_EQ(std::fwrite(image_.data(), 1, size, imageFile_), size);
+        if (size > 0) {  // an empty vector's data() may be null, which fwrite must not get
+            ASSERT_EQ(std::fwrite(image_.data(), 1, size, imageFile_), size);
+        }
         ASSERT_EQ(std::fflush(imageFile_), 0);
         file_ = fileno(imageFile_);
     }
