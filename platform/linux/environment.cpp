@@ -22,11 +22,6 @@
 namespace kestrel {
 namespace {
 
-std::string& StoredCommandLine() {
-    static std::string commandLine;
-    return commandLine;
-}
-
 // "de_CA.UTF-8@euro" -> "CA"; "" when the name carries no territory.
 std::string_view Territory(std::string_view locale) {
     std::size_t underscore = locale.find('_');
@@ -54,19 +49,6 @@ private:
 
 void SetCommandLine(int argc, char** argv) {
     SetCommandLine(std::vector<std::string>(argv, argv + argc));
-}
-
-void SetCommandLine(const std::vector<std::string>& argv) {
-    std::string joined;
-    for (std::size_t i = 0; i < argv.size(); ++i) {
-        if (i > 0) joined += ' ';
-        joined += argv[i];
-    }
-    StoredCommandLine() = std::move(joined);
-}
-
-const std::string& GetCommandLineW() {
-    return StoredCommandLine();
 }
 
 std::string GetSystemDirectoryW() {

@@ -15,32 +15,10 @@
 #include "platform/wintypes.h"
 
 namespace kestrel {
-namespace {
-
-std::string& StoredCommandLine() {
-    static std::string commandLine;
-    return commandLine;
-}
-
-}  // namespace
-
 // The system's own command line, quotes and all, as the switches' parser expects it: argv is
 // only the C runtime's reading of it.
 void SetCommandLine(int, char**) {
-    StoredCommandLine() = Utf8(::GetCommandLineW());
-}
-
-void SetCommandLine(const std::vector<std::string>& argv) {
-    std::string joined;
-    for (std::size_t i = 0; i < argv.size(); ++i) {
-        if (i > 0) joined += ' ';
-        joined += argv[i];
-    }
-    StoredCommandLine() = std::move(joined);
-}
-
-const std::string& GetCommandLineW() {
-    return StoredCommandLine();
+    SetWholeCommandLine(Utf8(::GetCommandLineW()));
 }
 
 // We ship a 64-bit build only: for a 64-bit process System32 is the real system folder, and
