@@ -65,6 +65,11 @@ HelperReply Failed(DWORD error, std::string message) {
     return reply;
 }
 
+// Nothing is changed without its record; the front end tells the user why nothing was.
+HelperReply Unjournaled(const Journal& journal) {
+    return Failed(ERROR_WRITE_FAULT, "the journal cannot be written (" + journal.Failure() + ")");
+}
+
 HelperReply Refused(std::string what) {
     return Failed(ERROR_ACCESS_DENIED, "refused: " + std::move(what));
 }
@@ -154,6 +159,38 @@ bool Aged(const JournalEntry& entry, KernelAddress& address) {
     age(address.validLifetime);
     age(address.preferredLifetime);
     return address.validLifetime != 0;
+}
+
+// What a live session may have journaled: the temporary address, a link brought up, and what
+// clashes with the router or went with something that did.
+bool Recoverable(const JournalEntry& entry) {
+    const bool dropped = entry.droppedWith != 0 && entry.droppedWith < entry.seq;
+    switch (entry.kind) {
+        case Kind::AddedAddress:
+            return entry.address.local == kTemporary && entry.address.prefix == kTemporaryPrefix;
+        case Kind::RemovedAddress:
+            return dropped || ClashesWithRouter(entry.address.local, MaskOf(entry.address.prefix));
+        case Kind::RemovedRoute:
+            return dropped || ClashesWithRouter(RowOf(entry.route));
+        case Kind::LinkUp:
+            return true;
+    }
+    return false;
+}
+
+// The command that would undo `entry` by hand.
+std::string UndoCommand(const JournalEntry& entry) {
+    switch (entry.kind) {
+        case Kind::RemovedAddress:
+            return AddressCommand("add", entry.address, entry.linkName);
+        case Kind::RemovedRoute:
+            return RouteCommand("add", entry.route, entry.linkName);
+        case Kind::AddedAddress:
+            return AddressCommand("del", entry.address, entry.linkName);
+        case Kind::LinkUp:
+            break;
+    }
+    return "ip link set dev " + entry.linkName + " down";
 }
 
 }  // namespace
@@ -352,8 +389,7 @@ HelperReply HelperSession::AddAddress(const HelperRequest& request) {
 
     if (!link->up) {
         // Brought up for this attempt only, and set down again after it.
-        if (!journal_.Append({EntryFor(Kind::LinkUp, link->index)}))
-            return Failed(ERROR_GEN_FAILURE, "the journal cannot be written");
+        if (!journal_.Append({EntryFor(Kind::LinkUp, link->index)})) return Unjournaled(journal_);
         const int result = kernel_.SetLinkUp(link->index, true);
         if (result != 0) {
             journal_.Remove({journal_.Entries().back().seq});
@@ -371,8 +407,7 @@ HelperReply HelperSession::AddAddress(const HelperRequest& request) {
     JournalEntry entry = EntryFor(Kind::AddedAddress, link->index);
     entry.address = temporary;
     const std::string name = link->name;
-    if (!journal_.Append({entry}))
-        return Failed(ERROR_GEN_FAILURE, "the journal cannot be written");
+    if (!journal_.Append({entry})) return Unjournaled(journal_);
     const int result = kernel_.AddAddress(temporary);
     if (result != 0) {
         journal_.Remove({journal_.Entries().back().seq});
@@ -406,6 +441,7 @@ HelperReply HelperSession::DeleteAddress(const HelperRequest& request) {
     }
     const DWORD result =
         RemoveAddress(address, EntryFor(Kind::RemovedAddress, address.ifIndex), false);
+    if (result == ERROR_WRITE_FAULT) return Unjournaled(journal_);
     return result == NO_ERROR ? HelperReply{} : Failed(result, "the address cannot be deleted");
 }
 
@@ -450,7 +486,7 @@ DWORD HelperSession::RemoveAddress(const KernelAddress& address, JournalEntry en
         batch.push_back(std::move(atRisk));
     }
     std::vector<std::uint64_t> seqs;
-    if (!journal_.Append(std::move(batch), &seqs)) return ERROR_GEN_FAILURE;
+    if (!journal_.Append(std::move(batch), &seqs)) return ERROR_WRITE_FAULT;
     const std::vector<std::uint64_t> atRisk(seqs.begin() + (entry.seq == 0 ? 1 : 0), seqs.end());
 
     const int result = kernel_.DeleteAddress(address);
@@ -549,8 +585,7 @@ HelperReply HelperSession::DeleteRoute(const HelperRequest& request) {
         batch.push_back(std::move(alike));
     }
     std::vector<std::uint64_t> seqs;
-    if (!journal_.Append(batch, &seqs))
-        return Failed(ERROR_GEN_FAILURE, "the journal cannot be written");
+    if (!journal_.Append(batch, &seqs)) return Unjournaled(journal_);
 
     auto present = [](const std::vector<KernelRoute>& table, const KernelRoute& wanted) {
         return std::any_of(table.begin(), table.end(),
@@ -706,6 +741,15 @@ bool HelperSession::UndoLinkUp(const JournalEntry& entry) {
 }
 
 std::vector<std::string> HelperSession::RestoreAll() {
+    // A live session journals nothing else; an entry outside that came from elsewhere, and
+    // putting it "back" would change what no recovery changed.
+    std::vector<std::uint64_t> foreign;
+    for (const JournalEntry& entry : journal_.Entries())
+        if (!Recoverable(entry)) {
+            log_("not put back, no recovery changes it: " + UndoCommand(entry));
+            foreign.push_back(entry.seq);
+        }
+    journal_.Remove(foreign);
     // Pass by pass: the temporary address and the links brought up go; the PC's addresses come
     // back oldest first, so that primaries stay primary, each with the routes the kernel
     // dropped with it; then its other routes, those without a gateway first. What failed stays
@@ -745,22 +789,7 @@ std::vector<std::string> HelperSession::RestoreAll() {
     }
     std::vector<std::string> left = std::move(notBack_);
     notBack_.clear();
-    for (const JournalEntry& entry : journal_.Entries()) {
-        switch (entry.kind) {
-            case Kind::RemovedAddress:
-                left.push_back(AddressCommand("add", entry.address, entry.linkName));
-                break;
-            case Kind::RemovedRoute:
-                left.push_back(RouteCommand("add", entry.route, entry.linkName));
-                break;
-            case Kind::AddedAddress:
-                left.push_back(AddressCommand("del", entry.address, entry.linkName));
-                break;
-            case Kind::LinkUp:
-                left.push_back("ip link set dev " + entry.linkName + " down");
-                break;
-        }
-    }
+    for (const JournalEntry& entry : journal_.Entries()) left.push_back(UndoCommand(entry));
     return left;
 }
 

@@ -33,6 +33,7 @@ DWORD HelperIpHelper::CallLocked(HelperRequest request, HelperReply& reply) {
         }
         return ERROR_GEN_FAILURE;
     }
+    if (reply.error == ERROR_WRITE_FAULT && unjournaled_.empty()) unjournaled_ = reply.message;
     return reply.error;
 }
 
@@ -177,6 +178,8 @@ std::vector<std::string> HelperAccount::Lines() const {
         lines.push_back(
             "the privileged helper went away during the recovery; a new one put "
             "back the network settings it had taken off");
+    if (!unjournaled.empty())
+        lines.push_back("the privileged helper stopped changing network settings: " + unjournaled);
     if (!notRestored.empty())
         lines.push_back(
             "these network settings could not be put back; each line is the "

@@ -50,6 +50,9 @@ public:
     // Called once, on the calling thread, when the helper is found gone during a request.
     void OnLost(std::function<void()> lost) { onLost_ = std::move(lost); }
     bool Lost() const { return lost_; }
+    // The helper's first word that it could not record a change, and so made none: empty when
+    // it always could.
+    const std::string& Unjournaled() const { return unjournaled_; }
 
     DWORD GetAdaptersInfo(IP_ADAPTER_INFO* adapterInfo, ULONG* sizePointer) override;
     DWORD AddIPAddress(IPAddr address, IPMask mask, DWORD ifIndex, ULONG* nteContext,
@@ -79,6 +82,7 @@ private:
     bool gone_ = false;
     bool lost_ = false;  // gone without a clean end
     std::function<void()> onLost_;
+    std::string unjournaled_;
     // A fresh reply that only told the caller the size to allocate. The call that follows
     // fills the buffer from it, so that the pair costs one request; any other request drops it,
     // and so does its use, so that no table outlives a change or serves twice.
@@ -88,10 +92,11 @@ private:
 
 // What became of the settings the helper took off, for the user's last word.
 struct HelperAccount {
-    bool lost = false;     // the helper went away during the recovery
-    bool unknown = false;  // and no new helper could put back what its journal holds
-    std::string why;       // why not
-    std::string restore;   // the command that puts them back by hand
+    bool lost = false;        // the helper went away during the recovery
+    bool unknown = false;     // and no new helper could put back what its journal holds
+    std::string why;          // why not
+    std::string restore;      // the command that puts them back by hand
+    std::string unjournaled;  // why the helper stopped making changes, if it did
     // What the helpers said they could not put back, as `ip` commands that would do it.
     std::vector<std::string> notRestored;
 

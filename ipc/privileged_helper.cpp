@@ -43,6 +43,7 @@ HelperAccount PrivilegedHelper::End() {
     if (ended_) return account_;
     ended_ = true;
     SetIpHelper(before_);
+    account_.unjournaled = ipHelper_.Unjournaled();
     std::vector<std::string> left;
     if (!ipHelper_.Lost()) {
         if (ipHelper_.End(left))

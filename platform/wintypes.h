@@ -44,6 +44,7 @@ inline constexpr BOOL FALSE = 0;
 inline constexpr BOOL TRUE = 1;
 
 inline constexpr DWORD NO_ERROR = 0;
+inline constexpr DWORD ERROR_WRITE_FAULT = 29;
 inline constexpr DWORD ERROR_GEN_FAILURE = 31;
 inline constexpr DWORD ERROR_NOT_SUPPORTED = 50;
 inline constexpr DWORD ERROR_BAD_NET_NAME = 67;

@@ -11,7 +11,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <functional>
 #include <tuple>
 
@@ -315,6 +317,47 @@ TEST_F(HelperSessionTest, ThePCsAddressesComeBackFirstAndInOrder) {
     std::vector<std::string> expected = ordered;
     expected.push_back("192.168.1.50/24 dev 3 secondary label eth1");
     EXPECT_EQ(kernel.AddressTexts(), expected);
+}
+
+// A replay puts back only what a recovery changes: another program's address, a PC address
+// journaled as the temporary one and a route that cannot steer the router's packets away stay
+// as they are, and leave the journal.
+TEST_F(HelperSessionTest, AReplayPutsBackOnlyWhatARecoveryChanges) {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("kestrel-replay-" + std::to_string(::getpid()));
+    std::filesystem::create_directory(folder);
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+    std::string why;
+    std::unique_ptr<Journal> other = Journal::Open(folder.string(), why);
+    ASSERT_TRUE(other) << why;
+    std::vector<KernelLink> links;
+    ASSERT_TRUE(pc.kernel.Links(links));
+    const auto on = [&](JournalEntry::Kind kind, const char* local, int prefix) {
+        JournalEntry entry;
+        entry.kind = kind;
+        entry.ifIndex = entry.address.ifIndex = entry.route.oif = 2;
+        entry.linkName = "eth0";
+        for (const KernelLink& link : links)
+            if (link.index == 2) entry.linkMac = link.mac;
+        entry.address.local = entry.route.dst = inet_addr(local);
+        entry.address.prefix = entry.route.prefix = prefix;
+        return entry;
+    };
+    JournalEntry route = on(JournalEntry::Kind::RemovedRoute, "10.0.0.0", 8);
+    route.route.table = 254;
+    route.route.type = 1;  // unicast
+    route.route.gateway = inet_addr("192.168.0.254");
+    ASSERT_TRUE(other->Append({on(JournalEntry::Kind::RemovedAddress, "172.16.0.9", 16),
+                               on(JournalEntry::Kind::AddedAddress, "192.168.0.5", 16), route}));
+
+    std::vector<std::string> log;
+    HelperSession replay(pc.kernel, *other, [&](const std::string& line) { log.push_back(line); });
+    EXPECT_THAT(replay.RestoreAll(), IsEmpty());
+    EXPECT_EQ(pc.World(), before);
+    EXPECT_THAT(log, AllOf(SizeIs(3), Each(HasSubstr("not put back, no recovery changes it"))));
+    EXPECT_THAT(other->Entries(), IsEmpty());
+    other.reset();
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

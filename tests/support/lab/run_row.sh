@@ -356,6 +356,8 @@ if has "$check" untouched; then
 fi
 LC_ALL=C grep -q '[^[:print:][:space:]]' "$work/front.out" && [ "$front" = cli ] &&
     fail "control characters in the output of a front end without a terminal"
+has "$check" unjournaled && ! grep -q 'stopped changing network settings: the journal cannot be written' "$work/front.out" &&
+    fail "the user was not told why the helper stopped changing settings"
 # What holds the router's address but cannot steer its packets away is never taken off.
 if has "$check" kept && grep -E '] Deleted (0\.0\.0\.0/1 |128\.0\.0\.0/1 |unreachable 192\.168\.0\.0/16 |[0-9]+: eth0 +inet 192\.168\.0\.5/16 )' "$work/monitor" >&2; then
     fail "a route or address that does not clash was taken off"
