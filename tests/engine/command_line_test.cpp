@@ -55,23 +55,9 @@ struct SystemFolder {
     }
     ~SystemFolder() { std::filesystem::remove_all(path); }
     std::string Images() const { return path + "/KESTREL/"; }
-    // The platform's own opening of the images, in this folder.
-    CommandLineEnvironment Environment(int geoId) const {
-        CommandLineEnvironment environment = PlatformCommandLineEnvironment();
-        environment.userGeoId = [geoId] { return geoId; };
-        environment.systemDirectory = path;
-        return environment;
-    }
 
     char pattern[27] = "/tmp/kestrel-images-XXXXXX";
     const std::string path = mkdtemp(pattern);
-};
-
-// The current folder for one test.
-struct InFolder {
-    explicit InFolder(const std::string& folder) { std::filesystem::current_path(folder); }
-    ~InFolder() { std::filesystem::current_path(before); }
-    const std::filesystem::path before = std::filesystem::current_path();
 };
 
 TEST(CommandLineMatrix, SwitchesAndImageChoice) {
@@ -80,7 +66,8 @@ TEST(CommandLineMatrix, SwitchesAndImageChoice) {
     const std::string here = folder.path + "/here/";
     std::filesystem::create_directories(here + "DEBUG");
     for (const char* own : {"own.bin", "DEBUG/own.bin"}) std::ofstream(here + own) << "own.bin";
-    const InFolder cwd(here);
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(here);
     // clang-format off
     const Case cases[] = {
         {"WWFW abroad", "WWFW=ww.bin NAFW=na.bin", kDE, true, "ww.bin", k + "ww.bin"},
@@ -93,13 +80,14 @@ TEST(CommandLineMatrix, SwitchesAndImageChoice) {
          {{"You must specify the FW name.", "Error"}}},
         {"TIME in seconds", "TIME=300 FW=fw.bin", kDE, true, "fw.bin", k + "fw.bin", 300000},
         {"TIME without digits", "TIME=abc FW=fw.bin", kDE, true, "fw.bin", k + "fw.bin"},
-        {"TIME stops at the letter", "TIME=45s FW=fw.bin", kDE, true, "fw.bin", k + "fw.bin", 45000},
+        {"TIME stops at a letter", "TIME=45s FW=fw.bin", kDE, true, "fw.bin", k + "fw.bin", 45000},
         {"TIME skips white space", "TIME=\t+7 FW=fw.bin", kDE, true, "fw.bin", k + "fw.bin", 7000},
         {"negative TIME: the default", "TIME=-30 FW=fw.bin", kDE, true, "fw.bin", k + "fw.bin"},
         {"huge TIME saturates", "TIME=99999999999999999999 FW=fw.bin",
          kDE, true, "fw.bin", k + "fw.bin", 2147483000},
         {"a blank ends the value", "FW=my fw.bin", kDE, true, "my", k + "my"},
-        {"a tab does not", "FW=a.bin\tTIME=5 x", kDE, true, "a.bin\tTIME=5", k + "a.bin\tTIME=5", 5000},
+        {"a tab does not", "FW=a.bin\tTIME=5 x", kDE, true, "a.bin\tTIME=5", k + "a.bin\tTIME=5",
+         5000},
         {"quotes stay in the name", "FW=\"fw.bin\"", kDE, false, "", k + "\"fw.bin\""},
         {"a directory is no image", "FW=directory", kDE, false, "", k + "directory"},
         {"a FIFO is refused without waiting for a writer", "FW=fifo", kDE, false, "", k + "fifo"},
@@ -141,8 +129,12 @@ TEST(CommandLineMatrix, SwitchesAndImageChoice) {
         const bool choose = TakeChooseOption(argv, choice.fileArgument);
         std::string commandLine;
         for (const std::string& argument : argv) commandLine += argument + " ";
-        CommandLineSettings got =
-            ReadCommandLine(commandLine, folder.Environment(c.geoId), choose ? &choice : nullptr);
+        // The platform's own opening of the images, in the folder.
+        CommandLineEnvironment environment = PlatformCommandLineEnvironment();
+        environment.userGeoId = [&c] { return c.geoId; };
+        environment.systemDirectory = folder.path;
+        const CommandLineSettings got =
+            ReadCommandLine(commandLine, environment, choose ? &choice : nullptr);
         const std::string failure = c.ok             ? ""
                                     : c.path.empty() ? "You must specify the FW name."
                                                      : "Can not find Firmware " + c.path;
@@ -158,6 +150,7 @@ TEST(CommandLineMatrix, SwitchesAndImageChoice) {
         EXPECT_EQ(content, c.name);
         CloseFirmwareImage(got.hFirmwareFile);
     }
+    std::filesystem::current_path(before);
 }
 
 // Even a file system that opens everything (as descriptor 99) lets through no name that is no
@@ -192,13 +185,13 @@ TEST(CommandLineMatrix, WhatCannotBeTakenWholeFailsWhateverOpens) {
                                                     return text.find('\xff') == std::string::npos;
                                                 }};
         const CommandLineSettings got = ReadCommandLine(kPrefix + "DEBUG " + arguments, everything);
-        EXPECT_EQ(got.failure, failure);
-        EXPECT_EQ(got.ok, failure.empty());
-        EXPECT_EQ(got.szFirmwareName, name);
-        EXPECT_EQ(got.hFirmwareFile, failure.empty() ? 99 : -1);
-        EXPECT_EQ(closed.size(), failure.starts_with("The firmware name") ? 1u : 0u);
-        EXPECT_EQ(got.boxes.back(), (failure.empty() ? DiagnosticBox{name, "Firmware"}
-                                                     : DiagnosticBox{failure, "Error"}));
+        EXPECT_EQ(std::tuple(got.failure, got.ok, got.szFirmwareName, got.hFirmwareFile, closed,
+                             got.boxes.back()),
+                  std::tuple(failure, failure.empty(), name, failure.empty() ? 99 : -1,
+                             failure.starts_with("The firmware name") ? std::vector{99}
+                                                                      : std::vector<int>{},
+                             failure.empty() ? DiagnosticBox{name, "Firmware"}
+                                             : DiagnosticBox{failure, "Error"}));
     }
 }
 
