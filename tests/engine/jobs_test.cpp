@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <map>
 #include <regex>
 #include <string>
@@ -256,52 +257,58 @@ std::string Seen(const RecordingWizard& wizard) {
 // Next on the welcome page starts the status check, Retry on the failed page the recovery: the
 // bar from nothing towards the job's first target at its tick, m_nPage kept and Next and Quit
 // ignored while the job runs. Otherwise Next and Quit end the wizard; only leaving the failed page
-// puts the settings back. The exit status tells the last page. With no job a quit signal ends the
-// wizard at once, with 128 + the signal; a second signal, or two at once, leave at once. (A quit
-// signal during a job: the terminal's tests.)
+// puts the settings back. The exit status tells the last page. A first quit signal says it stops
+// and asks the job to stop at its next step; once the job has ended on the failed page the
+// settings go back and the wizard ends with 128 + the signal. With no job it ends at once. A
+// second signal, or two at once, leave at once.
 TEST(Flow, KeysAndQuitSignalsOnEachPage) {
-    // The keys: n(ext), q(uit), t (SIGTERM raised), s (the wizard sees its quit signals).
-    const std::tuple<int, const char*, const char*, int> rows[] = {
-        {PAGE_WELCOME, "n", "pos 0@0 page 1@0 timer 100@100 page 4@100 kill 0@100", 2},
-        {PAGE_FAILED, "n", "pos 0@0 page 1@0 timer 25@0 page 4@0 kill 0@0", 2},
-        {PAGE_ROUTER_OK, "n", "end 1@0", EXIT_ROUTER_WORKS},
-        {PAGE_SUCCESS, "n", "end 1@0 login 0@0", EXIT_ROUTER_WORKS},
-        {PAGE_WELCOME, "q", "end 0@0", EXIT_NOT_STARTED},
-        {PAGE_ROUTER_OK, "q", "end 0@0", EXIT_ROUTER_WORKS},
-        {PAGE_SUCCESS, "q", "end 0@0", EXIT_ROUTER_WORKS},
-        {PAGE_FAILED, "q", "end 0@0", EXIT_RECOVERY_FAILED},
+    // The keys: n(ext), q(uit), SIGTERM (t) or SIGINT (i) raised, s (the wizard sees its quit
+    // signals), w (the job has ended). With a signal the job waits for a stop.
+    const std::tuple<int, const char*, const char*, int, bool> rows[] = {
+        {PAGE_WELCOME, "n", "pos 0@0 page 1@0 timer 100@100 page 4@100 kill 0@100", 2, false},
+        {PAGE_FAILED, "n", "pos 0@0 page 1@0 timer 25@0 page 4@0 kill 0@0", 2, false},
+        {PAGE_ROUTER_OK, "n", "end 1@0", EXIT_ROUTER_WORKS, false},
+        {PAGE_SUCCESS, "n", "end 1@0 login 0@0", EXIT_ROUTER_WORKS, false},
+        {PAGE_WELCOME, "q", "end 0@0", EXIT_NOT_STARTED, false},
+        {PAGE_ROUTER_OK, "q", "end 0@0", EXIT_ROUTER_WORKS, false},
+        {PAGE_SUCCESS, "q", "end 0@0", EXIT_ROUTER_WORKS, false},
+        {PAGE_FAILED, "q", "end 0@0", EXIT_RECOVERY_FAILED, true},
 #ifndef _WIN32  // Windows' quit requests are console control events: no raise() reaches them
-        {PAGE_WELCOME, "ts", "stop 0@0 end 0@0", 128 + SIGTERM},
-        {PAGE_WELCOME, "tsts", "stop 0@0 end 0@0 exit 143@0", 128 + SIGTERM},
-        {PAGE_WELCOME, "tts", "exit 143@0", EXIT_NOT_STARTED},
+        {PAGE_WELCOME, "ntswis",
+         "pos 0@0 page 1@0 timer 100@100 stop 0@100 page 4@100 kill 0@100 end 0@100 exit 130@100",
+         128 + SIGTERM, true},
+        {PAGE_WELCOME, "ts", "stop 0@0 end 0@0", 128 + SIGTERM, false},
+        {PAGE_WELCOME, "tts", "exit 143@0", EXIT_NOT_STARTED, false},
 #endif
     };
-    for (const auto& [page, keys, seen, status] : rows) {
+    for (const auto& [page, keys, seen, status, restored] : rows) {
         SCOPED_TRACE(::testing::Message() << "page " << page << ", keys " << keys);
         testing::HelperPc pc("link 3 eth0\naddress 192.168.1.100/24 dev 3");
         RecordingWizard wizard(testing::ScriptedEntry, testing::ScriptedEntry);
         RemoveConflictingSettings(wizard);
         wizard.ListenForQuitSignals();
         int pageDuringJob = -1;
-        testing::ScriptJobs({[&](WizardContext& job) {
+        testing::ScriptJobs({[&, waits = std::strchr(keys, 't') != nullptr](WizardContext& job) {
             pageDuringJob = wizard.m_nPage;
             wizard.Next();  // the keys still arrive, from this thread here
             wizard.Quit();
+            if (waits) Sleep(60000);  // a pause that only a stop cuts short
             job.SetPage(PAGE_FAILED);
         }});
         wizard.m_nPage = page;
         for (const char* key = keys; *key; ++key) {
             if (*key == 'n') wizard.Next();
             if (*key == 'q') wizard.Quit();
-            if (*key == 't') raise(SIGTERM);
+            if (*key == 't' || *key == 'i') raise(*key == 't' ? SIGTERM : SIGINT);
             if (*key == 's') wizard.OnQuitSignal();
+            if (*key == 'w') wizard.AwaitWorker();
         }
         if (wizard.JobRunning()) wizard.AwaitWorker();
         EXPECT_EQ(Seen(wizard), seen);
+        EXPECT_EQ(StopRequested(), std::string(seen).find("stop") != std::string::npos);
         EXPECT_EQ(testing::JobsStarted(), pageDuringJob == page);  // one job, m_nPage kept
         EXPECT_EQ(wizard.ExitStatus(), status);
-        const bool restored = !pc.kernel.AddressTexts().empty();
-        EXPECT_EQ(restored, page == PAGE_FAILED && keys == std::string("q"));
+        EXPECT_EQ(!pc.kernel.AddressTexts().empty(), restored);
         DiscardSavedSettings(wizard);  // what no row put back
         ClearStopRequest();
     }
