@@ -25,9 +25,10 @@ constexpr int kDE = 94;  // Germany
 constexpr int kUS = GEOID_UNITED_STATES, kCA = GEOID_CANADA, kMX = GEOID_MEXICO;
 const std::string kPrefix = "/usr/bin/kestrel-recovery ";
 
-// A command line after the program's path, split at blanks into arguments; the location; whether
-// an image is named and opened: its name for the request, and its path, or the failure's path
-// ("": none named); the switches' values; and when --choose asks, the user's pick.
+// A command line after the program's path (unless it starts with one), split at blanks into
+// arguments; the location; whether an image is named and opened: its name for the request, and its
+// path, or the failure's path ("": none named); the switches' values; and when --choose asks, the
+// user's pick.
 struct Case {
     const char* title;
     std::string arguments;
@@ -42,127 +43,82 @@ struct Case {
 };
 
 // A system folder whose KESTREL/ holds real images and things that are no image.
-class SystemFolder {
-public:
+struct SystemFolder {
     SystemFolder() {
-        char pattern[] = "/tmp/kestrel-images-XXXXXX";
-        path_ = mkdtemp(pattern);
         std::filesystem::create_directory(Images());
         for (const char* name :
-             {"image.bin", "ww.bin", "na.bin", "my", "DEBUG.bin", "a.bin\tTIME=5", "a.bin"})
+             {"fw.bin", "ww.bin", "na.bin", "my", "DEBUG.bin", "a.bin\tTIME=5", "a.bin"})
             std::ofstream(Images() + name) << name;
         std::filesystem::create_directory(Images() + "directory");
         mkfifo((Images() + "fifo").c_str(), 0600);
         std::filesystem::create_symlink("/dev/null", Images() + "device");
     }
-    ~SystemFolder() { std::filesystem::remove_all(path_); }
-    std::string Images() const { return path_ + "/KESTREL/"; }
-    const std::string& path() const { return path_; }
+    ~SystemFolder() { std::filesystem::remove_all(path); }
+    std::string Images() const { return path + "/KESTREL/"; }
 
-private:
-    std::string path_;
-};
-
-// The platform's own opening of the images, in `folder`.
-CommandLineEnvironment Environment(int geoId, const SystemFolder& folder) {
-    CommandLineEnvironment environment = PlatformCommandLineEnvironment();
-    environment.userGeoId = [geoId] { return geoId; };
-    environment.systemDirectory = folder.path();
-    environment.toAnsi = [](const std::string& text, std::string& ansi) {
-        ansi = text;
-        return true;
-    };
-    return environment;
-}
-
-// Every name opens, as descriptor 99.
-CommandLineEnvironment Anything() {
-    return {[] { return kDE; }, "/sys", [](const std::string&) { return 99; }, [](int) {},
-            [](const std::string& text, std::string& ansi) {
-                ansi = text;
-                return true;
-            }};
-}
-
-// The current folder for one test.
-class InFolder {
-public:
-    explicit InFolder(const std::string& folder) : before_(std::filesystem::current_path()) {
-        std::filesystem::current_path(folder);
-    }
-    ~InFolder() { std::filesystem::current_path(before_); }
-
-private:
-    std::filesystem::path before_;
+    char pattern[27] = "/tmp/kestrel-images-XXXXXX";
+    const std::string path = mkdtemp(pattern);
 };
 
 TEST(CommandLineMatrix, SwitchesAndImageChoice) {
     const SystemFolder folder;
-    const std::string k = folder.Images(), none = "";
-    const std::string here = folder.path() + "/here/";
+    const std::string k = folder.Images();
+    const std::string here = folder.path + "/here/";
     std::filesystem::create_directories(here + "DEBUG");
     for (const char* own : {"own.bin", "DEBUG/own.bin"}) std::ofstream(here + own) << "own.bin";
-    const InFolder cwd(here);
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(here);
     // clang-format off
     const Case cases[] = {
-        {"FW names the image", "FW=image.bin", kDE, true, "image.bin", k + "image.bin"},
-        {"WWFW outside North America", "WWFW=ww.bin NAFW=na.bin",
-         kDE, true, "ww.bin", k + "ww.bin"},
+        {"WWFW abroad", "WWFW=ww.bin NAFW=na.bin", kDE, true, "ww.bin", k + "ww.bin"},
         {"NAFW in the United States", "WWFW=ww.bin NAFW=na.bin", kUS, true, "na.bin", k + "na.bin"},
         {"NAFW in Canada", "NAFW=na.bin WWFW=ww.bin", kCA, true, "na.bin", k + "na.bin"},
         {"NAFW in Mexico", "WWFW=ww.bin NAFW=na.bin", kMX, true, "na.bin", k + "na.bin"},
-        {"WWFW without NAFW in Canada names nothing", "WWFW=ww.bin", kCA, false, "", none},
-        {"lone NAFW is found by the FW search, abroad", "NAFW=na.bin",
-         kDE, true, "na.bin", k + "na.bin"},
-        {"the first FW wins", "FW=a.bin FW=image.bin", kDE, true, "a.bin", k + "a.bin"},
-        {"no switch at all", "TIME=5", kDE, false, "", none},
-        {"WWFW alone in Mexico, shown", "DEBUG WWFW=ww.bin", kMX, false, "", none, 120000, TRUE,
+        {"a lone NAFW is found as FW abroad", "NAFW=na.bin", kDE, true, "na.bin", k + "na.bin"},
+        {"the first FW wins", "FW=a.bin FW=fw.bin", kDE, true, "a.bin", k + "a.bin"},
+        {"WWFW alone in Mexico, shown", "DEBUG WWFW=ww.bin", kMX, false, "", "", 120000, TRUE,
          {{"You must specify the FW name.", "Error"}}},
-        {"TIME in seconds", "TIME=300 FW=image.bin", kDE, true, "image.bin", k + "image.bin", 300000},
-        {"TIME without digits", "TIME=abc FW=image.bin", kDE, true, "image.bin", k + "image.bin"},
-        {"TIME stops at the letter", "TIME=45s FW=image.bin",
-         kDE, true, "image.bin", k + "image.bin", 45000},
-        {"TIME skips leading white space", "TIME=\t+7 FW=image.bin",
-         kDE, true, "image.bin", k + "image.bin", 7000},
-        {"negative TIME keeps the default", "TIME=-30 FW=image.bin",
-         kDE, true, "image.bin", k + "image.bin"},
-        {"huge TIME saturates", "TIME=99999999999999999999 FW=image.bin",
-         kDE, true, "image.bin", k + "image.bin", 2147483000},
-        {"a blank ends the value", "FW=my image.bin", kDE, true, "my", k + "my"},
-        {"a tab does not end the value", "FW=a.bin\tTIME=5 x",
-         kDE, true, "a.bin\tTIME=5", k + "a.bin\tTIME=5", 5000},
-        {"quotes stay in the name", "FW=\"image.bin\"", kDE, false, "", k + "\"image.bin\""},
-        {"a directory is refused like a missing image", "FW=directory",
-         kDE, false, "", k + "directory"},
+        {"TIME in seconds", "TIME=300 FW=fw.bin", kDE, true, "fw.bin", k + "fw.bin", 300000},
+        {"TIME without digits", "TIME=abc FW=fw.bin", kDE, true, "fw.bin", k + "fw.bin"},
+        {"TIME stops at a letter", "TIME=45s FW=fw.bin", kDE, true, "fw.bin", k + "fw.bin", 45000},
+        {"TIME skips white space", "TIME=\t+7 FW=fw.bin", kDE, true, "fw.bin", k + "fw.bin", 7000},
+        {"negative TIME: the default", "TIME=-30 FW=fw.bin", kDE, true, "fw.bin", k + "fw.bin"},
+        {"huge TIME saturates", "TIME=99999999999999999999 FW=fw.bin",
+         kDE, true, "fw.bin", k + "fw.bin", 2147483000},
+        {"a blank ends the value", "FW=my fw.bin", kDE, true, "my", k + "my"},
+        {"a tab does not", "FW=a.bin\tTIME=5 x", kDE, true, "a.bin\tTIME=5", k + "a.bin\tTIME=5",
+         5000},
+        {"quotes stay in the name", "FW=\"fw.bin\"", kDE, false, "", k + "\"fw.bin\""},
+        {"a directory is no image", "FW=directory", kDE, false, "", k + "directory"},
         {"a FIFO is refused without waiting for a writer", "FW=fifo", kDE, false, "", k + "fifo"},
         {"a device is refused", "FW=device", kDE, false, "", k + "device"},
-        {"lower-case debug does not count", "debug FW=image.bin",
-         kDE, true, "image.bin", k + "image.bin"},
-        {"DEBUG inside the image name", "FW=DEBUG.bin",
-         kDE, true, "DEBUG.bin", k + "DEBUG.bin", 120000, TRUE, {{"DEBUG.bin", "Firmware"}}},
-        {"FW with an absolute path", "FW=" + here + "own.bin", kDE, true, "own.bin", here + "own.bin"},
+        {"lower-case debug does not count", "debug FW=fw.bin", kDE, true, "fw.bin", k + "fw.bin"},
+        {"DEBUG inside the image name", "FW=DEBUG.bin", kDE, true, "DEBUG.bin", k + "DEBUG.bin",
+         120000, TRUE, {{"DEBUG.bin", "Firmware"}}},
         {"FW with a relative path", "FW=./own.bin", kDE, true, "own.bin", "./own.bin"},
-        {"FW with a path into the image folder", "FW=../KESTREL/image.bin",
-         kDE, true, "image.bin", "../KESTREL/image.bin"},
-        {"a bare FW name lies in the image folder only", "FW=own.bin", kDE, false, "", k + "own.bin"},
+        {"FW with a path into the image folder", "FW=../KESTREL/fw.bin",
+         kDE, true, "fw.bin", "../KESTREL/fw.bin"},
+        {"a bare FW name is in the image folder", "FW=own.bin", kDE, false, "", k + "own.bin"},
         {"--choose with a file argument", "--choose own.bin", kDE, true, "own.bin", "own.bin"},
-        {"--choose: the path is no switch", "--choose DEBUG/own.bin",
-         kDE, true, "own.bin", "DEBUG/own.bin"},
-        {"--choose keeps the switches", "DEBUG --choose own.bin",
-         kDE, true, "own.bin", "own.bin", 120000, TRUE, {{"own.bin", "Firmware"}}},
-        {"--choose with a switch naming the image", "--choose FW=image.bin",
-         kDE, true, "image.bin", k + "image.bin"},
-        {"--choose asks when nothing names one", "--choose",
-         kDE, true, "own.bin", here + "own.bin", 120000, FALSE, {}, here + "own.bin"},
-        {"cancelling the question names nothing", "--choose", kDE, false, "", none,
-         120000, FALSE, {}, ""},
-        {"without --choose a file argument names nothing", "own.bin", kDE, false, "", none},
+        {"--choose: a path is no switch", "--choose DEBUG/own.bin", kDE, true, "own.bin",
+         "DEBUG/own.bin"},
+        {"--choose keeps the switches", "DEBUG --choose own.bin", kDE, true, "own.bin", "own.bin",
+         120000, TRUE, {{"own.bin", "Firmware"}}},
+        {"--choose, a switch names the image", "--choose FW=fw.bin", kDE, true, "fw.bin",
+         k + "fw.bin"},
+        {"--choose asks when nothing names one", "--choose", kDE, true, "own.bin", here + "own.bin",
+         120000, FALSE, {}, here + "own.bin"},
+        {"cancelling the question", "--choose", kDE, false, "", "", 120000, FALSE, {}, ""},
+        {"without --choose a file argument names nothing", "own.bin", kDE, false, "", ""},
+        {"DEBUG in the program's path shows every box", "/opt/DEBUG/kestrel-recovery FW=gone.bin",
+         kDE, false, "", k + "gone.bin", 120000, TRUE,
+         {{"gone.bin", "Firmware"}, {"Can not find Firmware " + k + "gone.bin", "Error"}}},
     };
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.title);
-        std::vector<std::string> argv{"/usr/bin/kestrel-recovery"};
-        std::istringstream words(c.arguments);
+        std::vector<std::string> argv;
+        std::istringstream words((c.arguments.starts_with("/") ? "" : kPrefix) + c.arguments);
         for (std::string word; std::getline(words, word, ' ');) argv.push_back(word);
         ImageChoice choice;
         int asked = 0;
@@ -173,37 +129,28 @@ TEST(CommandLineMatrix, SwitchesAndImageChoice) {
         const bool choose = TakeChooseOption(argv, choice.fileArgument);
         std::string commandLine;
         for (const std::string& argument : argv) commandLine += argument + " ";
-        CommandLineSettings got =
-            ReadCommandLine(commandLine, Environment(c.geoId, folder), choose ? &choice : nullptr);
-        EXPECT_EQ(got.ok, c.ok);
-        EXPECT_EQ(got.bDebug, c.debug);
+        // The platform's own opening of the images, in the folder.
+        CommandLineEnvironment environment = PlatformCommandLineEnvironment();
+        environment.userGeoId = [&c] { return c.geoId; };
+        environment.systemDirectory = folder.path;
+        const CommandLineSettings got =
+            ReadCommandLine(commandLine, environment, choose ? &choice : nullptr);
+        const std::string failure = c.ok             ? ""
+                                    : c.path.empty() ? "You must specify the FW name."
+                                                     : "Can not find Firmware " + c.path;
+        EXPECT_EQ(std::tie(got.ok, got.bDebug, got.szFirmwareName, got.strFirmwarePath,
+                           got.nRebootTimeout, got.failure),
+                  std::tie(c.ok, c.debug, c.name, c.path, c.timeoutMs, failure));
         EXPECT_EQ(got.boxes, c.boxes);
         EXPECT_EQ(asked, c.answer ? 1 : 0);
-        if (!c.ok) {
-            EXPECT_EQ(got.failure, c.path.empty() ? "You must specify the FW name."
-                                                  : "Can not find Firmware " + c.path);
-            EXPECT_EQ(got.hFirmwareFile, -1);
-            continue;
-        }
-        EXPECT_EQ(got.szFirmwareName, c.name);  // what the TFTP request carries
-        EXPECT_EQ(got.strFirmwarePath, c.path);
-        EXPECT_EQ(got.nRebootTimeout, c.timeoutMs);
-        // The image stays open, and it is the named one.
+        // The image stays open, and it is the named one (what the TFTP request carries).
         char content[64] = {};
-        ASSERT_GT(pread(got.hFirmwareFile, content, sizeof content - 1, 0), 0);
+        EXPECT_EQ(pread(got.hFirmwareFile, content, sizeof content - 1, 0),
+                  c.ok ? ssize_t(c.name.size()) : -1);
         EXPECT_EQ(content, c.name);
         CloseFirmwareImage(got.hFirmwareFile);
     }
-}
-
-TEST(CommandLineMatrix, DebugFoundInTheProgramPathShowsEveryBox) {
-    const SystemFolder folder;
-    const std::string gone = "Can not find Firmware " + folder.Images() + "gone.bin";
-    CommandLineSettings got =
-        ReadCommandLine("/opt/DEBUG/kestrel-recovery FW=gone.bin", Environment(kDE, folder));
-    EXPECT_FALSE(got.ok);
-    EXPECT_EQ(got.boxes, (std::vector<DiagnosticBox>{{"gone.bin", "Firmware"}, {gone, "Error"}}));
-    EXPECT_EQ(got.failure, gone);
+    std::filesystem::current_path(before);
 }
 
 // Even a file system that opens everything (as descriptor 99) lets through no name that is no
@@ -217,9 +164,7 @@ TEST(CommandLineMatrix, WhatCannotBeTakenWholeFailsWhateverOpens) {
         {"FW=.", "", "Can not find Firmware /sys/KESTREL/."},
         {"FW=..", "", "Can not find Firmware /sys/KESTREL/.."},
         {"FW=", "", "Can not find Firmware /sys/KESTREL/"},
-        {"FW= image.bin", "", "Can not find Firmware /sys/KESTREL/"},
         {"FW=sub/", "", "Can not find Firmware sub/"},
-        {"FW=/", "", "Can not find Firmware /"},
         {"TIME=" + ones + " FW=a.bin", "a.bin", ""},
         {"TIME=" + ones + "1 FW=a.bin", "", longer},
         {"FW=a.bin " + x512, "a.bin", ""},  // only the value up to the blank counts
@@ -231,22 +176,22 @@ TEST(CommandLineMatrix, WhatCannotBeTakenWholeFailsWhateverOpens) {
     };
     for (const auto& [arguments, name, failure] : cases) {
         SCOPED_TRACE(arguments.substr(0, 24));
-        CommandLineEnvironment everything = Anything();
-        everything.toAnsi = [](const std::string& text, std::string& ansi) {
-            ansi = text;
-            return text.find('\xff') == std::string::npos;
-        };
         std::vector<int> closed;
-        everything.close = [&closed](int file) { closed.push_back(file); };
+        const CommandLineEnvironment everything{[] { return kDE; }, "/sys",
+                                                [](const std::string&) { return 99; },
+                                                [&closed](int file) { closed.push_back(file); },
+                                                [](const std::string& text, std::string& ansi) {
+                                                    ansi = text;
+                                                    return text.find('\xff') == std::string::npos;
+                                                }};
         const CommandLineSettings got = ReadCommandLine(kPrefix + "DEBUG " + arguments, everything);
-        EXPECT_EQ(got.failure, failure);
-        EXPECT_EQ(got.ok, failure.empty());
-        EXPECT_EQ(got.szFirmwareName, name);
-        EXPECT_EQ(got.hFirmwareFile, failure.empty() ? 99 : -1);
-        EXPECT_EQ(closed.size(), failure.starts_with("The firmware name") ? 1u : 0u);
-        if (!failure.empty()) {
-            EXPECT_EQ(got.boxes.back(), (DiagnosticBox{failure, "Error"}));
-        }
+        EXPECT_EQ(std::tuple(got.failure, got.ok, got.szFirmwareName, got.hFirmwareFile, closed,
+                             got.boxes.back()),
+                  std::tuple(failure, failure.empty(), name, failure.empty() ? 99 : -1,
+                             failure.starts_with("The firmware name") ? std::vector{99}
+                                                                      : std::vector<int>{},
+                             failure.empty() ? DiagnosticBox{name, "Firmware"}
+                                             : DiagnosticBox{failure, "Error"}));
     }
 }
 
