@@ -67,24 +67,21 @@ TEST(HelperLauncher, AnEndedOrSilentHelperCountsAsGone) {
 }
 
 TEST(HelperLauncher, TheChildInheritsOnlyItsTwoPipeEnds) {
-    char folder[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, folder);
-    const std::string target =
-        std::string(folder) + "kestrel-inherit-" + std::to_string(::GetCurrentProcessId());
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-    const HANDLE open = ::CreateFileA(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable,
-                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(open, INVALID_HANDLE_VALUE);
+    HANDLE read = nullptr, write = nullptr;
+    ASSERT_TRUE(::CreatePipe(&read, &write, &inheritable, 0));
     {
-        auto leak = StandIn("leak " + std::to_string(reinterpret_cast<std::uintptr_t>(open)));
+        auto leak = StandIn("leak " + std::to_string(reinterpret_cast<std::uintptr_t>(write)));
         ASSERT_TRUE(leak);
         std::string reply;
         // The stand-in answers only after its write through the handle value.
         EXPECT_TRUE(leak->Exchange("hello", reply));
     }
-    EXPECT_EQ(::GetFileSize(open, nullptr), 0u);
-    ::CloseHandle(open);
-    ::DeleteFileA(target.c_str());
+    DWORD leaked = 1;
+    EXPECT_TRUE(::PeekNamedPipe(read, nullptr, 0, nullptr, &leaked, nullptr));
+    EXPECT_EQ(leaked, 0u);
+    ::CloseHandle(read);
+    ::CloseHandle(write);
 }
 
 // A front end that ends without a word closes the helper's input: it restores, ends, and lets
