@@ -29,12 +29,6 @@ std::wstring AccessOf(const std::wstring& path) {
     return access;
 }
 
-std::wstring TemporaryPath(const wchar_t* name) {
-    wchar_t base[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, base);
-    return std::wstring(base) + name + std::to_wstring(::GetCurrentProcessId());
-}
-
 // Wine keeps no access list of its own for a file: it derives one from the Unix mode, so only
 // what survives that can be read back here (nobody but the owner and SYSTEM has an entry).
 bool OnlyPrivileged(const std::wstring& access) {
@@ -46,7 +40,10 @@ bool OnlyPrivileged(const std::wstring& access) {
 TEST(JournalFolder, IsMadePrivateAndTakenOnlyWhenItIsAFolderOfOurs) {
     // What is there before: nothing, a folder an earlier helper made, or a file.
     for (const char* before : {"nothing", "folder", "file"}) {
-        const std::wstring path = TemporaryPath(L"kestrel-journal-");
+        wchar_t folder[MAX_PATH];
+        ::GetTempPathW(MAX_PATH, folder);
+        const std::wstring path =
+            folder + (L"kestrel-journal-" + std::to_wstring(::GetCurrentProcessId()));
         std::string why;
         const bool made = before != std::string("file");
         if (before == std::string("folder")) {
