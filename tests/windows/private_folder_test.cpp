@@ -10,8 +10,6 @@
 #include <gtest/gtest.h>
 #include <sddl.h>
 
-#include <functional>
-
 namespace kestrel::testing {
 namespace {
 
@@ -31,12 +29,6 @@ std::wstring AccessOf(const std::wstring& path) {
     return access;
 }
 
-std::wstring TemporaryPath(const wchar_t* name) {
-    wchar_t base[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, base);
-    return std::wstring(base) + name + std::to_wstring(::GetCurrentProcessId());
-}
-
 // Wine keeps no access list of its own for a file: it derives one from the Unix mode, so only
 // what survives that can be read back here (nobody but the owner and SYSTEM has an entry).
 bool OnlyPrivileged(const std::wstring& access) {
@@ -46,42 +38,32 @@ bool OnlyPrivileged(const std::wstring& access) {
 }
 
 TEST(JournalFolder, IsMadePrivateAndTakenOnlyWhenItIsAFolderOfOurs) {
-    struct Case {
-        const char* name;
-        std::function<void(const std::wstring&)> before;
-        bool made;
-    };
-    const Case cases[] = {
-        {"new", [](const std::wstring&) {}, true},
-        {"made by an earlier helper",
-         [](const std::wstring& path) {
-             std::string why;
-             ASSERT_TRUE(MakePrivateFolder(path, why)) << why;
-         },
-         true},
-        {"a file in its place",
-         [](const std::wstring& path) {
-             const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                               FILE_ATTRIBUTE_NORMAL, nullptr);
-             ASSERT_NE(file, INVALID_HANDLE_VALUE);
-             ::CloseHandle(file);
-         },
-         false},
-    };
-    for (const Case& c : cases) {
-        const std::wstring path = TemporaryPath(L"kestrel-journal-");
-        c.before(path);
+    // What is there before: nothing, a folder an earlier helper made, or a file.
+    for (const char* before : {"nothing", "folder", "file"}) {
+        wchar_t folder[MAX_PATH];
+        ::GetTempPathW(MAX_PATH, folder);
+        const std::wstring path =
+            folder + (L"kestrel-journal-" + std::to_wstring(::GetCurrentProcessId()));
         std::string why;
-        EXPECT_EQ(MakePrivateFolder(path, why), c.made) << c.name << ": " << why;
-        if (c.made) {
+        const bool made = before != std::string("file");
+        if (before == std::string("folder")) {
+            ASSERT_TRUE(MakePrivateFolder(path, why)) << why;
+        }
+        if (!made) {
+            const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr);
+            ASSERT_NE(file, INVALID_HANDLE_VALUE);
+            ::CloseHandle(file);
+        }
+        EXPECT_EQ(MakePrivateFolder(path, why), made) << before << ": " << why;
+        EXPECT_TRUE(made || !why.empty()) << before;
+        if (made) {
             const std::wstring access = AccessOf(path);
             EXPECT_TRUE(OnlyPrivileged(access))
-                << c.name << ": " << std::string(access.begin(), access.end());
-            EXPECT_TRUE(::RemoveDirectoryW(path.c_str())) << c.name;
-        } else {
-            EXPECT_FALSE(why.empty()) << c.name;
-            EXPECT_TRUE(::DeleteFileW(path.c_str())) << c.name;
+                << before << ": " << std::string(access.begin(), access.end());
         }
+        EXPECT_TRUE(made ? ::RemoveDirectoryW(path.c_str()) : ::DeleteFileW(path.c_str()))
+            << before;
     }
 }
 

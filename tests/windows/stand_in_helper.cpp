@@ -9,20 +9,13 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
-
-void Write(HANDLE to, const std::string& text) {
-    DWORD wrote = 0;
-    ::WriteFile(to, text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr);
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "exit") return 0;
+    DWORD wrote = 0;
     if (mode == "leak" && argc > 2)
-        Write(reinterpret_cast<HANDLE>(std::strtoull(argv[2], nullptr, 10)), "leaked");
+        ::WriteFile(reinterpret_cast<HANDLE>(std::strtoull(argv[2], nullptr, 10)), "leaked", 6,
+                    &wrote, nullptr);
     const HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
     const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
     std::string pending;
@@ -31,7 +24,8 @@ int main(int argc, char** argv) {
     while (::ReadFile(in, buffer, sizeof buffer, &got, nullptr) && got > 0) {
         pending.append(buffer, got);
         for (std::size_t newline; (newline = pending.find('\n')) != std::string::npos;) {
-            if (mode != "silent") Write(out, pending.substr(0, newline + 1));
+            if (mode != "silent")
+                ::WriteFile(out, pending.data(), static_cast<DWORD>(newline + 1), &wrote, nullptr);
             pending.erase(0, newline + 1);
         }
     }

@@ -10,52 +10,229 @@
 #include <gtest/gtest.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
+#include <map>
+#include <ranges>
+#include <tuple>
+#include <utility>
 
+#include "platform/posix.h"
+#include "platform/two_call.h"
 #include "tests/support/fake_clock.h"
-#include "tests/windows/scripted_ip_helper.h"
 
 namespace kestrel::testing {
 namespace {
 
 using ::testing::ElementsAre;
 
-ScriptedAdapter Wired() {
-    return {
-        7,
-        "{A1B2}",
-        "Intel(R) Ethernet Connection",
-        {0x00, 0x1b, 0x21, 0x0a, 0x0b, 0x0c},
-        MIB_IF_TYPE_ETHERNET,
-        kAdminStatusUp,
-        kOperStatusOperational,
-        {{Ip("192.168.1.100"), Ip("255.255.255.0"), 11}, {Ip("10.0.0.5"), Ip("255.0.0.0"), 12}}};
+IPAddr Ip(const char* dotted) {
+    return inet_addr(dotted);
 }
 
-ScriptedAdapter Wireless() {
-    return {9,
-            "{C3D4}",
-            "Wireless-AC 9560",
-            {0x00, 0x21, 0x6a, 0x01, 0x02, 0x03},
-            IF_TYPE_IEEE80211,
-            kAdminStatusUp,
-            2,
-            {}};
+std::string Dotted(IPAddr address) {
+    in_addr in{};
+    in.s_addr = address;
+    return inet_ntoa(in);
 }
 
+template <typename T>
+KernelBlob Bytes(const T& object) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&object);
+    return KernelBlob(bytes, bytes + sizeof object);
+}
+
+template <std::size_t N>
+void Copy(char (&field)[N], const std::string& text) {
+    std::strncpy(field, text.c_str(), N - 1);
+}
+
+// With an age (42): the system's to count, a row put back must not carry it.
+MIB_IPFORWARDROW Row(const char* dest, const char* mask, const char* nextHop, DWORD ifIndex,
+                     DWORD metric, DWORD type = MIB_IPROUTE_TYPE_INDIRECT,
+                     DWORD proto = MIB_IPPROTO_NETMGMT) {
+    return {Ip(dest), Ip(mask), 0, Ip(nextHop), ifIndex, type, proto, 42, 0, metric, 0, 0, 0, 0};
+}
+
+std::string RouteText(const MIB_IPFORWARDROW& row) {
+    return Dotted(row.dwForwardDest) + "/" + Dotted(row.dwForwardMask) + " via " +
+           Dotted(row.dwForwardNextHop);
+}
+
+struct ScriptedAddress {
+    IPAddr local = 0;
+    IPMask mask = 0;
+    ULONG context = 0;
+};
+
+struct ScriptedAdapter {
+    DWORD index = 0;
+    std::string name, description;
+    std::vector<BYTE> mac;
+    std::vector<ScriptedAddress> addresses = {};
+    UINT type = MIB_IF_TYPE_ETHERNET;
+    DWORD adminStatus = kAdminStatusUp;
+    DWORD operStatus = kOperStatusOperational;
+};
+
+const std::vector<std::uint8_t> kArpMac = {0x02, 0x00, 0x5e, 0x00, 0x01, 0x01};
+
+// An IP Helper with a model of its own adapters, addresses and routes, behaving as the
+// documentation describes (two-call sizing, a new context for every address added), with scripted
+// results, a hook between a sizing call and the next, and a log of the calls that change something,
+// and of SendARP.
+class ScriptedIpHelper final : public IpHelperApi {
+public:
+    std::vector<ScriptedAdapter> adapters;
+    std::vector<MIB_IPFORWARDROW> routes;
+    // Results to give instead of doing the call, by function name.
+    std::map<std::string, DWORD> results;
+    // Runs after every "too small" answer, before the caller comes back.
+    std::function<void()> afterSizing;
+    // SendARP: the answers in turn (NO_ERROR answers with kArpMac), then ERROR_BAD_NET_NAME;
+    // every call first lets `onArp` run (a real one blocks a while).
+    std::vector<DWORD> arpResults;
+    std::function<void()> onArp;
+    std::vector<std::string> calls;
+
+    ScriptedAdapter* Adapter(DWORD index) {
+        auto found = std::ranges::find(adapters, index, &ScriptedAdapter::index);
+        return found == adapters.end() ? nullptr : &*found;
+    }
+
+    DWORD GetAdaptersInfo(IP_ADAPTER_INFO* info, ULONG* size) override {
+        if (results.contains("GetAdaptersInfo")) return results["GetAdaptersInfo"];
+        if (adapters.empty()) return ERROR_NO_DATA;
+        std::size_t extra = 0;
+        for (const ScriptedAdapter& adapter : adapters)
+            extra += BeyondFirst(adapter.addresses.size());
+        auto* more = TwoCallBlock<IP_ADDR_STRING>(info, size, adapters.size(), extra);
+        if (!more) return TooSmall(ERROR_BUFFER_OVERFLOW);
+        for (std::size_t i = 0; i < adapters.size(); ++i) {
+            const ScriptedAdapter& adapter = adapters[i];
+            info[i].Next = i + 1 < adapters.size() ? &info[i + 1] : nullptr;
+            info[i].Index = adapter.index;
+            Copy(info[i].AdapterName, adapter.name);
+            Copy(info[i].Description, adapter.description);
+            info[i].AddressLength = static_cast<UINT>(adapter.mac.size());
+            std::ranges::copy(adapter.mac, info[i].Address);
+            info[i].Type = adapter.type;
+            // An adapter without an address lists 0.0.0.0.
+            Fill(info[i].IpAddressList,
+                 adapter.addresses.empty() ? ScriptedAddress{} : adapter.addresses.front());
+            for (IP_ADDR_STRING* last = &info[i].IpAddressList;
+                 const ScriptedAddress& address : adapter.addresses | std::views::drop(1)) {
+                Fill(*more, address);
+                last = last->Next = more++;
+            }
+        }
+        return NO_ERROR;
+    }
+    DWORD GetIfEntry(MIB_IFROW* row) override {
+        const ScriptedAdapter* adapter = Adapter(row->dwIndex);
+        if (!adapter) return ERROR_NOT_FOUND;
+        row->dwAdminStatus = adapter->adminStatus;
+        row->dwOperStatus = adapter->operStatus;
+        return NO_ERROR;
+    }
+    DWORD SetIfEntry(MIB_IFROW* row) override {
+        calls.push_back("SetIfEntry " + std::to_string(row->dwIndex));
+        if (results.contains("SetIfEntry")) return results["SetIfEntry"];
+        ScriptedAdapter* adapter = Adapter(row->dwIndex);
+        if (!adapter) return ERROR_NOT_FOUND;
+        adapter->adminStatus = row->dwAdminStatus;
+        return NO_ERROR;
+    }
+    DWORD AddIPAddress(IPAddr address, IPMask mask, DWORD ifIndex, ULONG* nteContext,
+                       ULONG* nteInstance) override {
+        calls.push_back("AddIPAddress " + Dotted(address) + "/" + Dotted(mask) + " on " +
+                        std::to_string(ifIndex));
+        if (results.contains("AddIPAddress")) return results["AddIPAddress"];
+        ScriptedAdapter* adapter = Adapter(ifIndex);
+        if (!adapter) return ERROR_INVALID_PARAMETER;
+        adapter->addresses.push_back({address, mask, nextContext_});
+        *nteContext = *nteInstance = nextContext_++;
+        return NO_ERROR;
+    }
+    DWORD DeleteIPAddress(ULONG nteContext) override {
+        calls.push_back("DeleteIPAddress " + std::to_string(nteContext));
+        if (results.contains("DeleteIPAddress")) return results["DeleteIPAddress"];
+        for (ScriptedAdapter& adapter : adapters)
+            if (std::erase_if(adapter.addresses, [&](auto& a) { return a.context == nteContext; }))
+                return NO_ERROR;
+        return ERROR_NOT_FOUND;
+    }
+    DWORD GetIpForwardTable(MIB_IPFORWARDTABLE* table, ULONG* size, BOOL) override {
+        if (results.contains("GetIpForwardTable")) return results["GetIpForwardTable"];
+        if (routes.empty()) return ERROR_NO_DATA;
+        if (!TwoCallBlock<MIB_IPFORWARDROW>(table, size, 1, BeyondFirst(routes.size())))
+            return TooSmall(ERROR_INSUFFICIENT_BUFFER);
+        table->dwNumEntries = static_cast<DWORD>(routes.size());
+        std::ranges::copy(routes, table->table);
+        return NO_ERROR;
+    }
+    DWORD CreateIpForwardEntry(MIB_IPFORWARDROW* route) override {
+        calls.push_back("CreateIpForwardEntry " + RouteText(*route));
+        if (results.contains("CreateIpForwardEntry")) return results["CreateIpForwardEntry"];
+        routes.push_back(*route);
+        return NO_ERROR;
+    }
+    DWORD DeleteIpForwardEntry(MIB_IPFORWARDROW* route) override {
+        calls.push_back("DeleteIpForwardEntry " + RouteText(*route));
+        if (results.contains("DeleteIpForwardEntry")) return results["DeleteIpForwardEntry"];
+        // The system keys a route by its first fields: destination, mask, policy, next hop and
+        // adapter.
+        const auto found = std::ranges::find_if(routes, [&](const MIB_IPFORWARDROW& row) {
+            return std::memcmp(&row, route, offsetof(MIB_IPFORWARDROW, dwForwardType)) == 0;
+        });
+        if (found == routes.end()) return ERROR_NOT_FOUND;
+        routes.erase(found);
+        return NO_ERROR;
+    }
+    DWORD SendARP(IPAddr destIP, IPAddr srcIP, void* macAddr, ULONG* physAddrLen) override {
+        calls.push_back("SendARP " + Dotted(destIP) + " from " + Dotted(srcIP));
+        if (onArp) onArp();
+        const DWORD result = arps_ < arpResults.size() ? arpResults[arps_++] : ERROR_BAD_NET_NAME;
+        if (result == NO_ERROR) {
+            std::ranges::copy(kArpMac, static_cast<BYTE*>(macAddr));
+            *physAddrLen = static_cast<ULONG>(kArpMac.size());
+        }
+        return result;
+    }
+
+private:
+    DWORD TooSmall(DWORD result) {
+        if (afterSizing) afterSizing();
+        return result;
+    }
+    static void Fill(IP_ADDR_STRING& entry, const ScriptedAddress& address) {
+        Copy(entry.IpAddress.String, Dotted(address.local));
+        Copy(entry.IpMask.String, Dotted(address.mask));
+        entry.Context = address.context;
+    }
+    ULONG nextContext_ = 100;
+    std::size_t arps_ = 0;
+};
+
+// A PC whose wired adapter (7) holds 192.168.1.100/24 and 10.0.0.5/8, with a default route
+// through 192.168.1.1, beside a wireless adapter (9) without an address.
 struct World {
     FakeClock clock;
     ScriptedIpHelper api;
     WindowsNetKernel kernel{api};
     World() {
-        api.adapters = {Wired(), Wireless()};
-        api.routes = {
-            Row("0.0.0.0", "0.0.0.0", "192.168.1.1", 7, 25),
-            Row("192.168.1.0", "255.255.255.0", "192.168.1.100", 7, 281, MIB_IPROUTE_TYPE_DIRECT,
-                MIB_IPPROTO_LOCAL),
-            Row("10.0.0.0", "255.0.0.0", "10.0.0.5", 7, 281, MIB_IPROUTE_TYPE_DIRECT,
-                MIB_IPPROTO_LOCAL),
-        };
+        api.adapters = {{7, "{A1B2}", "Intel(R) Ethernet Connection", {0, 0x1b, 0x21, 10, 11, 12}},
+                        {9, "{C3D4}", "Wireless-AC 9560", {0, 0x21, 0x6a, 1, 2, 3}}};
+        api.adapters[0].addresses = {{Ip("192.168.1.100"), Ip("255.255.255.0"), 11},
+                                     {Ip("10.0.0.5"), Ip("255.0.0.0"), 12}};
+        api.adapters[1].type = IF_TYPE_IEEE80211;
+        api.adapters[1].operStatus = 2;  // disconnected
+        api.routes = {Row("0.0.0.0", "0.0.0.0", "192.168.1.1", 7, 25),
+                      Row("192.168.1.0", "255.255.255.0", "192.168.1.100", 7, 281,
+                          MIB_IPROUTE_TYPE_DIRECT, MIB_IPPROTO_LOCAL),
+                      Row("10.0.0.0", "255.0.0.0", "10.0.0.5", 7, 281, MIB_IPROUTE_TYPE_DIRECT,
+                          MIB_IPPROTO_LOCAL)};
     }
 };
 
@@ -69,131 +246,86 @@ TEST(WindowsKernelReads, AdaptersBecomeLinksWithTheirStates) {
                           Case{kAdminStatusUp, 2 /* disconnected */, true, false},
                           Case{kAdminStatusDown, 0 /* non-operational */, false, false}}) {
         World world;
-        world.api.adapters[0].adminStatus = c.admin;
-        world.api.adapters[0].operStatus = c.oper;
+        using Fields =
+            std::tuple<int, std::string, std::string, std::vector<BYTE>, UINT, bool, bool>;
+        std::vector<Fields> expected, got;
+        for (ScriptedAdapter& a : world.api.adapters) {
+            a.adminStatus = c.admin;
+            a.operStatus = c.oper;
+            expected.emplace_back(a.index, a.name, a.description, a.mac, a.type, c.up, c.carrier);
+        }
         std::vector<KernelLink> links;
         ASSERT_TRUE(world.kernel.Links(links));
-        ASSERT_EQ(links.size(), 2u);
-        EXPECT_EQ(links[0].index, 7);
-        EXPECT_EQ(links[0].name, "{A1B2}");
-        EXPECT_EQ(links[0].description, "Intel(R) Ethernet Connection");
-        EXPECT_THAT(links[0].mac, ElementsAre(0x00, 0x1b, 0x21, 0x0a, 0x0b, 0x0c));
-        EXPECT_EQ(links[0].type, MIB_IF_TYPE_ETHERNET);
-        EXPECT_EQ(links[0].up, c.up) << c.admin << "/" << c.oper;
-        EXPECT_EQ(links[0].carrier, c.carrier) << c.admin << "/" << c.oper;
-        EXPECT_EQ(links[1].type, IF_TYPE_IEEE80211);
+        for (const KernelLink& l : links)
+            got.emplace_back(l.index, l.name, l.description, l.mac, l.type, l.up, l.carrier);
+        EXPECT_EQ(got, expected) << c.admin << "/" << c.oper;
     }
-}
-
-TEST(WindowsKernelReads, AddressesCarryTheirContextsAndSkipTheEmptyEntry) {
-    World world;
-    std::vector<KernelAddress> addresses;
-    ASSERT_TRUE(world.kernel.Addresses(addresses));
-    // The wireless adapter lists 0.0.0.0: it holds no address.
-    ASSERT_EQ(addresses.size(), 2u);
-    EXPECT_EQ(addresses[0].ifIndex, 7);
-    EXPECT_EQ(addresses[0].local, Ip("192.168.1.100"));
-    EXPECT_EQ(addresses[0].prefix, 24);
-    EXPECT_EQ(addresses[0].broadcast, Ip("192.168.1.255"));
-    EXPECT_EQ(addresses[1].prefix, 8);
-    ULONG context = 0;
-    ASSERT_EQ(addresses[1].raw.size(), sizeof context);
-    std::memcpy(&context, addresses[1].raw.data(), sizeof context);
-    EXPECT_EQ(context, 12u);
 }
 
 TEST(WindowsKernelReads, RoutesKeepTheirRowsAndSayWhatTheyAre) {
     World world;
-    world.api.routes.push_back(Row("192.168.1.0", "255.255.255.0", "0.0.0.0", 7, 5,
-                                   MIB_IPROUTE_TYPE_INVALID, MIB_IPPROTO_NETMGMT));
+    world.api.routes.push_back(
+        Row("192.168.1.0", "255.255.255.0", "0.0.0.0", 7, 5, MIB_IPROUTE_TYPE_INVALID));
     std::vector<KernelRoute> routes;
     ASSERT_TRUE(world.kernel.Routes(routes));
-    ASSERT_EQ(routes.size(), 4u);
-    struct Expected {
-        IPAddr gateway, source;
-        int prefix;
-        std::uint8_t type, scope, protocol;
-        std::uint32_t metric;
-    };
-    const Expected expected[] = {{Ip("192.168.1.1"), 0, 0, 1, 0, 4, 25},
-                                 {0, Ip("192.168.1.100"), 24, 1, 253, 2, 281},
-                                 {0, Ip("10.0.0.5"), 8, 1, 253, 2, 281},
-                                 {0, 0, 24, 6, 0, 4, 5}};
-    for (std::size_t i = 0; i < routes.size(); ++i) {
-        EXPECT_EQ(routes[i].gateway, expected[i].gateway) << i;
-        EXPECT_EQ(routes[i].prefsrc, expected[i].source) << i;
-        EXPECT_EQ(routes[i].prefix, expected[i].prefix) << i;
-        EXPECT_EQ(routes[i].type, expected[i].type) << i;
-        EXPECT_EQ(routes[i].scope, expected[i].scope) << i;
-        EXPECT_EQ(routes[i].protocol, expected[i].protocol) << i;
-        EXPECT_EQ(routes[i].priority, expected[i].metric) << i;
-        EXPECT_EQ(routes[i].oif, 7) << i;
-        ASSERT_EQ(routes[i].raw.size(), sizeof(MIB_IPFORWARDROW)) << i;
-    }
-    EXPECT_EQ(std::memcmp(routes[1].raw.data(), &world.api.routes[1], sizeof(MIB_IPFORWARDROW)), 0);
+    // destination, prefix, gateway, source, type, scope, protocol, metric, link, row
+    using Fields =
+        std::tuple<IPAddr, int, IPAddr, IPAddr, int, int, int, std::uint32_t, int, KernelBlob>;
+    std::vector<Fields> expected = {
+        {0, 0, Ip("192.168.1.1"), 0, 1, 0, 4, 25, 7, {}},
+        {Ip("192.168.1.0"), 24, 0, Ip("192.168.1.100"), 1, 253, 2, 281, 7, {}},
+        {Ip("10.0.0.0"), 8, 0, Ip("10.0.0.5"), 1, 253, 2, 281, 7, {}},
+        {Ip("192.168.1.0"), 24, 0, 0, 6, 0, 4, 5, 7, {}}};
+    std::vector<Fields> got;
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        std::get<KernelBlob>(expected[i]) = Bytes(world.api.routes[i]);
+    for (const KernelRoute& r : routes)
+        got.emplace_back(r.dst, r.prefix, r.gateway, r.prefsrc, r.type, r.scope, r.protocol,
+                         r.priority, r.oif, r.raw);
+    EXPECT_EQ(got, expected);
 }
 
 // The sizing protocol: a table that grows between the calls is asked for again, a bounded
-// number of times; an empty one is no failure.
+// number of times; an empty one is no failure, a refusal is.
 TEST(WindowsKernelReads, TwoCallSizingFollowsATableThatGrows) {
     struct Case {
         const char* name;
         bool routes;
-        int growths;  // how many "too small" answers add a row before the next call
+        int growths;    // how many "too small" answers add a row before the next call
+        DWORD refusal;  // the answer instead of the table, if any
         bool read;
         std::size_t rows;
     };
-    for (const Case& c :
-         {Case{"adapters, steady", false, 0, true, 2},
-          Case{"adapters, grew twice", false, 2, true, 4},
-          Case{"adapters, always growing", false, 100, false, 0},
-          Case{"routes, steady", true, 0, true, 3}, Case{"routes, grew twice", true, 2, true, 5},
-          Case{"routes, always growing", true, 100, false, 0}}) {
+    for (const Case& c : {Case{"adapters, steady", false, 0, 0, true, 2},
+                          Case{"adapters, grew twice", false, 2, 0, true, 4},
+                          Case{"adapters, always growing", false, 100, 0, false, 0},
+                          Case{"adapters, none", false, 0, ERROR_NO_DATA, true, 0},
+                          Case{"adapters, refused", false, 0, ERROR_ACCESS_DENIED, false, 0},
+                          Case{"routes, steady", true, 0, 0, true, 3},
+                          Case{"routes, grew twice", true, 2, 0, true, 5},
+                          Case{"routes, always growing", true, 100, 0, false, 0},
+                          Case{"routes, none", true, 0, ERROR_NO_DATA, true, 0},
+                          Case{"routes, failed", true, 0, ERROR_GEN_FAILURE, false, 0}}) {
         World world;
+        if (c.refusal)
+            world.api.results[c.routes ? "GetIpForwardTable" : "GetAdaptersInfo"] = c.refusal;
         int grown = 0;
         world.api.afterSizing = [&] {
-            if (grown >= c.growths) return;
-            ++grown;
-            ScriptedAdapter extra = Wireless();
-            extra.index = static_cast<DWORD>(20 + grown);
+            if (grown++ >= c.growths) return;
             if (c.routes)
-                world.api.routes.push_back(
-                    Row("172.16.0.0", "255.255.0.0", "10.0.0.1", 7, static_cast<DWORD>(grown)));
+                world.api.routes.push_back(Row("172.16.0.0", "255.255.0.0", "10.0.0.1", 7, grown));
             else
-                world.api.adapters.push_back(extra);
+                world.api.adapters.push_back({static_cast<DWORD>(20 + grown), "{E5F6}", "", {}});
         };
-        std::size_t rows = 0;
-        bool read = false;
-        if (c.routes) {
-            std::vector<KernelRoute> routes;
-            read = world.kernel.Routes(routes);
-            rows = routes.size();
-        } else {
-            std::vector<KernelLink> links;
-            read = world.kernel.Links(links);
-            rows = links.size();
-        }
-        EXPECT_EQ(read, c.read) << c.name;
+        // Each starts with a stale entry, which a read must not leave behind.
+        std::vector<KernelRoute> routes{KernelRoute{}};
+        std::vector<KernelLink> links{KernelLink{}};
+        EXPECT_EQ(c.routes ? world.kernel.Routes(routes) : world.kernel.Links(links), c.read)
+            << c.name;
         if (c.read) {
-            EXPECT_EQ(rows, c.rows) << c.name;
+            EXPECT_EQ(c.routes ? routes.size() : links.size(), c.rows) << c.name;
         }
     }
-}
-
-TEST(WindowsKernelReads, NoDataIsAnEmptyTableAndOtherFailuresAreNot) {
-    World world;
-    world.api.adapters.clear();
-    world.api.routes.clear();
-    std::vector<KernelLink> links{KernelLink{}};
-    std::vector<KernelRoute> routes{KernelRoute{}};
-    EXPECT_TRUE(world.kernel.Links(links));
-    EXPECT_TRUE(links.empty());
-    EXPECT_TRUE(world.kernel.Routes(routes));
-    EXPECT_TRUE(routes.empty());
-    world.api.results["GetAdaptersInfo"] = {ERROR_ACCESS_DENIED};
-    world.api.results["GetIpForwardTable"] = {ERROR_GEN_FAILURE};
-    EXPECT_FALSE(world.kernel.Links(links));
-    EXPECT_FALSE(world.kernel.Routes(routes));
 }
 
 // The session understands negative errnos; the IP Helper speaks Windows results.
@@ -211,88 +343,81 @@ TEST(WindowsKernelChanges, ResultsBecomeTheErrnosTheSessionKnows) {
              Case{"AddIPAddress", ERROR_NOT_ENOUGH_MEMORY, -ENOMEM},
              Case{"AddIPAddress", 1234, -EIO},
              Case{"DeleteIPAddress", ERROR_NOT_FOUND, -EADDRNOTAVAIL},
-             Case{"CreateIpForwardEntry", ERROR_OBJECT_ALREADY_EXISTS, -EEXIST},
              Case{"CreateIpForwardEntry", 1231, -ENETUNREACH},
              Case{"DeleteIpForwardEntry", ERROR_NOT_FOUND, -ESRCH},
              Case{"SetIfEntry", ERROR_NOT_SUPPORTED, -EOPNOTSUPP},  // Wine
          }) {
         World world;
-        world.api.results[c.call] = {c.result};
+        world.api.results[c.call] = c.result;
         std::vector<KernelAddress> addresses;
         std::vector<KernelRoute> routes;
         ASSERT_TRUE(world.kernel.Addresses(addresses));
         ASSERT_TRUE(world.kernel.Routes(routes));
         const std::string call = c.call;
-        int result = 0;
-        KernelAddress temporary;
-        temporary.ifIndex = 7;
-        temporary.local = Ip("192.168.1.141");
-        temporary.prefix = 24;
-        if (call == "AddIPAddress")
-            result = world.kernel.AddAddress(temporary);
-        else if (call == "DeleteIPAddress")
-            result = world.kernel.DeleteAddress(addresses[0]);
-        else if (call == "CreateIpForwardEntry")
-            result = world.kernel.AddRoute(routes[0]);
-        else if (call == "DeleteIpForwardEntry")
-            result = world.kernel.DeleteRoute(routes[0]);
-        else
-            result = world.kernel.SetLinkUp(7, true);
+        const int result = call == "AddIPAddress"      ? world.kernel.AddAddress(addresses[0])
+                           : call == "DeleteIPAddress" ? world.kernel.DeleteAddress(addresses[0])
+                           : call == "CreateIpForwardEntry" ? world.kernel.AddRoute(routes[0])
+                           : call == "DeleteIpForwardEntry" ? world.kernel.DeleteRoute(routes[0])
+                                                            : world.kernel.SetLinkUp(7, true);
         EXPECT_EQ(result, c.expected) << c.call << " " << c.result;
     }
 }
 
-TEST(WindowsKernelChanges, AnAddressIsDeletedByTheContextItHasNow) {
+TEST(WindowsKernelAddresses, AreReadWithTheirContextsAndDeletedByTheOneTheyHaveNow) {
     World world;
     std::vector<KernelAddress> before;
     ASSERT_TRUE(world.kernel.Addresses(before));
+    using Fields = std::tuple<int, IPAddr, int, IPAddr, KernelBlob>;
+    std::vector<Fields> got;
+    for (const KernelAddress& a : before)
+        got.emplace_back(a.ifIndex, a.local, a.prefix, a.broadcast, a.raw);
+    // The wireless adapter lists 0.0.0.0: it holds no address.
+    EXPECT_EQ(got, (std::vector<Fields>{
+                       {7, Ip("192.168.1.100"), 24, Ip("192.168.1.255"), Bytes(ULONG{11})},
+                       {7, Ip("10.0.0.5"), 8, Ip("10.255.255.255"), Bytes(ULONG{12})}}));
+    ASSERT_EQ(before.size(), 2u);
     // Taken off and put back, by someone else: the address has a new context.
     ASSERT_EQ(world.kernel.DeleteAddress(before[0]), 0);
     ASSERT_EQ(world.kernel.AddAddress(before[0]), 0);
     ASSERT_EQ(world.kernel.DeleteAddress(before[0]), 0);
-    EXPECT_THAT(world.api.calls,
-                ElementsAre("DeleteIPAddress 11", "AddIPAddress 192.168.1.100/255.255.255.0 on 7",
-                            "DeleteIPAddress 100"));
     // Gone now: nothing to ask the IP Helper.
     EXPECT_EQ(world.kernel.DeleteAddress(before[0]), -EADDRNOTAVAIL);
     KernelAddress otherPrefix = before[1];
     otherPrefix.prefix = 16;
     EXPECT_EQ(world.kernel.DeleteAddress(otherPrefix), -EADDRNOTAVAIL);
-    EXPECT_EQ(world.api.calls.size(), 3u);
+    EXPECT_THAT(world.api.calls,
+                ElementsAre("DeleteIPAddress 11", "AddIPAddress 192.168.1.100/255.255.255.0 on 7",
+                            "DeleteIPAddress 100"));
 }
 
 TEST(WindowsKernelChanges, ARouteComesBackAsItsRowWasRead) {
     World world;
     std::vector<KernelRoute> routes;
     ASSERT_TRUE(world.kernel.Routes(routes));
-    const MIB_IPFORWARDROW original = world.api.routes[0];
-    ASSERT_EQ(world.kernel.DeleteRoute(routes[0]), 0);
-    ASSERT_EQ(world.kernel.AddRoute(routes[0]), 0);
-    ASSERT_EQ(world.api.created.size(), 1u);
-    MIB_IPFORWARDROW expected = original;
+    // The subnet's route, as the system made it with the address.
+    MIB_IPFORWARDROW expected = world.api.routes[1];
+    ASSERT_EQ(world.kernel.DeleteRoute(routes[1]), 0);
+    ASSERT_EQ(world.kernel.AddRoute(routes[1]), 0);
     // The age is the system's; CreateIpForwardEntry takes no protocol but this one.
     expected.dwForwardAge = 0;
     expected.dwForwardProto = MIB_IPPROTO_NETMGMT;
-    EXPECT_EQ(std::memcmp(&world.api.created[0], &expected, sizeof expected), 0);
+    EXPECT_EQ(Bytes(world.api.routes.back()), Bytes(expected));
     // A route the helper makes itself is made from its fields.
     KernelRoute made;
-    made.dst = Ip("192.168.1.0");
-    made.prefix = 24;
-    made.oif = 9;
-    made.priority = 10;
+    std::tie(made.dst, made.prefix, made.oif, made.priority) =
+        std::tuple(Ip("192.168.1.0"), 24, 9, 10);
     ASSERT_EQ(world.kernel.AddRoute(made), 0);
-    const MIB_IPFORWARDROW& row = world.api.created[1];
-    EXPECT_EQ(row.dwForwardMask, Ip("255.255.255.0"));
-    EXPECT_EQ(row.dwForwardIfIndex, 9u);
-    EXPECT_EQ(row.dwForwardType, MIB_IPROUTE_TYPE_DIRECT);
-    EXPECT_EQ(row.dwForwardMetric1, 10u);
+    const MIB_IPFORWARDROW& row = world.api.routes.back();
+    EXPECT_EQ(std::tuple(row.dwForwardDest, row.dwForwardMask, row.dwForwardIfIndex,
+                         row.dwForwardType, row.dwForwardMetric1),
+              std::tuple(made.dst, Ip("255.255.255.0"), DWORD{9}, DWORD{MIB_IPROUTE_TYPE_DIRECT},
+                         DWORD{10}));
 }
 
 TEST(WindowsKernelChanges, ADeleteTakesTheLowestMetricOfTheRoutesItNames) {
     World world;
     world.api.routes.push_back(Row("0.0.0.0", "0.0.0.0", "10.0.0.1", 7, 5));
     KernelRoute named;  // the default route, any gateway, any metric
-    named.type = 1;
     ASSERT_EQ(world.kernel.DeleteRoute(named), 0);
     named.gateway = Ip("10.0.0.1");
     EXPECT_EQ(world.kernel.DeleteRoute(named), -ESRCH);
@@ -307,73 +432,55 @@ TEST(WindowsKernelChanges, ADeleteTakesTheLowestMetricOfTheRoutesItNames) {
 TEST(WindowsKernelChanges, ALinkIsSetUpAndDownThroughItsAdminStatus) {
     World world;
     EXPECT_EQ(world.kernel.SetLinkUp(9, false), 0);
-    EXPECT_EQ(world.api.Adapter(9)->adminStatus, kAdminStatusDown);
+    EXPECT_EQ(world.api.adapters[1].adminStatus, kAdminStatusDown);
     EXPECT_EQ(world.kernel.SetLinkUp(9, true), 0);
+    EXPECT_EQ(world.api.adapters[1].adminStatus, kAdminStatusUp);
     EXPECT_EQ(world.kernel.SetLinkUp(4, true), -ENODEV);
-    EXPECT_THAT(world.api.calls, ElementsAre("SetIfEntry 9 admin 2", "SetIfEntry 9 admin 1"));
+    EXPECT_THAT(world.api.calls, ElementsAre("SetIfEntry 9", "SetIfEntry 9"));
 }
 
-// A pipe as the front end's requests: empty and open, with a request waiting, or closed.
-struct RequestPipe {
-    int ends[2] = {-1, -1};
-    RequestPipe() { EXPECT_EQ(::_pipe(ends, 256, _O_BINARY), 0); }
-    ~RequestPipe() {
-        for (int end : ends)
-            if (end >= 0) ::_close(end);
-    }
-};
-
-TEST(WindowsKernelArp, AsksAgainUntilTheRouterAnswersOrTimeRunsOut) {
+// Each SendARP waits a second; the wait is three. The front end's requests come on a pipe: a
+// request, or the pipe closing, ends the wait.
+TEST(WindowsKernelArp, AsksAgainUntilTheRouterAnswersTimeRunsOutOrTheFrontEndActs) {
+    enum FrontEnd { kWaits, kSpeaks, kGoes };
     struct Case {
         const char* name;
-        std::deque<DWORD> answers;
+        FrontEnd frontEnd;
         int expected;
         std::size_t calls;
+        std::vector<DWORD> answers;
     };
-    // Each SendARP waits a second; the wait is three.
     for (const Case& c :
-         {Case{"answers at once", {NO_ERROR}, 0, 1},
-          Case{"answers the third time", {ERROR_BAD_NET_NAME, ERROR_GEN_FAILURE, NO_ERROR}, 0, 3},
-          Case{"never answers", {}, -ETIMEDOUT, 3},
-          Case{"not supported (Wine)", {ERROR_NOT_SUPPORTED}, -EOPNOTSUPP, 1},
-          Case{"refused", {ERROR_ACCESS_DENIED}, -EPERM, 1}}) {
+         {Case{"answers at once", kWaits, 0, 1, {NO_ERROR}},
+          Case{"answers the third time", kWaits, 0, 3, {ERROR_BAD_NET_NAME, ERROR_GEN_FAILURE, 0}},
+          Case{"never answers", kWaits, -ETIMEDOUT, 3, {}},
+          Case{"not supported (Wine)", kWaits, -EOPNOTSUPP, 1, {ERROR_NOT_SUPPORTED}},
+          Case{"refused", kWaits, -EPERM, 1, {ERROR_ACCESS_DENIED}},
+          Case{"the front end speaks", kSpeaks, -ECANCELED, 1, {}},
+          Case{"the front end goes", kGoes, -ECANCELED, 1, {}}}) {
         World world;
+        int ends[2] = {-1, -1};
+        ASSERT_EQ(::_pipe(ends, 256, _O_BINARY), 0);
         world.api.arpResults = c.answers;
-        world.api.onArp = [&] { world.clock.Advance(1000); };
-        RequestPipe requests;
-        std::uint8_t mac[6] = {};
-        EXPECT_EQ(world.kernel.Arp(7, Ip("192.168.1.1"), Ip("192.168.1.141"), mac, 3000,
-                                   requests.ends[0]),
-                  c.expected)
-            << c.name;
-        EXPECT_EQ(world.api.calls.size(), c.calls) << c.name;
-        EXPECT_EQ(world.api.calls[0], "SendARP 192.168.1.1 from 192.168.1.141") << c.name;
-        if (c.expected == 0) {
-            EXPECT_THAT(mac, ElementsAre(0x02, 0x00, 0x5e, 0x00, 0x01, 0x01));
-        }
-    }
-}
-
-TEST(WindowsKernelArp, StopsWhenTheFrontEndSpeaksOrGoes) {
-    for (const bool hangUp : {false, true}) {
-        World world;
-        RequestPipe requests;
-        std::uint8_t mac[6] = {};
-        // The first question goes unanswered; then the front end acts.
         world.api.onArp = [&] {
             world.clock.Advance(1000);
-            if (hangUp) {
-                ::_close(requests.ends[1]);
-                requests.ends[1] = -1;
-            } else {
-                ASSERT_EQ(::_write(requests.ends[1], "{}\n", 3), 3);
+            if (c.frontEnd == kSpeaks) {
+                ASSERT_EQ(::_write(ends[1], "{}\n", 3), 3);
             }
+            if (c.frontEnd == kGoes) ::_close(std::exchange(ends[1], -1));
         };
-        EXPECT_EQ(world.kernel.Arp(7, Ip("192.168.1.1"), Ip("192.168.1.141"), mac, 3000,
-                                   requests.ends[0]),
-                  -ECANCELED)
-            << hangUp;
-        EXPECT_EQ(world.api.calls.size(), 1u) << hangUp;
+        std::uint8_t mac[6] = {};
+        EXPECT_EQ(world.kernel.Arp(7, Ip("192.168.1.1"), Ip("192.168.1.141"), mac, 3000, ends[0]),
+                  c.expected)
+            << c.name;
+        EXPECT_EQ(world.api.calls,
+                  std::vector<std::string>(c.calls, "SendARP 192.168.1.1 from 192.168.1.141"))
+            << c.name;
+        EXPECT_EQ(std::vector<std::uint8_t>(mac, mac + 6),
+                  c.expected ? std::vector<std::uint8_t>(6) : kArpMac)
+            << c.name;
+        for (int end : ends)
+            if (end >= 0) ::_close(end);
     }
 }
 
