@@ -11,26 +11,24 @@
 #include <io.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrel {
 namespace {
 
+// A pipe that holds `bytes`; its writer gone when `closed`.
 struct Pipe {
-    int read = -1;
-    int write = -1;
-    Pipe() { EXPECT_EQ(_pipe(&read, 4096, _O_BINARY), 0); }
-    ~Pipe() {
-        if (read >= 0) _close(read);
-        CloseWrite();
-    }
-    void Put(const std::string& bytes) {
-        ASSERT_EQ(_write(write, bytes.data(), static_cast<unsigned>(bytes.size())),
+    int ends[2] = {-1, -1};
+    explicit Pipe(const std::string& bytes, bool closed = false) {
+        EXPECT_EQ(_pipe(ends, 4096, _O_BINARY), 0);
+        EXPECT_EQ(_write(ends[1], bytes.data(), static_cast<unsigned>(bytes.size())),
                   static_cast<int>(bytes.size()));
+        if (closed) _close(std::exchange(ends[1], -1));
     }
-    void CloseWrite() {
-        if (write >= 0) _close(write);
-        write = -1;
+    ~Pipe() {
+        for (int end : ends)
+            if (end >= 0) _close(end);
     }
 };
 
@@ -56,16 +54,12 @@ const struct {
 TEST(WindowsTerminal, WaitsForInputQuitOrTime) {
     for (const auto& row : kWaits) {
         SCOPED_TRACE(row.scenario);
-        Pipe input, quit;
-        if (row.input)
-            input.Put(row.input == kNoInput ? "" : row.input);
-        else
-            input.CloseWrite();
-        quit.Put(row.quit);
+        const Pipe input(row.input && row.input != kNoInput ? row.input : "", !row.input);
+        const Pipe quit(row.quit);
         const ULONGLONG start = GetTickCount64();
-        EXPECT_EQ(
-            WaitForInputOrQuit(row.input == kNoInput ? -1 : input.read, quit.read, row.timeoutMs),
-            row.expected);
+        EXPECT_EQ(WaitForInputOrQuit(row.input == kNoInput ? -1 : input.ends[0], quit.ends[0],
+                                     row.timeoutMs),
+                  row.expected);
         // Neither waits out its time when something is there, nor returns early without.
         const ULONGLONG waited = GetTickCount64() - start;
         if (row.expected == Waited::Timeout)
@@ -76,11 +70,10 @@ TEST(WindowsTerminal, WaitsForInputQuitOrTime) {
 }
 
 TEST(WindowsTerminal, ReadsLinesWithoutTheConsolesCarriageReturn) {
-    Pipe input;
-    input.Put("yes\r\nno\nlast");
-    input.CloseWrite();
+    const Pipe input("yes\r\nno\nlast", true);
     std::vector<std::string> lines;
-    for (std::string line; lines.size() < 4 && ReadLine(input.read, line);) lines.push_back(line);
+    for (std::string line; lines.size() < 4 && ReadLine(input.ends[0], line);)
+        lines.push_back(line);
     EXPECT_EQ(lines, (std::vector<std::string>{"yes", "no", "last"}));
 }
 
