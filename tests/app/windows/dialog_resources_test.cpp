@@ -59,8 +59,7 @@ std::vector<Window> ReadTemplate(const BYTE* bytes, Font& font) {
     EXPECT_EQ(in.Text(), L"") << "a menu";
     const std::wstring windowClass = in.Text();
     std::vector<Window> windows{{0, windowClass, in.Text(), style, exStyle, rect}};
-    // Braces evaluate in order.
-    if (style & DS_SETFONT)
+    if (style & DS_SETFONT)  // braces evaluate in order
         font = {in.Take<WORD>(), in.Take<WORD>(), in.Take<BYTE>(), in.Take<BYTE>(), in.Text()};
     while (count--) {
         in.at = in.start + (in.at - in.start + 3) / 4 * 4;  // each entry starts on a DWORD
@@ -79,8 +78,8 @@ std::vector<Window> ReadTemplate(const BYTE* bytes, Font& font) {
 // A resource of the program, by its type's and its own number.
 const BYTE* Resource(WORD type, WORD name, DWORD* size = nullptr) {
     const HMODULE self = GetModuleHandleW(nullptr);
+    // Without the resource, each of these fails: a null pointer, and no size.
     HRSRC found = FindResourceW(self, MAKEINTRESOURCEW(name), MAKEINTRESOURCEW(type));
-    if (!found) return nullptr;
     if (size) *size = SizeofResource(self, found);
     return static_cast<const BYTE*>(LockResource(LoadResource(self, found)));
 }
