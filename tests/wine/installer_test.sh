@@ -2,7 +2,7 @@
 # SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The installer under Wine, silently (/S) as an administrator's script runs it, in a fresh prefix
-# and a network namespace of its own: the files where the table says, the programs without a DLL
+# and a network namespace of its own: the files and the shortcut in place, the programs without a DLL
 # that Windows lacks, the uninstaller registered; then the uninstaller (/S) removes what was
 # installed and leaves the images the user put into the KESTREL folder. The .zip holds the same
 # programs. Needs no root: an unprivileged user namespace holds the network namespace.
@@ -18,36 +18,17 @@ fi
 source "$here/../support/wine/wine.sh"
 
 installed="Program Files/kestrel-recovery"
-#   path under C:                                                       installed  uninstalled
-table="
-    $installed/kestrel-recovery.exe                                     yes        no
-    $installed/kestrel-recovery-cli.exe                                 yes        no
-    $installed/kestrel-recovery-helper.exe                              yes        no
-    $installed/COPYING                                                  yes        no
-    $installed/README.md                                                yes        no
-    $installed/uninstall.exe                                            yes        no
-    $installed                                                          yes        no
-    ProgramData/Microsoft/Windows/Start Menu/Programs/KESTREL Device Recovery.lnk  yes  no
-    windows/system32/KESTREL                                            yes        yes
-    windows/system32/KESTREL/mine.bin                                   yes        yes
-"
+# Everything in the program folder, in the C locale's order; the Start menu's shortcut; an image
+# the user put into the folder the installer made.
+files="COPYING README.md kestrel-recovery-cli.exe kestrel-recovery-helper.exe kestrel-recovery.exe uninstall.exe"
+shortcut="ProgramData/Microsoft/Windows/Start Menu/Programs/KESTREL Device Recovery.lnk"
+mine=windows/system32/KESTREL/mine.bin
 uninstall_key='[Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\kestrel-recovery]'
 
 failures=0
 fail() { echo "FAIL installer: $*" >&2; failures=$((failures + 1)); }
 trap wine_stop EXIT
 trap 'exit 143' TERM INT
-
-# Column COLUMN of the table for each path: the path must be there when it says yes.
-check_paths() {
-    local column=$1 when=$2 line path want
-    while IFS= read -r line; do
-        [[ $line =~ ^\ *(.*[^ ])\ +(yes|no)\ +(yes|no)$ ]] || continue
-        path=${BASH_REMATCH[1]} want=${BASH_REMATCH[$column]}
-        if [ -e "$drive/$path" ] && [ "$want" = no ]; then fail "$path is still there $when"; fi
-        if [ ! -e "$drive/$path" ] && [ "$want" = yes ]; then fail "$path is missing $when"; fi
-    done <<< "$table"
-}
 
 # The registry as wineserver wrote it, the key's values one a line.
 uninstall_entry() {
@@ -60,9 +41,10 @@ wine_start
 drive=$wine_prefix/drive_c
 in_wine timeout 60 wine "$setup" /S || fail "the installer ended with $?"
 in_wine wineserver -w
-# What the user puts there, after the installer made the folder.
-[ -d "$drive/windows/system32/KESTREL" ] && echo image > "$drive/windows/system32/KESTREL/mine.bin"
-check_paths 2 "after the installation"
+got=$(cd "$drive/$installed" && LC_ALL=C ls | xargs) || true
+[ "$got" = "$files" ] || fail "the program folder holds \"$got\", not \"$files\""
+[ -e "$drive/$shortcut" ] || fail "no shortcut in the Start menu"
+echo image > "$drive/$mine" || fail "no image folder"
 
 entry=$(uninstall_entry)
 grep -qx '"DisplayName"="KESTREL Device Recovery"' <<< "$entry" || fail "no DisplayName in: $entry"
@@ -85,7 +67,9 @@ diff <(cmake -E tar tf "$archive" | sed 's|^[^/]*/||' | grep . | sort) \
 in_wine timeout 60 wine "$drive/$installed/uninstall.exe" /S || fail "the uninstaller ended with $?"
 # It runs on from a copy in the temporary folder: wait for it.
 in_wine wineserver -w
-check_paths 3 "after the uninstallation"
+[ ! -e "$drive/$installed" ] || fail "the program folder is still there"
+[ ! -e "$drive/$shortcut" ] || fail "the shortcut is still there"
+[ -e "$drive/$mine" ] || fail "the user's image went with the uninstallation"
 [ -z "$(uninstall_entry)" ] || fail "the uninstaller is still registered"
 
 echo "installer: $([ "$failures" -eq 0 ] && echo passed || echo FAILED)"

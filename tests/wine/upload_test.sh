@@ -34,20 +34,17 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 143' TERM INT
 
-in_pc() { ip netns exec "$LAB_PC" "$@"; }
-in_pc ip addr del 192.168.1.100/24 dev eth1
-in_pc ip route del 192.168.1.0/24 via 192.168.0.254 dev eth0
-in_pc ip addr add 192.168.1.141/24 dev eth1
+ip -n "$LAB_PC" addr del 192.168.1.100/24 dev eth1
+ip -n "$LAB_PC" route del 192.168.1.0/24 via 192.168.0.254 dev eth0
+ip -n "$LAB_PC" addr add 192.168.1.141/24 dev eth1
 
 # tftpd-hpa writes as its own user.
 mkdir -m 1777 "$work/received"
 ip netns exec "$LAB_ROUTER" in.tftpd -L -c -s "$work/received" -a 192.168.1.1:69 \
     2> "$work/tftpd.log" &
 server=$!
-for ((i = 0; i < 50; i++)); do
-    ip netns exec "$LAB_ROUTER" ss -Hunl 'sport = :69' | grep -q . && break
-    sleep 0.1
-done
+ip netns exec "$LAB_ROUTER" timeout 5 sh -c "until ss -Hunl 'sport = :69' | grep -q .; do sleep 0.1; done" ||
+    fail "tftpd-hpa did not listen"
 
 wine_start ip netns exec "$LAB_PC"
 mkdir "$work/images"
@@ -55,10 +52,8 @@ for size in $sizes; do
     name=image-$size.bin
     head -c "$size" /dev/urandom > "$work/images/$name"
     # A name without a folder: the router is asked for the image under its own name.
-    status=0
     (cd "$work/images" && in_wine timeout 120 wine "${KESTREL_TFTP_PUT:?}" "$name" --debug) ||
-        status=$?
-    [ "$status" -eq 0 ] || fail "$name: the upload ended with $status"
+        fail "$name: the upload ended with $?"
     cmp "$work/images/$name" "$work/received/$name" || fail "$name did not arrive intact"
 done
 echo "upload: $([ "$failures" -eq 0 ] && echo passed || echo FAILED)"

@@ -5,8 +5,11 @@
 // The Windows headers first, in the order they need.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/windows/color_progress_ctrl.h"
@@ -16,200 +19,114 @@
 namespace kestrel {
 namespace {
 
-// A DLGTEMPLATEEX and its DLGITEMTEMPLATEEX entries, as the dialog manager reads them.
-struct Item {
-    DWORD style = 0;
-    DWORD exStyle = 0;
-    short x = 0, y = 0, cx = 0, cy = 0;
-    DWORD id = 0;
-    std::wstring windowClass;  // predefined classes by their name, lower case
-    std::wstring text;
-};
+// The dialog (id 0, its caption as its text) or a control: id, class (predefined ones by their
+// name, lower case), text, style, extended style, x y cx cy.
+using Window = std::tuple<DWORD, std::wstring, std::wstring, DWORD, DWORD, std::array<short, 4>>;
+// Point size, weight, italic, character set, face.
+using Font = std::tuple<WORD, WORD, BYTE, BYTE, std::wstring>;
 
-struct Template {
-    DWORD style = 0;
-    DWORD exStyle = 0;
-    short x = 0, y = 0, cx = 0, cy = 0;
-    std::wstring menu, windowClass, caption, fontName;
-    WORD pointSize = 0, weight = 0;
-    BYTE italic = 0, charset = 0;
-    std::vector<Item> items;
-};
-
-class Reader {
-public:
-    explicit Reader(const BYTE* at) : at_(at), start_(at) {}
+struct Reader {
+    const BYTE* at;
+    const BYTE* start = at;
     template <typename T>
     T Take() {
         T value;
-        std::memcpy(&value, at_, sizeof value);
-        at_ += sizeof value;
+        std::memcpy(&value, at, sizeof value);
+        at += sizeof value;
         return value;
     }
-    // A string, or an ordinal after 0xFFFF (a predefined class, by its name).
-    std::wstring TakeSzOrOrd() {
-        const WORD first = Take<WORD>();
-        if (first == 0xFFFF) {
-            switch (Take<WORD>()) {
-                case 0x0080:
-                    return L"button";
-                case 0x0082:
-                    return L"static";
-                default:
-                    return L"#ordinal";
-            }
+    // A string, or an ordinal after 0xFFFF.
+    std::wstring Text() {
+        WORD c = Take<WORD>();
+        if (c == 0xFFFF) {
+            const WORD ordinal = Take<WORD>();
+            return ordinal == 0x80 ? L"button" : ordinal == 0x82 ? L"static" : L"#ordinal";
         }
         std::wstring text;
-        for (WORD c = first; c != 0; c = Take<WORD>()) text += static_cast<wchar_t>(c);
+        for (; c != 0; c = Take<WORD>()) text += static_cast<wchar_t>(c);
         return text;
     }
-    void AlignDword() {
-        while ((at_ - start_) % 4) ++at_;
-    }
-
-private:
-    const BYTE* at_;
-    const BYTE* start_;
 };
 
-std::wstring Lower(std::wstring text) {
-    for (wchar_t& c : text) c = static_cast<wchar_t>(towlower(c));
-    return text;
-}
-
-const BYTE* LoadResourceBytes(LPCWSTR type, LPCWSTR name, DWORD* size = nullptr) {
-    HRSRC found = FindResourceW(GetModuleHandleW(nullptr), name, type);
-    if (!found) return nullptr;
-    if (size) *size = SizeofResource(GetModuleHandleW(nullptr), found);
-    return static_cast<const BYTE*>(LockResource(LoadResource(GetModuleHandleW(nullptr), found)));
-}
-
-Template ReadTemplate(const BYTE* bytes) {
-    Template dialog;
-    Reader in(bytes);
-    EXPECT_EQ(in.Take<WORD>(), 1);       // dlgVer
-    EXPECT_EQ(in.Take<WORD>(), 0xFFFF);  // signature: an extended template
-    in.Take<DWORD>();                    // helpID
-    dialog.exStyle = in.Take<DWORD>();
-    dialog.style = in.Take<DWORD>();
-    const WORD count = in.Take<WORD>();
-    dialog.x = in.Take<short>();
-    dialog.y = in.Take<short>();
-    dialog.cx = in.Take<short>();
-    dialog.cy = in.Take<short>();
-    dialog.menu = in.TakeSzOrOrd();
-    dialog.windowClass = in.TakeSzOrOrd();
-    dialog.caption = in.TakeSzOrOrd();
-    if (dialog.style & DS_SETFONT) {
-        dialog.pointSize = in.Take<WORD>();
-        dialog.weight = in.Take<WORD>();
-        dialog.italic = in.Take<BYTE>();
-        dialog.charset = in.Take<BYTE>();
-        dialog.fontName = in.TakeSzOrOrd();
+// A DLGTEMPLATEEX and its DLGITEMTEMPLATEEX entries, as the dialog manager reads them.
+std::vector<Window> ReadTemplate(const BYTE* bytes, Font& font) {
+    Reader in{bytes};
+    EXPECT_EQ(in.Take<DWORD>(), 0xFFFF0001u);  // version 1, and the signature of an extended one
+    in.Take<DWORD>();                          // help id
+    const DWORD exStyle = in.Take<DWORD>(), style = in.Take<DWORD>();
+    WORD count = in.Take<WORD>();
+    const auto rect = in.Take<std::array<short, 4>>();
+    EXPECT_EQ(in.Text(), L"") << "a menu";
+    const std::wstring windowClass = in.Text();
+    std::vector<Window> windows{{0, windowClass, in.Text(), style, exStyle, rect}};
+    if (style & DS_SETFONT)  // braces evaluate in order
+        font = {in.Take<WORD>(), in.Take<WORD>(), in.Take<BYTE>(), in.Take<BYTE>(), in.Text()};
+    while (count--) {
+        in.at = in.start + (in.at - in.start + 3) / 4 * 4;  // each entry starts on a DWORD
+        in.Take<DWORD>();                                   // help id
+        const DWORD itemExStyle = in.Take<DWORD>(), itemStyle = in.Take<DWORD>();
+        const auto itemRect = in.Take<std::array<short, 4>>();
+        const DWORD id = in.Take<DWORD>();
+        std::wstring itemClass = in.Text();
+        std::ranges::transform(itemClass, itemClass.begin(), towlower);
+        windows.emplace_back(id, itemClass, in.Text(), itemStyle, itemExStyle, itemRect);
+        in.at += in.Take<WORD>();  // creation data
     }
-    for (WORD i = 0; i < count; ++i) {
-        in.AlignDword();
-        Item item;
-        in.Take<DWORD>();  // helpID
-        item.exStyle = in.Take<DWORD>();
-        item.style = in.Take<DWORD>();
-        item.x = in.Take<short>();
-        item.y = in.Take<short>();
-        item.cx = in.Take<short>();
-        item.cy = in.Take<short>();
-        item.id = in.Take<DWORD>();
-        item.windowClass = Lower(in.TakeSzOrOrd());
-        item.text = in.TakeSzOrOrd();
-        const WORD extra = in.Take<WORD>();
-        for (WORD skip = 0; skip < extra; ++skip) in.Take<BYTE>();
-        dialog.items.push_back(item);
-    }
-    return dialog;
+    return windows;
 }
 
-Template WizardTemplate() {
-    const BYTE* bytes = LoadResourceBytes(MAKEINTRESOURCEW(5) /* RT_DIALOG */,
-                                          MAKEINTRESOURCEW(IDD_KESTRELRECOVERY_DIALOG));
-    return bytes ? ReadTemplate(bytes) : Template{};
+// A resource of the program, by its type's and its own number.
+const BYTE* Resource(WORD type, WORD name, DWORD* size = nullptr) {
+    const HMODULE self = GetModuleHandleW(nullptr);
+    // Without the resource, each of these fails: a null pointer, and no size.
+    HRSRC found = FindResourceW(self, MAKEINTRESOURCEW(name), MAKEINTRESOURCEW(type));
+    if (size) *size = SizeofResource(self, found);
+    return static_cast<const BYTE*>(LockResource(LoadResource(self, found)));
 }
 
+constexpr DWORD kButton = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
 constexpr DWORD kStatic = WS_CHILD | WS_VISIBLE | WS_GROUP;
 constexpr DWORD kBar = WS_CHILD | WS_VISIBLE | WS_BORDER;
 
-// In template order, which is the tab order.
-const Item kControls[] = {
-    {WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 168, 126, 50, 14, IDOK, L"button",
-     L"Next"},
-    {WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 18, 126, 50, 14, IDCANCEL, L"button",
-     L"Quit"},
-    {kStatic | SS_LEFT, 0, 24, 12, 195, 12, IDC_TITLE, L"static",
-     L"KESTREL Router Firmware Recovery"},
-    {kStatic | SS_LEFT, 0, 6, 24, 228, 12, IDC_RULE, L"static", std::wstring(41, L'_')},
-    {kStatic | SS_LEFT, 0, 54, 45, 146, 8, IDC_DESCRIPTION, L"static", L"Description"},
-    {kBar, 0, 33, 64, 186, 14, IDC_PROGRESS_AUX, L"msctls_progress32", L""},
-    {kBar, 0, 33, 84, 186, 14, IDC_PROGRESS, L"msctls_progress32", L""},
-    {kStatic | SS_CENTER, 0, 37, 126, 171, 8, IDC_STATUS, L"static", L"Status"},
+// The popup has no system menu: no close box, no minimise or maximise button. Its controls follow
+// in template order, which is the tab order.
+const std::vector<Window> kWizard = {
+    {0,
+     L"",
+     L"KESTREL Device Recovery",
+     WS_POPUP | WS_VISIBLE | WS_CAPTION | DS_MODALFRAME | DS_SETFONT,
+     WS_EX_APPWINDOW,
+     {0, 0, 240, 151}},
+    {IDOK, L"button", L"Next", kButton | BS_DEFPUSHBUTTON, 0, {168, 126, 50, 14}},
+    {IDCANCEL, L"button", L"Quit", kButton | BS_PUSHBUTTON, 0, {18, 126, 50, 14}},
+    {IDC_TITLE,
+     L"static",
+     L"KESTREL Router Firmware Recovery",
+     kStatic | SS_LEFT,
+     0,
+     {24, 12, 195, 12}},
+    {IDC_RULE, L"static", std::wstring(41, L'_'), kStatic | SS_LEFT, 0, {6, 24, 228, 12}},
+    {IDC_DESCRIPTION, L"static", L"Description", kStatic | SS_LEFT, 0, {54, 45, 146, 8}},
+    {IDC_PROGRESS_AUX, L"msctls_progress32", L"", kBar, 0, {33, 64, 186, 14}},
+    {IDC_PROGRESS, L"msctls_progress32", L"", kBar, 0, {33, 84, 186, 14}},
+    {IDC_STATUS, L"static", L"Status", kStatic | SS_CENTER, 0, {37, 126, 171, 8}},
 };
 
-TEST(DialogTemplate, WindowIsTheWizardsPopupWithItsFont) {
-    const Template dialog = WizardTemplate();
-    ASSERT_FALSE(dialog.items.empty());
-    // No system menu: no close box, no minimise or maximise button.
-    EXPECT_EQ(dialog.style,
-              static_cast<DWORD>(WS_POPUP | WS_VISIBLE | WS_CAPTION | DS_MODALFRAME | DS_SETFONT));
-    EXPECT_EQ(dialog.exStyle, static_cast<DWORD>(WS_EX_APPWINDOW));
-    EXPECT_EQ((std::vector<short>{dialog.x, dialog.y, dialog.cx, dialog.cy}),
-              (std::vector<short>{0, 0, 240, 151}));
-    EXPECT_EQ(dialog.caption, L"KESTREL Device Recovery");
-    EXPECT_EQ(dialog.menu, L"");
-    EXPECT_EQ(dialog.windowClass, L"");
-    EXPECT_EQ(dialog.fontName, L"Microsoft Sans Serif");
-    EXPECT_EQ(dialog.pointSize, 10);
-    EXPECT_EQ(dialog.weight, 400);
-    EXPECT_EQ(dialog.italic, 0);
-    EXPECT_EQ(dialog.charset, 0);
+TEST(DialogTemplate, TheWizardsPopupAndItsControlsInTabOrderWithTheirFont) {
+    const BYTE* bytes = Resource(5 /* RT_DIALOG */, IDD_KESTRELRECOVERY_DIALOG);
+    ASSERT_NE(bytes, nullptr);
+    Font font;
+    EXPECT_EQ(ReadTemplate(bytes, font), kWizard);
+    EXPECT_EQ(font, (Font{10, 400, 0, 0, L"Microsoft Sans Serif"}));
 }
-
-TEST(DialogTemplate, ControlsInTabOrderWithTheirRectanglesStylesAndTexts) {
-    const Template dialog = WizardTemplate();
-    ASSERT_FALSE(dialog.items.empty());
-    ASSERT_EQ(dialog.items.size(), std::size(kControls));
-    for (std::size_t i = 0; i < std::size(kControls); ++i) {
-        const Item& want = kControls[i];
-        const Item& got = dialog.items[i];
-        SCOPED_TRACE("control " + std::to_string(want.id));
-        EXPECT_EQ(got.id, want.id);
-        EXPECT_EQ(got.windowClass, want.windowClass);
-        EXPECT_EQ(got.text, want.text);
-        EXPECT_EQ(got.style, want.style);
-        EXPECT_EQ(got.exStyle, want.exStyle);
-        EXPECT_EQ((std::vector<short>{got.x, got.y, got.cx, got.cy}),
-                  (std::vector<short>{want.x, want.y, want.cx, want.cy}));
-    }
-}
-
-#pragma pack(push, 2)
-struct IconDirEntry {  // GRPICONDIRENTRY
-    BYTE width, height, colours, reserved;
-    WORD planes, bitCount;
-    DWORD bytes;
-    WORD id;
-};
-#pragma pack(pop)
 
 TEST(ProgramResources, IconStringAndManifest) {
-    // Icon 128: one image, 32 x 32 at 32 bits per pixel.
-    const BYTE* group = LoadResourceBytes(MAKEINTRESOURCEW(14) /* RT_GROUP_ICON */,
-                                          MAKEINTRESOURCEW(IDR_MAINFRAME));
+    // Icon 128: one image (the GRPICONDIR's count), 32 x 32 at 32 bits per pixel (its entry).
+    const BYTE* group = Resource(14 /* RT_GROUP_ICON */, IDR_MAINFRAME);
     ASSERT_NE(group, nullptr);
-    WORD count = 0;
-    std::memcpy(&count, group + 4, sizeof count);
-    ASSERT_EQ(count, 1);
-    IconDirEntry entry;
-    std::memcpy(&entry, group + 6, sizeof entry);
-    EXPECT_EQ(entry.width, 32);
-    EXPECT_EQ(entry.height, 32);
-    EXPECT_EQ(entry.bitCount, 32);
+    EXPECT_EQ((std::vector<int>{Reader{group + 4}.Take<WORD>(), group[6], group[7],
+                                Reader{group + 12}.Take<WORD>()}),
+              (std::vector<int>{1, 32, 32, 32}));
     EXPECT_NE(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME)), nullptr);
 
     wchar_t text[128] = {};
@@ -219,8 +136,7 @@ TEST(ProgramResources, IconStringAndManifest) {
     // What the system reads before the program starts: elevation, common controls 6 and the
     // DPI awareness.
     DWORD size = 0;
-    const BYTE* manifest =
-        LoadResourceBytes(MAKEINTRESOURCEW(24) /* RT_MANIFEST */, MAKEINTRESOURCEW(1), &size);
+    const BYTE* manifest = Resource(24 /* RT_MANIFEST */, 1, &size);
     ASSERT_NE(manifest, nullptr);
     const std::string xml(reinterpret_cast<const char*>(manifest), size);
     for (const char* needle : {"level=\"requireAdministrator\"",
@@ -230,30 +146,24 @@ TEST(ProgramResources, IconStringAndManifest) {
         EXPECT_NE(xml.find(needle), std::string::npos) << needle;
 }
 
-struct FillRow {
-    const char* scenario;
-    RECT client;
-    int position;
-    int upper;
-    RECT fill;
-};
-
-// The bar's client area starts at 0, 0 inside its border.
-const FillRow kFills[] = {
-    {"position 0 fills nothing", {0, 0, 348, 28}, 0, 1000, {1, 1, 1, 27}},
-    {"half way on 348 pixels", {0, 0, 348, 28}, 500, 1000, {1, 1, 175, 27}},
-    {"full reaches one pixel past the right edge", {0, 0, 348, 28}, 1000, 1000, {1, 1, 349, 27}},
-    {"truncated, not rounded", {0, 0, 348, 28}, 3, 1000, {1, 1, 2, 27}},
-    {"no upper limit fills nothing", {0, 0, 348, 28}, 10, 0, {1, 1, 1, 27}},
-};
-
 TEST(ColorProgressCtrl, FillFollowsPositionOverRange) {
-    for (const FillRow& row : kFills) {
+    // A bar of 348 x 28 pixels inside its border: the fill is inset by one but on the right.
+    const struct {
+        const char* scenario;
+        int position, upper;
+        LONG right;
+    } rows[] = {
+        {"position 0 fills nothing", 0, 1000, 1},
+        {"half way on 348 pixels", 500, 1000, 175},
+        {"full reaches one pixel past the right edge", 1000, 1000, 349},
+        {"truncated, not rounded", 3, 1000, 2},
+        {"no upper limit fills nothing", 10, 0, 1},
+    };
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.scenario);
-        const RECT got = BarFill(row.client, row.position, row.upper);
-        EXPECT_EQ(
-            (std::vector<LONG>{got.left, got.top, got.right, got.bottom}),
-            (std::vector<LONG>{row.fill.left, row.fill.top, row.fill.right, row.fill.bottom}));
+        const RECT got = BarFill({0, 0, 348, 28}, row.position, row.upper);
+        EXPECT_EQ((std::vector<LONG>{got.left, got.top, got.right, got.bottom}),
+                  (std::vector<LONG>{1, 1, row.right, 27}));
     }
 }
 

@@ -11,83 +11,69 @@
 #include <io.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kestrel {
 namespace {
 
+// A pipe that holds `bytes`; its writer gone when `closed`.
 struct Pipe {
-    int read = -1;
-    int write = -1;
-    Pipe() { EXPECT_EQ(_pipe(&read, 4096, _O_BINARY), 0); }
-    ~Pipe() {
-        if (read >= 0) _close(read);
-        CloseWrite();
-    }
-    void Put(const std::string& bytes) {
-        ASSERT_EQ(_write(write, bytes.data(), static_cast<unsigned>(bytes.size())),
+    int ends[2] = {-1, -1};
+    explicit Pipe(const std::string& bytes, bool closed = false) {
+        EXPECT_EQ(_pipe(ends, 4096, _O_BINARY), 0);
+        EXPECT_EQ(_write(ends[1], bytes.data(), static_cast<unsigned>(bytes.size())),
                   static_cast<int>(bytes.size()));
+        if (closed) _close(std::exchange(ends[1], -1));
     }
-    void CloseWrite() {
-        if (write >= 0) _close(write);
-        write = -1;
+    ~Pipe() {
+        for (int end : ends)
+            if (end >= 0) _close(end);
     }
 };
 
-struct WaitRow {
+// An input nobody waits for: the quit pipe alone.
+constexpr char kNoInput[] = "none";
+
+const struct {
     const char* scenario;
     const char* input;  // nullptr: the input's writer is gone
     const char* quit;   // bytes in the quit pipe
     int timeoutMs;
     Waited expected;
-};
-
-const WaitRow kWaits[] = {
+} kWaits[] = {
     {"nothing comes: the time runs out", "", "", 50, Waited::Timeout},
     {"a line on the input", "y\r\n", "", 2000, Waited::Input},
     {"a quit signal", "", "\x02", 2000, Waited::QuitSignal},
     {"a quit signal wins over input", "y\r\n", "\x02", 2000, Waited::QuitSignal},
     {"the input's end counts as input", nullptr, "", 2000, Waited::Input},
+    {"no input: the time runs out", kNoInput, "", 30, Waited::Timeout},
+    {"no input, a quit signal", kNoInput, "\x02", 2000, Waited::QuitSignal},
 };
 
 TEST(WindowsTerminal, WaitsForInputQuitOrTime) {
-    for (const WaitRow& row : kWaits) {
+    for (const auto& row : kWaits) {
         SCOPED_TRACE(row.scenario);
-        Pipe input, quit;
-        if (row.input)
-            input.Put(row.input);
-        else
-            input.CloseWrite();
-        quit.Put(row.quit);
+        const Pipe input(row.input && row.input != kNoInput ? row.input : "", !row.input);
+        const Pipe quit(row.quit);
         const ULONGLONG start = GetTickCount64();
-        EXPECT_EQ(WaitForInputOrQuit(input.read, quit.read, row.timeoutMs), row.expected);
+        EXPECT_EQ(WaitForInputOrQuit(row.input == kNoInput ? -1 : input.ends[0], quit.ends[0],
+                                     row.timeoutMs),
+                  row.expected);
         // Neither waits out its time when something is there, nor returns early without.
         const ULONGLONG waited = GetTickCount64() - start;
-        if (row.expected == Waited::Timeout)
-            EXPECT_GE(waited, static_cast<ULONGLONG>(row.timeoutMs) - 16);
-        else
-            EXPECT_LT(waited, static_cast<ULONGLONG>(row.timeoutMs));
+        EXPECT_EQ(waited + 16 >= static_cast<ULONGLONG>(row.timeoutMs),
+                  row.expected == Waited::Timeout)
+            << waited << " ms";
     }
 }
 
-TEST(WindowsTerminal, QuitAloneWhenNoInputIsWaitedFor) {
-    Pipe quit;
-    EXPECT_EQ(WaitForInputOrQuit(-1, quit.read, 30), Waited::Timeout);
-    quit.Put("\x02");
-    EXPECT_EQ(WaitForInputOrQuit(-1, quit.read, 2000), Waited::QuitSignal);
-}
-
 TEST(WindowsTerminal, ReadsLinesWithoutTheConsolesCarriageReturn) {
-    Pipe input;
-    input.Put("yes\r\nno\nlast");
-    input.CloseWrite();
-    std::string line;
-    ASSERT_TRUE(ReadLine(input.read, line));
-    EXPECT_EQ(line, "yes");
-    ASSERT_TRUE(ReadLine(input.read, line));
-    EXPECT_EQ(line, "no");
-    ASSERT_TRUE(ReadLine(input.read, line));
-    EXPECT_EQ(line, "last");
-    EXPECT_FALSE(ReadLine(input.read, line));
+    const Pipe input("yes\r\nno\nlast", true);
+    std::vector<std::string> lines;
+    for (std::string line; lines.size() < 4 && ReadLine(input.ends[0], line);)
+        lines.push_back(line);
+    EXPECT_EQ(lines, (std::vector<std::string>{"yes", "no", "last"}));
 }
 
 }  // namespace
