@@ -26,12 +26,7 @@ namespace {
 
 using testing::JobsStarted;
 
-// A job that does not look at a stop: it fails once the test releases it.
-std::atomic<bool> released{false};
-void FailOnceReleased(WizardContext& context) {
-    while (!released) QThread::msleep(1);
-    context.SetPage(PAGE_FAILED);
-}
+std::atomic<bool> released{false};  // holds the job that waits for it, which sees no stop
 
 class Wizard : public ::testing::Test {
 protected:
@@ -53,12 +48,12 @@ protected:
         ClearStopRequest();
     }
     // A new dialog after OnInitDialog, shown, on a PC with one adapter.
-    CKSTLDevRecoveryDlg& Open(std::vector<const char*> arguments = {"FW=x.bin"}) {
+    CKSTLDevRecoveryDlg& Open(std::vector<const char*> arguments = {"kestrel-recovery",
+                                                                    "FW=x.bin"}) {
         TearDown();
         released = false;
         world_.emplace("link 3 eth0\naddress 192.168.1.100/24 dev 3");
         opened_.clear();
-        arguments.insert(arguments.begin(), "kestrel-recovery");
         SetCommandLine(static_cast<int>(arguments.size()), const_cast<char**>(arguments.data()));
         dlg_ =
             std::make_unique<CKSTLDevRecoveryDlg>(testing::ScriptedEntry, testing::ScriptedEntry);
@@ -84,11 +79,25 @@ protected:
 };
 
 // While a job runs timer 1 moves the bar from nothing to one step past the job's target, but not
-// past its top, and neither Escape nor the window manager's close ends the dialog.
-TEST_F(Wizard, NextStartsAJobThatMovesTheBarAndHoldsOffTheWaysOut) {
-    CKSTLDevRecoveryDlg& dlg = Open();
+// past its top, and neither Escape nor the window manager's close ends the dialog. Each call of
+// the job has taken effect on the UI thread when it returns, a box once the user answered it.
+TEST_F(Wizard, AJobMovesTheBarHoldsOffTheWaysOutAndEachCallTakesEffectBeforeItReturns) {
+    CKSTLDevRecoveryDlg& dlg = Open({"kestrel-recovery", "DEBUG", "FW=x.bin"});
+    QStringList shown, seen;  // status texts as the UI thread showed them; what the job saw
+    QObject::connect(&dlg, &CKSTLDevRecoveryDlg::StatusTextChanged, [&](const QString& text) {
+        shown << text + (QThread::currentThread() == qApp->thread() ? "" : " elsewhere");
+    });
     dlg.m_ctlProgress.SetPos(500);
-    Start(false, FailOnceReleased);
+    Start(false, [&](WizardContext& context) {
+        while (!released) QThread::msleep(1);
+        context.SetStatusText("uploading firmware to the router...");
+        seen << shown.join('|');
+        context.SetProgressPos(640);
+        seen << QString::number(dlg.ProgressPos());
+        context.MessageBox("TFTP recevie Error 0: <b>bad</b>", "Failed");
+        seen << boxes_.join('|');
+        context.SetPage(PAGE_FAILED);
+    });
     EXPECT_EQ(dlg.ProgressPos(), 0);
     EXPECT_EQ(dlg.Timer1Interval(), 100);
     for (int tick = 0; tick < 200; ++tick) dlg.OnTimer(1);
@@ -98,37 +107,15 @@ TEST_F(Wizard, NextStartsAJobThatMovesTheBarAndHoldsOffTheWaysOut) {
     released = true;
     ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg.JobRunning(); }));
     EXPECT_TRUE(dlg.isVisible());
+    // The start-up box of DEBUG first.
+    EXPECT_EQ(seen,
+              QStringList({"checking router status...|uploading firmware to the router...", "640",
+                           "Firmware: x.bin|Failed: TFTP recevie Error 0: <b>bad</b>"}));
     // At the top the bar stays full.
     dlg.m_nProgressTarget = 1000;
     dlg.m_ctlProgress.SetPos(998);
     for (int tick = 0; tick < 3; ++tick) dlg.OnTimer(1);
     EXPECT_EQ(dlg.ProgressPos(), 1000);
-}
-
-// Each call of the job has taken effect on the UI thread when it returns, a box once the user
-// answered it.
-TEST_F(Wizard, EachCallOfTheJobTakesEffectOnTheUiThreadBeforeItReturns) {
-    CKSTLDevRecoveryDlg& dlg = Open({"DEBUG", "FW=x.bin"});
-    QStringList shown, shownToJob, answeredToJob;  // status texts as the UI thread showed them
-    QObject::connect(&dlg, &CKSTLDevRecoveryDlg::StatusTextChanged, [&](const QString& text) {
-        shown << text + (QThread::currentThread() == qApp->thread() ? "" : " elsewhere");
-    });
-    int positionSeen = -1;
-    Start(true, [&](WizardContext& context) {
-        context.SetStatusText("uploading firmware to the router...");
-        shownToJob = shown;
-        context.SetProgressPos(640);
-        positionSeen = dlg.ProgressPos();
-        context.MessageBox("TFTP recevie Error 0: <b>bad</b>", "Failed");
-        answeredToJob = boxes_;
-        context.SetPage(PAGE_FAILED);
-    });
-    EXPECT_EQ(shownToJob,
-              QStringList({"checking router status...", "uploading firmware to the router..."}));
-    EXPECT_EQ(positionSeen, 640);
-    // The start-up box of DEBUG first.
-    EXPECT_EQ(answeredToJob,
-              QStringList({"Firmware: x.bin", "Failed: TFTP recevie Error 0: <b>bad</b>"}));
 }
 
 // The page a job ends on (none on the welcome page), a quit signal during the job (0: none), the
@@ -151,8 +138,9 @@ TEST_F(Wizard, EndsByAButtonOrAQuitSignal) {
                 context.SetStatusText("uploading firmware to the router...");
                 context.SetPage(page);
             });
-        const QString label = dlg.OkButton().isVisible() ? dlg.OkButton().text() : "";
-        EXPECT_EQ((dlg.CancelButton().isVisible() ? "Quit|" : "|") + label, buttons);
+        EXPECT_EQ((dlg.CancelButton().isVisible() ? "Quit|" : "|") +
+                      (dlg.OkButton().isVisible() ? dlg.OkButton().text() : ""),
+                  buttons);
         if (signal) raise(signal);
         if (!signal && right) QTest::mouseClick(&dlg.OkButton(), Qt::LeftButton);
         if (!signal && !right) QTest::keyClick(&dlg, Qt::Key_Escape);
@@ -229,11 +217,9 @@ double Luminance(const QColor& colour) {
 
 TEST_F(Look, AWhiteWindowWithABlueTitleAndDarkTextsThatFitUnderAnyThemeAndFontSize) {
     const QFont font = QApplication::font();
-    const QPalette dark(QColor(45, 45, 45), QColor(45, 45, 45));  // light text on dark windows
-    const std::tuple<const char*, QPalette, int> desktops[] = {{"light", QPalette(), 9},
-                                                               {"light", QPalette(), 12},
-                                                               {"dark", dark, 10},
-                                                               {"dark", dark, 16}};
+    const QPalette light, dark(QColor(45, 45, 45), QColor(45, 45, 45));  // light text on dark
+    const std::tuple<const char*, QPalette, int> desktops[] = {
+        {"light", light, 9}, {"light", light, 12}, {"dark", dark, 10}, {"dark", dark, 16}};
     for (const auto& [theme, palette, points] : desktops) {
         SCOPED_TRACE(::testing::Message() << theme << ", " << points << " points");
         QApplication::setPalette(palette);
@@ -285,12 +271,10 @@ TEST_F(Look, AWhiteWindowWithABlueTitleAndDarkTextsThatFitUnderAnyThemeAndFontSi
         // Half a line clear between the welcome page's last line and the buttons.
         dlg.SetPage(PAGE_WELCOME);
         const QFontMetrics metrics(dlg.m_ctlDescription.font());
-        const int lastLine = dlg.m_ctlDescription.y() +
-                             metrics
-                                 .boundingRect(QRect(0, 0, dlg.m_ctlDescription.width(), 1 << 20),
-                                               Qt::TextWordWrap, dlg.DescriptionText())
-                                 .height();
-        EXPECT_GE(dlg.OkButton().y() - lastLine, metrics.height() / 2);
+        const QRect lines = metrics.boundingRect(QRect(0, 0, dlg.m_ctlDescription.width(), 1 << 20),
+                                                 Qt::TextWordWrap, dlg.DescriptionText());
+        EXPECT_GE(dlg.OkButton().y() - dlg.m_ctlDescription.y() - lines.height(),
+                  metrics.height() / 2);
     }
     QApplication::setPalette(QPalette());
     QApplication::setFont(font);
@@ -307,17 +291,16 @@ TEST_F(Look, ScreenReadersHearTheControlsAndTheStatusButNotTheDecoration) {
     CKSTLDevRecoveryDlg& dlg = Open();
     dlg.SetPage(PAGE_WORKING);
     QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&dlg);
-    std::vector<std::pair<QAccessible::Role, QString>> heard;
+    using Heard = std::vector<std::pair<QAccessible::Role, QString>>;
+    Heard heard;
     for (int i = 0; i < window->childCount(); ++i)
         heard.emplace_back(window->child(i)->role(), window->child(i)->text(QAccessible::Name));
-    const std::vector<std::pair<QAccessible::Role, QString>> expected = {
-        {QAccessible::Button, "Next"},
-        {QAccessible::Button, "Quit"},
-        {QAccessible::StaticText, "KESTREL Router Firmware Recovery"},
-        {QAccessible::StaticText, kPageTexts[PAGE_WORKING]},
-        {QAccessible::ProgressBar, "Recovery progress"},
-        {QAccessible::StaticText, "checking router status..."}};
-    EXPECT_EQ(heard, expected);
+    EXPECT_EQ(heard, Heard({{QAccessible::Button, "Next"},
+                            {QAccessible::Button, "Quit"},
+                            {QAccessible::StaticText, "KESTREL Router Firmware Recovery"},
+                            {QAccessible::StaticText, kPageTexts[PAGE_WORKING]},
+                            {QAccessible::ProgressBar, "Recovery progress"},
+                            {QAccessible::StaticText, "checking router status..."}}));
     events.clear();
     dlg.SetStatusText("uploading firmware to the router...");
     dlg.SetPage(PAGE_FAILED);

@@ -95,17 +95,13 @@ TEST_F(Terminal, OneLiveLineAndRetryOnATerminalOneTimestampedLinePerChangeElsewh
     EXPECT_EQ(screen.back(), "Retry? [y/N]");
 
     Run(false, {UploadHalfwayAndFail});  // its status: the end-to-end table's cli rows
-    std::vector<std::string> said;
-    for (const std::string& line : Screen(output_)) {
-        EXPECT_TRUE(
-            std::regex_match(line.substr(0, 20), std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d )")));
-        said.push_back(line.substr(20));
-    }
     // The welcome page's three paragraphs, the working page's, the changes, the failed page's two.
-    ASSERT_EQ(said.size(), 8u) << output_;
-    EXPECT_EQ(said[3], kPageTexts[PAGE_WORKING]);
-    EXPECT_EQ(said[4], "checking router status...");
-    EXPECT_EQ(said[5], "uploading firmware to the router...");
+    const std::string at = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d )";
+    EXPECT_TRUE(std::regex_match(
+        output_, std::regex("(" + at + ".+\n){3}" + at + kPageTexts[PAGE_WORKING] + "\n" + at +
+                            "checking router status...\n" + at +
+                            "uploading firmware to the router...\n(" + at + ".+\n){2}")))
+        << output_;
     EXPECT_EQ(testing::JobsStarted(), 1);  // never asked to retry
     EXPECT_FALSE(std::regex_search(output_, std::regex(R"([\x00-\x09\x0b-\x1f\x7f])")));
 }
@@ -141,15 +137,13 @@ TEST_F(Terminal, AQuitSignalStopsTheJobAndPutsTheSettingsBack) {
 // A boot loader's error text reaches the terminal with its control characters escaped: it can
 // neither set the window's title nor overwrite the failure with another word.
 TEST(TerminalText, WhatTheNetworkSaysIsShownWithItsControlCharactersEscaped) {
-    std::FILE* err = std::tmpfile();
+    char said[128] = {};
+    std::FILE* err = fmemopen(said, sizeof said - 1, "w");
     TerminalWizard(-1, err, err)
         .MessageBox(
             "\x1b]0;owned\x07\r\xc2\x9b"
             "32mcompl\xc3\xa9t\x7f",
             "TFTP");
-    std::rewind(err);
-    char said[128] = {};
-    ASSERT_GT(std::fread(said, 1, sizeof said - 1, err), 0u);
     std::fclose(err);
     EXPECT_STREQ(said, "TFTP: \\x1b]0;owned\\x07\\x0d\\x9b32mcompl\xc3\xa9t\\x7f\n");
 }

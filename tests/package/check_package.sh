@@ -21,35 +21,24 @@ fail() { echo "package check: $*" >&2; status=1; }
 lintian --pedantic --info --fail-on error,warning,pedantic "$deb" || fail "lintian"
 
 shopt -s nullglob
-for entry in "$work"/root/usr/share/applications/*.desktop; do
-    # Hints are advice; anything else it prints is an error or a warning.
-    out=$(desktop-file-validate "$entry" 2>&1 | grep -v ': hint: ' || true)
-    [ -z "$out" ] || { echo "$out"; fail "desktop-file-validate ${entry##*/}"; }
-done
-metainfo=("$work"/root/usr/share/metainfo/*.xml)
-[ ${#metainfo[@]} -gt 0 ] || fail "no AppStream metainfo"
-for file in "${metainfo[@]}"; do
-    appstreamcli validate --no-net --explain "$file" || fail "appstreamcli ${file##*/}"
-done
+# Hints are advice; anything else it prints is an error or a warning (or that there is no entry).
+out=$(desktop-file-validate "$work"/root/usr/share/applications/*.desktop 2>&1 | grep -v ': hint: ' || true)
+[ -z "$out" ] || { echo "$out"; fail "desktop-file-validate"; }
+appstreamcli validate --no-net --explain "$work"/root/usr/share/metainfo/*.xml || fail "appstreamcli"
 # The terminal front end must run where no Qt is installed, and every program has its page.
-if objdump -p "$work/root/usr/bin/kestrel-recovery-cli" | grep -q "NEEDED.*libQt"; then
+objdump -p "$work/root/usr/bin/kestrel-recovery-cli" | grep -q "NEEDED.*libQt" &&
     fail "kestrel-recovery-cli links Qt"
-fi
 # The helper runs as root: it carries only what it runs, and nothing of the front ends.
 helper="$work/root/usr/libexec/kestrel-recovery/kestrel-recovery-helper"
-if [ ! -x "$helper" ]; then
-    fail "no privileged helper"
-elif ! linked=$(ldd "$helper"); then
-    fail "ldd cannot read the privileged helper"
+if [ ! -x "$helper" ] || ! linked=$(ldd "$helper"); then
+    fail "no privileged helper that ldd can read"
 elif grep -qE "libcares|libQt6" <<< "$linked"; then
     fail "the privileged helper links $(grep -oE 'lib(cares|Qt6)[^ ]*' <<< "$linked" | tr '\n' ' ')"
 fi
 for program in "$work"/root/usr/bin/*; do
     [ -e "$work/root/usr/share/man/man1/${program##*/}.1.gz" ] || fail "no manual page for ${program##*/}"
 done
-pages=("$work"/root/usr/share/man/man*/*)
-[ ${#pages[@]} -gt 0 ] || fail "no manual page"
-for page in "${pages[@]}"; do
+for page in "$work"/root/usr/share/man/man*/*; do  # one each: mandoc unpacks only the first
     mandoc -Tlint -W warning "$page" || fail "mandoc ${page##*/}"
 done
 exit $status
