@@ -104,7 +104,7 @@ std::vector<std::string> Converse(FakeKernel& kernel, HelperSession& session,
             case 4:  // a route as first listed, re-created
                 session.Handle({.op = Op::CreateRoute, .row = firstRows[pick % firstRows.size()]});
                 break;
-            case 5:  // the kernel's next call of any kind but reading links and ARP fails
+            case 5:  // the kernel's next call fails: kAddresses to kSetLinkUp, in their order
                 kernel.Fail(static_cast<KernelCall>(1 + pick % 7),
                             pick & 0x80 ? -ENOMEM : -ENETUNREACH);
                 break;
