@@ -283,16 +283,15 @@ TEST_F(HelperSessionTest, ARestoreThatCannotFinishEndsAndNamesWhatIsLeft) {
 // temporary address comes back after them: the PC's own stays primary.
 TEST_F(HelperSessionTest, ThePCsAddressesComeBackFirstAndInOrder) {
     kernel.PutAddress("192.168.1.1/28 dev 3");
-    const std::vector<std::string> ordered = kernel.AddressTexts();
+    std::vector<std::string> ordered = kernel.AddressTexts();
     ASSERT_EQ(Delete("192.168.1.100"), NO_ERROR);
     ASSERT_EQ(Delete("192.168.1.1"), NO_ERROR);
     ASSERT_EQ(Add("192.168.1.141", "255.255.255.0", 3), NO_ERROR);
     kernel.PutAddress("192.168.1.50/24 dev 3");
     ASSERT_EQ(Delete("192.168.1.141"), NO_ERROR);
     EXPECT_THAT(session->RestoreAll(), IsEmpty());
-    std::vector<std::string> expected = ordered;
-    expected.push_back("192.168.1.50/24 dev 3 secondary label eth1");
-    EXPECT_EQ(kernel.AddressTexts(), expected);
+    ordered.push_back("192.168.1.50/24 dev 3 secondary label eth1");
+    EXPECT_EQ(kernel.AddressTexts(), ordered);
 }
 
 }  // namespace
