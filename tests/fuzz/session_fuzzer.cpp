@@ -25,8 +25,10 @@
 namespace kestrel {
 namespace {
 
+using Op = HelperOp;
 using testing::FakeKernel;
 using testing::KernelCall;
+using testing::ParseAddress;
 
 // eth0 (2) with a /16 and clashing routes beside each other, eth1 (3) the lease with a
 // secondary and routes through the router, eth2 (5) down.
@@ -48,17 +50,75 @@ void Build(FakeKernel& kernel) {
         kernel.PutRoute(route);
 }
 
-HelperRequest Ask(HelperOp op) {
-    HelperRequest request;
-    request.op = op;
-    return request;
+// Whether an address is secondary depends on what someone else added meanwhile.
+std::vector<std::string> Unmarked(std::vector<std::string> texts) {
+    for (std::string& text : texts)
+        if (const auto at = text.find(" secondary"); at != std::string::npos) text.erase(at, 10);
+    return texts;
 }
 
-// Whether `line`, an `ip` command, names the object of `text`, as the model writes it: by its
-// destination or address and the words that tell it from its neighbours.
-bool Names(const std::string& line, const std::string& text) {
-    const std::string first = text.substr(0, text.find(' '));
-    return line.find(first) != std::string::npos;
+[[noreturn]] void Broken(const std::string& what, const std::vector<std::string>& reported) {
+    std::fprintf(stderr, "%s\n", what.c_str());
+    for (const std::string& line : reported) std::fprintf(stderr, "  reported: %s\n", line.c_str());
+    std::abort();
+}
+
+// The requests the input picks, two bytes each, until the input or the conversation ends: what
+// the restore reports as not put back.
+std::vector<std::string> Converse(FakeKernel& kernel, HelperSession& session,
+                                  const std::uint8_t* data, std::size_t size) {
+    const std::vector<MIB_IPFORWARDROW> firstRows = session.Handle({.op = Op::Routes}).routes;
+    const char* const pcAddresses[] = {"192.168.0.5", "192.168.1.100", "192.168.1.200",
+                                       "192.168.1.7"};
+    const char* const pcMasks[] = {"255.255.0.0", "255.255.255.0", "255.255.255.0",
+                                   "255.255.255.240"};
+    auto add = [&](const char* address, const char* mask, int link) {
+        session.Handle({.op = Op::AddAddress,
+                        .address = inet_addr(address),
+                        .mask = inet_addr(mask),
+                        .ifIndex = static_cast<DWORD>(link)});
+    };
+    for (std::size_t i = 0; i + 1 < size; i += 2) {
+        const std::uint8_t pick = data[i + 1];
+        switch (data[i] % 8) {
+            case 0:  // the temporary address on a link
+                add(kTemporaryAddress, kTemporaryMask, 2 + pick % 4);
+                break;
+            case 1:  // one of the PC's addresses back
+                add(pcAddresses[pick % 4], pcMasks[pick % 4], pick % 4 == 0 ? 2 : 3);
+                break;
+            case 2: {  // an address by its context, as last listed
+                std::vector<DWORD> contexts;
+                for (const AdapterRecord& adapter : session.Handle({.op = Op::Adapters}).adapters)
+                    for (const AdapterAddress& address : adapter.addresses)
+                        contexts.push_back(address.context);
+                session.Handle(
+                    {.op = Op::DeleteAddress,
+                     .context = contexts.empty() ? DWORD{pick} : contexts[pick % contexts.size()]});
+                break;
+            }
+            case 3:  // a route as now listed
+                if (const auto now = session.Handle({.op = Op::Routes}).routes; !now.empty())
+                    session.Handle({.op = Op::DeleteRoute, .row = now[pick % now.size()]});
+                break;
+            case 4:  // a route as first listed, re-created
+                session.Handle({.op = Op::CreateRoute, .row = firstRows[pick % firstRows.size()]});
+                break;
+            case 5:  // the kernel's next call fails: kAddresses to kSetLinkUp, in their order
+                kernel.Fail(static_cast<KernelCall>(1 + pick % 7),
+                            pick & 0x80 ? -ENOMEM : -ENETUNREACH);
+                break;
+            case 6: {  // someone else adds an address beside
+                KernelAddress foreign;
+                ParseAddress(pick & 1 ? "192.168.1.50/24 dev 3" : "192.168.1.51/24 dev 5", foreign);
+                kernel.AddAddress(foreign);
+                break;
+            }
+            case 7:
+                return session.RestoreAll();
+        }
+    }
+    return session.RestoreAll();
 }
 
 }  // namespace
@@ -67,9 +127,8 @@ bool Names(const std::string& line, const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace kestrel;
     // In memory: the journal syncs every change.
-    char name[] = "/dev/shm/kestrel-session-fuzz-XXXXXX";
-    if (!mkdtemp(name)) std::abort();
-    const std::string folder = name;
+    char folder[] = "/dev/shm/kestrel-session-fuzz-XXXXXX";
+    if (!mkdtemp(folder)) std::abort();
     {
         FakeKernel kernel;
         Build(kernel);
@@ -77,117 +136,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::unique_ptr<Journal> journal = Journal::Open(folder, why);
         if (!journal) std::abort();
         HelperSession session(kernel, *journal, [](const std::string&) {});
-        const std::vector<std::string> addresses = kernel.AddressTexts();
+        const std::vector<std::string> addresses = Unmarked(kernel.AddressTexts());
         const std::vector<std::string> routes = kernel.RouteTexts();
-        const std::vector<MIB_IPFORWARDROW> firstRows =
-            session.Handle(Ask(HelperOp::Routes)).routes;
-        const IPAddr pcAddresses[] = {inet_addr("192.168.0.5"), inet_addr("192.168.1.100"),
-                                      inet_addr("192.168.1.200"), inet_addr("192.168.1.7")};
-        const int pcPrefixes[] = {16, 24, 24, 28};
+        const std::vector<std::string> left = Converse(kernel, session, data, size);
 
-        std::vector<std::string> left;
-        bool ended = false;
-        for (std::size_t i = 0; i + 1 < size && !ended; i += 2) {
-            const std::uint8_t pick = data[i + 1];
-            switch (data[i] % 8) {
-                case 0: {  // the temporary address on a link
-                    HelperRequest request = Ask(HelperOp::AddAddress);
-                    request.address = kTemporary;
-                    request.mask = inet_addr(kTemporaryMask);
-                    request.ifIndex = 2 + pick % 4;
-                    session.Handle(request);
-                    break;
-                }
-                case 1: {  // one of the PC's addresses back
-                    HelperRequest request = Ask(HelperOp::AddAddress);
-                    request.address = pcAddresses[pick % 4];
-                    request.mask = htonl(~std::uint32_t{0} << (32 - pcPrefixes[pick % 4]));
-                    request.ifIndex = pick % 4 == 0 ? 2 : 3;
-                    session.Handle(request);
-                    break;
-                }
-                case 2: {  // an address by its context, as last listed
-                    const HelperReply adapters = session.Handle(Ask(HelperOp::Adapters));
-                    std::vector<DWORD> contexts;
-                    for (const AdapterRecord& adapter : adapters.adapters)
-                        for (const AdapterAddress& address : adapter.addresses)
-                            contexts.push_back(address.context);
-                    HelperRequest request = Ask(HelperOp::DeleteAddress);
-                    request.context = contexts.empty() ? pick : contexts[pick % contexts.size()];
-                    session.Handle(request);
-                    break;
-                }
-                case 3: {  // a route as now listed
-                    const HelperReply now = session.Handle(Ask(HelperOp::Routes));
-                    if (now.routes.empty()) break;
-                    HelperRequest request = Ask(HelperOp::DeleteRoute);
-                    request.row = now.routes[pick % now.routes.size()];
-                    session.Handle(request);
-                    break;
-                }
-                case 4: {  // a route as first listed, re-created
-                    HelperRequest request = Ask(HelperOp::CreateRoute);
-                    request.row = firstRows[pick % firstRows.size()];
-                    session.Handle(request);
-                    break;
-                }
-                case 5: {  // the kernel's next call of a kind fails
-                    const KernelCall calls[] = {
-                        KernelCall::kAddresses,     KernelCall::kRoutes,
-                        KernelCall::kAddAddress,    KernelCall::kAddRoute,
-                        KernelCall::kDeleteAddress, KernelCall::kDeleteRoute,
-                        KernelCall::kSetLinkUp};
-                    kernel.Fail(calls[pick % 7], pick & 0x80 ? -ENOMEM : -ENETUNREACH);
-                    break;
-                }
-                case 6: {  // someone else adds an address beside
-                    KernelAddress foreign;
-                    testing::ParseAddress(
-                        pick & 1 ? "192.168.1.50/24 dev 3" : "192.168.1.51/24 dev 5", foreign);
-                    kernel.AddAddress(foreign);
-                    break;
-                }
-                case 7:
-                    left = session.RestoreAll();
-                    ended = true;
-                    break;
-            }
-        }
-        if (!ended) left = session.RestoreAll();
-
-        // What the restore reports is checked against the objects the PC had. Whether an
-        // address is secondary depends on what someone else added meanwhile.
-        auto primaryOrNot = [](std::vector<std::string> texts) {
-            for (std::string& text : texts)
-                if (const auto at = text.find(" secondary"); at != std::string::npos)
-                    text.erase(at, 10);
-            return texts;
+        // The restore names an object it could not put back by its destination or address.
+        auto reported = [&](const std::string& part) {
+            return std::any_of(left.begin(), left.end(), [&](const std::string& line) {
+                return line.find(part) != std::string::npos;
+            });
         };
-        const std::vector<std::string> nowAddresses = primaryOrNot(kernel.AddressTexts());
+        const std::vector<std::string> nowAddresses = Unmarked(kernel.AddressTexts());
         const std::vector<std::string> nowRoutes = kernel.RouteTexts();
-        auto missing = [&](const std::vector<std::string>& was,
-                           const std::vector<std::string>& now) {
-            for (const std::string& text : was) {
-                if (std::find(now.begin(), now.end(), text) != now.end()) continue;
-                if (std::any_of(left.begin(), left.end(),
-                                [&](const std::string& line) { return Names(line, text); }))
-                    continue;
-                std::fprintf(stderr, "lost without a word: %s\n", text.c_str());
-                for (const std::string& line : left)
-                    std::fprintf(stderr, "  reported: %s\n", line.c_str());
-                std::abort();
-            }
-        };
-        missing(primaryOrNot(addresses), nowAddresses);
-        missing(routes, nowRoutes);
+        for (const auto& [was, now] :
+             {std::pair{&addresses, &nowAddresses}, std::pair{&routes, &nowRoutes}})
+            for (const std::string& text : *was)
+                if (std::find(now->begin(), now->end(), text) == now->end() &&
+                    !reported(text.substr(0, text.find(' '))))
+                    Broken("lost without a word: " + text, left);
         for (const std::string& text : nowAddresses)
-            if (text.rfind("192.168.1.141/", 0) == 0 &&
-                std::none_of(left.begin(), left.end(), [](const std::string& line) {
-                    return line.find("del 192.168.1.141") != std::string::npos;
-                })) {
-                std::fprintf(stderr, "left on: %s\n", text.c_str());
-                std::abort();
-            }
+            if (text.starts_with("192.168.1.141/") && !reported("del 192.168.1.141"))
+                Broken("left on: " + text, left);
     }
     std::filesystem::remove_all(folder);
     return 0;

@@ -88,12 +88,12 @@ TEST_F(OwnNetwork, AddressesComeBackAsReadWithTheLifetimesAndMetricAskedFor) {
     EXPECT_EQ(real_.AddAddress(read[0]), -EEXIST);
     EXPECT_EQ(Shown(), std::regex_replace(before, std::regex("metric 1024"), "metric 100"));
     ASSERT_TRUE(real_.Addresses(back));
-    for (const KernelAddress& a : back) {
-        if (a.local == inet_addr("192.168.1.100")) {
-            EXPECT_TRUE(a.validLifetime > 590 && a.validLifetime <= 600 &&
-                        a.preferredLifetime > 290 && a.preferredLifetime <= 300);
-        }
-    }
+    const auto lease = std::find_if(back.begin(), back.end(), [](const KernelAddress& a) {
+        return a.local == inet_addr("192.168.1.100");
+    });
+    ASSERT_NE(lease, back.end());
+    EXPECT_TRUE(lease->validLifetime > 590 && lease->validLifetime <= 600 &&
+                lease->preferredLifetime > 290 && lease->preferredLifetime <= 300);
 }
 
 // Routes come back as read too, with metrics, several next hops, a twin through another link, and a
