@@ -5,7 +5,9 @@
 // binary), with this process as its front end: how the conversation ends when it does not end
 // well, and what the kernel's reuse of a namespace's number could do to it. A killed front end
 // is a row of the end-to-end table (tests/e2e/scenarios.table).
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <net/if.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -153,6 +155,47 @@ TEST(HostileLab, ACallersSignalsAndLimitsNeitherStopNorKillTheHelper) {
     EXPECT_EQ(Settings(), changed);
     helper.reset();  // its input closes: it puts everything back and ends
     EXPECT_EQ(Settings(), before);
+}
+
+// A caller may put 192.168.1.141 beside the PC's primary address and then take the primary off.
+// The kernel drops the secondary with it, or promotes it (promote_secondaries, systemd's
+// default), and either way the routes through the link go: all of them come back, and
+// 192.168.1.141 goes.
+TEST(HostileLab, APrimaryTakenOffBesideTheTemporaryAddressComesBackWithItsRoutes) {
+    const DWORD eth1 = if_nametoindex("eth1");
+    for (const std::string promote : {"0", "1"}) {
+        SCOPED_TRACE("promote_secondaries=" + promote);
+        ASSERT_EQ(system(("echo " + promote +
+                          " > /proc/sys/net/ipv4/conf/eth1/promote_secondaries && "
+                          "ip route replace 10.0.0.0/8 via 192.168.1.254 dev eth1")
+                             .c_str()),
+                  0);
+        const std::string before = Settings();
+        std::string why;
+        auto helper = HelperProcess::Start({KESTREL_HELPER_PATH}, why);
+        ASSERT_TRUE(helper) << why;
+        HelperIpHelper client(*helper, LinuxGetNetworkParams);
+        ASSERT_TRUE(client.Hello(why)) << why;
+        ULONG context = 0, instance = 0;
+        ASSERT_EQ(client.AddIPAddress(inet_addr("192.168.1.141"), inet_addr("255.255.255.0"), eth1,
+                                      &context, &instance),
+                  NO_ERROR);
+        ULONG size = 0;
+        client.GetAdaptersInfo(nullptr, &size);
+        std::vector<unsigned char> buffer(size);
+        auto* adapters = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data());
+        ASSERT_EQ(client.GetAdaptersInfo(adapters, &size), NO_ERROR);
+        for (const IP_ADAPTER_INFO* adapter = adapters; adapter; adapter = adapter->Next)
+            for (const IP_ADDR_STRING* entry = &adapter->IpAddressList; entry; entry = entry->Next)
+                if (std::string(entry->IpAddress.String) == "192.168.1.100")
+                    context = entry->Context;
+        EXPECT_EQ(client.DeleteIPAddress(context), NO_ERROR);
+        std::vector<std::string> left;
+        EXPECT_TRUE(client.End(left));
+        EXPECT_TRUE(left.empty()) << left.front();
+        EXPECT_EQ(Settings(), before);
+    }
+    EXPECT_EQ(system("ip route del 10.0.0.0/8"), 0);
 }
 
 }  // namespace
