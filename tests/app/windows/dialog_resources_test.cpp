@@ -20,8 +20,9 @@ namespace kestrel {
 namespace {
 
 // The dialog (id 0, its caption as its text) or a control: id, class (predefined ones by their
-// name, lower case), text, style, extended style, x y cx cy.
-using Window = std::tuple<DWORD, std::wstring, std::wstring, DWORD, DWORD, std::array<short, 4>>;
+// name, lower case), text, style, extended style. (The rectangles are the resource's own numbers,
+// and the wizard places the description and the bars itself.)
+using Window = std::tuple<DWORD, std::wstring, std::wstring, DWORD, DWORD>;
 // Point size, weight, italic, character set, face.
 using Font = std::tuple<WORD, WORD, BYTE, BYTE, std::wstring>;
 
@@ -55,21 +56,21 @@ std::vector<Window> ReadTemplate(const BYTE* bytes, Font& font) {
     in.Take<DWORD>();                          // help id
     const DWORD exStyle = in.Take<DWORD>(), style = in.Take<DWORD>();
     WORD count = in.Take<WORD>();
-    const auto rect = in.Take<std::array<short, 4>>();
+    in.Take<std::array<short, 4>>();  // x y cx cy
     EXPECT_EQ(in.Text(), L"") << "a menu";
     const std::wstring windowClass = in.Text();
-    std::vector<Window> windows{{0, windowClass, in.Text(), style, exStyle, rect}};
+    std::vector<Window> windows{{0, windowClass, in.Text(), style, exStyle}};
     if (style & DS_SETFONT)  // braces evaluate in order
         font = {in.Take<WORD>(), in.Take<WORD>(), in.Take<BYTE>(), in.Take<BYTE>(), in.Text()};
     while (count--) {
         in.at = in.start + (in.at - in.start + 3) / 4 * 4;  // each entry starts on a DWORD
         in.Take<DWORD>();                                   // help id
         const DWORD itemExStyle = in.Take<DWORD>(), itemStyle = in.Take<DWORD>();
-        const auto itemRect = in.Take<std::array<short, 4>>();
+        in.Take<std::array<short, 4>>();
         const DWORD id = in.Take<DWORD>();
         std::wstring itemClass = in.Text();
         std::ranges::transform(itemClass, itemClass.begin(), towlower);
-        windows.emplace_back(id, itemClass, in.Text(), itemStyle, itemExStyle, itemRect);
+        windows.emplace_back(id, itemClass, in.Text(), itemStyle, itemExStyle);
         in.at += in.Take<WORD>();  // creation data
     }
     return windows;
@@ -91,25 +92,16 @@ constexpr DWORD kBar = WS_CHILD | WS_VISIBLE | WS_BORDER;
 // The popup has no system menu: no close box, no minimise or maximise button. Its controls follow
 // in template order, which is the tab order.
 const std::vector<Window> kWizard = {
-    {0,
-     L"",
-     L"KESTREL Device Recovery",
-     WS_POPUP | WS_VISIBLE | WS_CAPTION | DS_MODALFRAME | DS_SETFONT,
-     WS_EX_APPWINDOW,
-     {0, 0, 240, 151}},
-    {IDOK, L"button", L"Next", kButton | BS_DEFPUSHBUTTON, 0, {168, 126, 50, 14}},
-    {IDCANCEL, L"button", L"Quit", kButton | BS_PUSHBUTTON, 0, {18, 126, 50, 14}},
-    {IDC_TITLE,
-     L"static",
-     L"KESTREL Router Firmware Recovery",
-     kStatic | SS_LEFT,
-     0,
-     {24, 12, 195, 12}},
-    {IDC_RULE, L"static", std::wstring(41, L'_'), kStatic | SS_LEFT, 0, {6, 24, 228, 12}},
-    {IDC_DESCRIPTION, L"static", L"Description", kStatic | SS_LEFT, 0, {54, 45, 146, 8}},
-    {IDC_PROGRESS_AUX, L"msctls_progress32", L"", kBar, 0, {33, 64, 186, 14}},
-    {IDC_PROGRESS, L"msctls_progress32", L"", kBar, 0, {33, 84, 186, 14}},
-    {IDC_STATUS, L"static", L"Status", kStatic | SS_CENTER, 0, {37, 126, 171, 8}},
+    {0, L"", L"KESTREL Device Recovery",
+     WS_POPUP | WS_VISIBLE | WS_CAPTION | DS_MODALFRAME | DS_SETFONT, WS_EX_APPWINDOW},
+    {IDOK, L"button", L"Next", kButton | BS_DEFPUSHBUTTON, 0},
+    {IDCANCEL, L"button", L"Quit", kButton | BS_PUSHBUTTON, 0},
+    {IDC_TITLE, L"static", L"KESTREL Router Firmware Recovery", kStatic | SS_LEFT, 0},
+    {IDC_RULE, L"static", std::wstring(41, L'_'), kStatic | SS_LEFT, 0},
+    {IDC_DESCRIPTION, L"static", L"Description", kStatic | SS_LEFT, 0},
+    {IDC_PROGRESS_AUX, L"msctls_progress32", L"", kBar, 0},
+    {IDC_PROGRESS, L"msctls_progress32", L"", kBar, 0},
+    {IDC_STATUS, L"static", L"Status", kStatic | SS_CENTER, 0},
 };
 
 TEST(DialogTemplate, TheWizardsPopupAndItsControlsInTabOrderWithTheirFont) {
@@ -156,7 +148,7 @@ TEST(ColorProgressCtrl, FillFollowsPositionOverRange) {
         {"position 0 fills nothing", 0, 1000, 1},
         {"half way on 348 pixels", 500, 1000, 175},
         {"full reaches one pixel past the right edge", 1000, 1000, 349},
-        {"truncated, not rounded", 3, 1000, 2},
+        {"truncated, not rounded", 999, 1000, 348},
         {"no upper limit fills nothing", 10, 0, 1},
     };
     for (const auto& row : rows) {
