@@ -13,15 +13,14 @@
 namespace kestrel::testing {
 namespace {
 
-// The access list as the system reads it back.
+// The access list as the system reads it back; empty when it cannot be read.
 std::wstring AccessOf(const std::wstring& path) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                                nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
-        return L"unreadable";
     LPWSTR text = nullptr;
-    std::wstring access = L"unconvertible";
-    if (::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+    std::wstring access;
+    if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                nullptr, nullptr, nullptr, &descriptor) == ERROR_SUCCESS &&
+        ::ConvertSecurityDescriptorToStringSecurityDescriptorW(
             descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr))
         access = text;
     ::LocalFree(text);
@@ -37,34 +36,28 @@ bool OnlyPrivileged(const std::wstring& access) {
     return access.find(L"(A;OICI;FA;;;SY)") != std::wstring::npos;
 }
 
+// Made where there was nothing, taken again as an earlier helper made it; a file is no folder.
 TEST(JournalFolder, IsMadePrivateAndTakenOnlyWhenItIsAFolderOfOurs) {
-    // What is there before: nothing, a folder an earlier helper made, or a file.
-    for (const char* before : {"nothing", "folder", "file"}) {
-        wchar_t folder[MAX_PATH];
-        ::GetTempPathW(MAX_PATH, folder);
-        const std::wstring path =
-            folder + (L"kestrel-journal-" + std::to_wstring(::GetCurrentProcessId()));
+    wchar_t temporary[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temporary);
+    const std::wstring path =
+        temporary + (L"kestrel-journal-" + std::to_wstring(::GetCurrentProcessId()));
+    for (const char* before : {"nothing", "an earlier helper's folder"}) {
         std::string why;
-        const bool made = before != std::string("file");
-        if (before == std::string("folder")) {
-            ASSERT_TRUE(MakePrivateFolder(path, why)) << why;
-        }
-        if (!made) {
-            const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                              FILE_ATTRIBUTE_NORMAL, nullptr);
-            ASSERT_NE(file, INVALID_HANDLE_VALUE);
-            ::CloseHandle(file);
-        }
-        EXPECT_EQ(MakePrivateFolder(path, why), made) << before << ": " << why;
-        EXPECT_TRUE(made || !why.empty()) << before;
-        if (made) {
-            const std::wstring access = AccessOf(path);
-            EXPECT_TRUE(OnlyPrivileged(access))
-                << before << ": " << std::string(access.begin(), access.end());
-        }
-        EXPECT_TRUE(made ? ::RemoveDirectoryW(path.c_str()) : ::DeleteFileW(path.c_str()))
-            << before;
+        ASSERT_TRUE(MakePrivateFolder(path, why)) << before << ": " << why;
+        const std::wstring access = AccessOf(path);
+        EXPECT_TRUE(OnlyPrivileged(access))
+            << before << ": " << std::string(access.begin(), access.end());
     }
+    ASSERT_TRUE(::RemoveDirectoryW(path.c_str()));
+    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    ::CloseHandle(file);
+    std::string why;
+    EXPECT_FALSE(MakePrivateFolder(path, why));
+    EXPECT_FALSE(why.empty());
+    EXPECT_TRUE(::DeleteFileW(path.c_str()));
 }
 
 TEST(JournalFolder, LivesUnderProgramData) {
