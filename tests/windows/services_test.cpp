@@ -1,9 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The Windows services that need no network: the image as the command line names it (paths with
-// the system's separators, the image folder, the image file, the ANSI conversion), the system
-// folder, and the pipes the loops wait on.
-#include <fcntl.h>
+// the system's separators, the image folder, the image file, the ANSI conversion).
 #include <gtest/gtest.h>
 #include <io.h>
 
@@ -14,7 +12,6 @@
 #include <tuple>
 
 #include "engine/command_line.h"
-#include "helper/host.h"
 #include "platform/files.h"
 
 namespace kestrel {
@@ -61,29 +58,6 @@ TEST(WindowsCommandLine, FindsTheImageByItsPathOrInTheImageFolder) {
     ASSERT_EQ(::_putenv("KESTREL_SYSTEM_DIR="), 0);
     std::filesystem::current_path(temporary);
     std::filesystem::remove_all(folder);
-}
-
-TEST(WindowsFiles, TheSystemFolderIsSystem32) {
-    ASSERT_EQ(::_putenv("KESTREL_SYSTEM_DIR="), 0);
-    std::string folder = GetSystemDirectoryW();
-    for (char& c : folder) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    EXPECT_TRUE(folder.ends_with("\\system32")) << folder;
-}
-
-// The helper's loops poll these pipes: a look must never wait. (Its quit pipe's drain runs in every
-// turn of the helper the launcher tests start.)
-TEST(WindowsPipes, APipeHasInputOnceWrittenOrWhenItsWriterIsGone) {
-    int ends[2];
-    ASSERT_EQ(::_pipe(ends, 256, _O_BINARY), 0);
-    EXPECT_FALSE(HasInput(ends[0]));
-    ASSERT_EQ(::_write(ends[1], "x", 1), 1);
-    EXPECT_TRUE(HasInput(ends[0]));
-    char byte;
-    ASSERT_EQ(::_read(ends[0], &byte, 1), 1);
-    EXPECT_FALSE(HasInput(ends[0]));
-    ::_close(ends[1]);
-    EXPECT_TRUE(HasInput(ends[0]));
-    ::_close(ends[0]);
 }
 
 }  // namespace
