@@ -265,29 +265,27 @@ TEST(WindowsKernelReads, RoutesKeepTheirRowsAndSayWhatTheyAre) {
 // The sizing protocol: a table that grows between the calls is asked for again, a bounded
 // number of times; an empty one is no failure, a refusal is.
 TEST(WindowsKernelReads, TwoCallSizingFollowsATableThatGrows) {
-    struct Case {
-        const char* name;
-        bool routes;
-        int growths;    // how many "too small" answers add a row before the next call
-        DWORD refusal;  // the answer instead of the table, if any
-        int rows;       // -1: the read fails
-    };
-    for (const Case& c :
-         {Case{"adapters, steady", false, 0, 0, 2}, Case{"adapters, grew twice", false, 2, 0, 4},
-          Case{"adapters, always growing", false, 100, 0, -1},
-          Case{"adapters, none", false, 0, ERROR_NO_DATA, 0},
-          Case{"adapters, refused", false, 0, ERROR_ACCESS_DENIED, -1},
-          Case{"routes, steady", true, 0, 0, 3}, Case{"routes, grew twice", true, 2, 0, 5},
-          Case{"routes, always growing", true, 100, 0, -1},
-          Case{"routes, none", true, 0, ERROR_NO_DATA, 0},
-          Case{"routes, failed", true, 0, ERROR_GEN_FAILURE, -1}}) {
+    // `growths`: how many "too small" answers add a row before the next call; `refusal`: the
+    // answer instead of the table, if any; `rows`: what is read, -1 when the read fails.
+    for (const auto& [name, ofRoutes, growths, refusal, rows] :
+         std::vector<std::tuple<const char*, bool, int, DWORD, int>>{
+             {"adapters, steady", false, 0, 0, 2},
+             {"adapters, grew twice", false, 2, 0, 4},
+             {"adapters, always growing", false, 100, 0, -1},
+             {"adapters, none", false, 0, ERROR_NO_DATA, 0},
+             {"adapters, refused", false, 0, ERROR_ACCESS_DENIED, -1},
+             {"routes, steady", true, 0, 0, 3},
+             {"routes, grew twice", true, 2, 0, 5},
+             {"routes, always growing", true, 100, 0, -1},
+             {"routes, none", true, 0, ERROR_NO_DATA, 0},
+             {"routes, failed", true, 0, ERROR_GEN_FAILURE, -1}}) {
         World world;
-        if (c.refusal)
-            world.api.results[c.routes ? "GetIpForwardTable" : "GetAdaptersInfo"] = c.refusal;
+        if (refusal)
+            world.api.results[ofRoutes ? "GetIpForwardTable" : "GetAdaptersInfo"] = refusal;
         int grown = 0;
-        world.api.afterSizing = [&] {
-            if (grown++ >= c.growths) return;
-            if (c.routes)
+        world.api.afterSizing = [&, ofRoutes = ofRoutes, growths = growths] {
+            if (grown++ >= growths) return;
+            if (ofRoutes)
                 world.api.routes.push_back(Row("172.16.0.0", "255.255.0.0", "10.0.0.1", 7, grown));
             else
                 world.api.adapters.push_back({static_cast<DWORD>(20 + grown), "{E5F6}", "", {}});
@@ -295,9 +293,9 @@ TEST(WindowsKernelReads, TwoCallSizingFollowsATableThatGrows) {
         // Each starts with a stale entry, which a read must not leave behind.
         std::vector<KernelRoute> routes{KernelRoute{}};
         std::vector<KernelLink> links{KernelLink{}};
-        const bool read = c.routes ? world.kernel.Routes(routes) : world.kernel.Links(links);
-        EXPECT_EQ(read ? static_cast<int>(c.routes ? routes.size() : links.size()) : -1, c.rows)
-            << c.name;
+        const bool read = ofRoutes ? world.kernel.Routes(routes) : world.kernel.Links(links);
+        EXPECT_EQ(read ? static_cast<int>(ofRoutes ? routes.size() : links.size()) : -1, rows)
+            << name;
     }
 }
 
@@ -408,41 +406,36 @@ TEST(WindowsKernelChanges, ALinkIsSetUpAndDownThroughItsAdminStatus) {
 // request, or the pipe closing, ends the wait.
 TEST(WindowsKernelArp, AsksAgainUntilTheRouterAnswersTimeRunsOutOrTheFrontEndActs) {
     enum FrontEnd { kWaits, kSpeaks, kGoes };
-    struct Case {
-        const char* name;
-        FrontEnd frontEnd;
-        int expected;
-        std::size_t calls;
-        std::vector<DWORD> answers;
-    };
-    for (const Case& c :
-         {Case{"answers at once", kWaits, 0, 1, {NO_ERROR}},
-          Case{"answers the third time", kWaits, 0, 3, {ERROR_BAD_NET_NAME, ERROR_GEN_FAILURE, 0}},
-          Case{"never answers", kWaits, -ETIMEDOUT, 3, {}},
-          Case{"not supported (Wine)", kWaits, -EOPNOTSUPP, 1, {ERROR_NOT_SUPPORTED}},
-          Case{"refused", kWaits, -EPERM, 1, {ERROR_ACCESS_DENIED}},
-          Case{"the front end speaks", kSpeaks, -ECANCELED, 1, {}},
-          Case{"the front end goes", kGoes, -ECANCELED, 1, {}}}) {
+    // `calls`: how many SendARP; `answers`: theirs in turn.
+    for (const auto& [name, frontEnd, expected, calls, answers] :
+         std::vector<std::tuple<const char*, FrontEnd, int, std::size_t, std::vector<DWORD>>>{
+             {"answers at once", kWaits, 0, 1, {NO_ERROR}},
+             {"answers the third time", kWaits, 0, 3, {ERROR_BAD_NET_NAME, ERROR_GEN_FAILURE, 0}},
+             {"never answers", kWaits, -ETIMEDOUT, 3, {}},
+             {"not supported (Wine)", kWaits, -EOPNOTSUPP, 1, {ERROR_NOT_SUPPORTED}},
+             {"refused", kWaits, -EPERM, 1, {ERROR_ACCESS_DENIED}},
+             {"the front end speaks", kSpeaks, -ECANCELED, 1, {}},
+             {"the front end goes", kGoes, -ECANCELED, 1, {}}}) {
         World world;
         int ends[2] = {-1, -1};
         ASSERT_EQ(::_pipe(ends, 256, _O_BINARY), 0);
-        world.api.arpResults = c.answers;
-        world.api.onArp = [&] {
+        world.api.arpResults = answers;
+        world.api.onArp = [&, frontEnd = frontEnd] {
             world.clock.Advance(1000);
-            if (c.frontEnd == kSpeaks) {
+            if (frontEnd == kSpeaks) {
                 ASSERT_EQ(::_write(ends[1], "{}\n", 3), 3);
             }
-            if (c.frontEnd == kGoes) ::_close(std::exchange(ends[1], -1));
+            if (frontEnd == kGoes) ::_close(std::exchange(ends[1], -1));
         };
         std::uint8_t mac[6] = {};
         const int result =
             world.kernel.Arp(7, Ip("192.168.1.1"), Ip("192.168.1.141"), mac, 3000, ends[0]);
         EXPECT_EQ(
             std::tuple(result, world.api.calls, std::vector<std::uint8_t>(mac, mac + 6)),
-            std::tuple(c.expected,
-                       std::vector<std::string>(c.calls, "SendARP 192.168.1.1 from 192.168.1.141"),
-                       c.expected ? std::vector<std::uint8_t>(6) : kArpMac))
-            << c.name;
+            std::tuple(expected,
+                       std::vector<std::string>(calls, "SendARP 192.168.1.1 from 192.168.1.141"),
+                       expected ? std::vector<std::uint8_t>(6) : kArpMac))
+            << name;
         for (int end : ends)
             if (end >= 0) ::_close(end);
     }
