@@ -11,6 +11,7 @@
 #include <io.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -35,35 +36,27 @@ struct Pipe {
 // An input nobody waits for: the quit pipe alone.
 constexpr char kNoInput[] = "none";
 
-const struct {
-    const char* scenario;
-    const char* input;  // nullptr: the input's writer is gone
-    const char* quit;   // bytes in the quit pipe
-    int timeoutMs;
-    Waited expected;
-} kWaits[] = {
-    {"nothing comes: the time runs out", "", "", 50, Waited::Timeout},
-    {"a line on the input", "y\r\n", "", 2000, Waited::Input},
-    {"a quit signal", "", "\x02", 2000, Waited::QuitSignal},
-    {"a quit signal wins over input", "y\r\n", "\x02", 2000, Waited::QuitSignal},
-    {"the input's end counts as input", nullptr, "", 2000, Waited::Input},
-    {"no input: the time runs out", kNoInput, "", 30, Waited::Timeout},
-    {"no input, a quit signal", kNoInput, "\x02", 2000, Waited::QuitSignal},
-};
-
 TEST(WindowsTerminal, WaitsForInputQuitOrTime) {
-    for (const auto& row : kWaits) {
-        SCOPED_TRACE(row.scenario);
-        const Pipe input(row.input && row.input != kNoInput ? row.input : "", !row.input);
-        const Pipe quit(row.quit);
+    // `input`: its bytes, nullptr when its writer is gone; `quit`: the bytes in the quit pipe.
+    for (const auto& [scenario, input, quit, timeoutMs, expected] :
+         std::vector<std::tuple<const char*, const char*, const char*, int, Waited>>{
+             {"nothing comes: the time runs out", "", "", 50, Waited::Timeout},
+             {"a line on the input", "y\r\n", "", 2000, Waited::Input},
+             {"a quit signal", "", "\x02", 2000, Waited::QuitSignal},
+             {"a quit signal wins over input", "y\r\n", "\x02", 2000, Waited::QuitSignal},
+             {"the input's end counts as input", nullptr, "", 2000, Waited::Input},
+             {"no input: the time runs out", kNoInput, "", 30, Waited::Timeout},
+             {"no input, a quit signal", kNoInput, "\x02", 2000, Waited::QuitSignal}}) {
+        SCOPED_TRACE(scenario);
+        const Pipe in(input && input != kNoInput ? input : "", !input);
+        const Pipe signals(quit);
         const ULONGLONG start = GetTickCount64();
-        EXPECT_EQ(WaitForInputOrQuit(row.input == kNoInput ? -1 : input.ends[0], quit.ends[0],
-                                     row.timeoutMs),
-                  row.expected);
+        EXPECT_EQ(
+            WaitForInputOrQuit(input == kNoInput ? -1 : in.ends[0], signals.ends[0], timeoutMs),
+            expected);
         // Neither waits out its time when something is there, nor returns early without.
         const ULONGLONG waited = GetTickCount64() - start;
-        EXPECT_EQ(waited + 16 >= static_cast<ULONGLONG>(row.timeoutMs),
-                  row.expected == Waited::Timeout)
+        EXPECT_EQ(waited + 16 >= static_cast<ULONGLONG>(timeoutMs), expected == Waited::Timeout)
             << waited << " ms";
     }
 }
