@@ -140,22 +140,17 @@ TEST(ProgramResources, IconStringAndManifest) {
 
 TEST(ColorProgressCtrl, FillFollowsPositionOverRange) {
     // A bar of 348 x 28 pixels inside its border: the fill is inset by one but on the right.
-    const struct {
-        const char* scenario;
-        int position, upper;
-        LONG right;
-    } rows[] = {
-        {"position 0 fills nothing", 0, 1000, 1},
-        {"half way on 348 pixels", 500, 1000, 175},
-        {"full reaches one pixel past the right edge", 1000, 1000, 349},
-        {"truncated, not rounded", 999, 1000, 348},
-        {"no upper limit fills nothing", 10, 0, 1},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.scenario);
-        const RECT got = BarFill({0, 0, 348, 28}, row.position, row.upper);
+    for (const auto& [scenario, position, upper, right] :
+         std::vector<std::tuple<const char*, int, int, LONG>>{
+             {"position 0 fills nothing", 0, 1000, 1},
+             {"half way on 348 pixels", 500, 1000, 175},
+             {"full reaches one pixel past the right edge", 1000, 1000, 349},
+             {"truncated, not rounded", 999, 1000, 348},
+             {"no upper limit fills nothing", 10, 0, 1}}) {
+        SCOPED_TRACE(scenario);
+        const RECT got = BarFill({0, 0, 348, 28}, position, upper);
         EXPECT_EQ((std::vector<LONG>{got.left, got.top, got.right, got.bottom}),
-                  (std::vector<LONG>{1, 1, row.right, 27}));
+                  (std::vector<LONG>{1, 1, right, 27}));
     }
 }
 
