@@ -30,7 +30,7 @@ fail() { echo "FAIL installer: $*" >&2; failures=$((failures + 1)); }
 trap wine_stop EXIT
 trap 'exit 143' TERM INT
 
-# The registry as wineserver wrote it, the key's values one a line.
+# The registry as wineserver wrote it once every Wine process ended, the key's values one a line.
 uninstall_entry() {
     in_wine wineserver -w
     key=$uninstall_key awk 'index($0, ENVIRON["key"]) == 1 { inside = 1; next } /^\[/ { inside = 0 } inside' \
@@ -40,13 +40,11 @@ uninstall_entry() {
 wine_start
 drive=$wine_prefix/drive_c
 in_wine timeout 60 wine "$setup" /S || fail "the installer ended with $?"
-in_wine wineserver -w
+entry=$(uninstall_entry)
 got=$(cd "$drive/$installed" && LC_ALL=C ls | xargs) || true
 [ "$got" = "$files" ] || fail "the program folder holds \"$got\", not \"$files\""
 [ -e "$drive/$shortcut" ] || fail "no shortcut in the Start menu"
 echo image > "$drive/$mine" || fail "no image folder"
-
-entry=$(uninstall_entry)
 grep -qx '"DisplayName"="KESTREL Device Recovery"' <<< "$entry" || fail "no DisplayName in: $entry"
 grep -qxF '"UninstallString"="\"C:\\Program Files\\kestrel-recovery\\uninstall.exe\""' <<< "$entry" ||
     fail "the uninstaller is not registered: $entry"
@@ -65,12 +63,11 @@ diff <(cmake -E tar tf "$archive" | sed 's|^[^/]*/||' | grep . | sort) \
     fail "the .zip and the installation hold different files"
 
 in_wine timeout 60 wine "$drive/$installed/uninstall.exe" /S || fail "the uninstaller ended with $?"
-# It runs on from a copy in the temporary folder: wait for it.
-in_wine wineserver -w
+# It runs on from a copy in the temporary folder: uninstall_entry waits for it.
+[ -z "$(uninstall_entry)" ] || fail "the uninstaller is still registered"
 [ ! -e "$drive/$installed" ] || fail "the program folder is still there"
 [ ! -e "$drive/$shortcut" ] || fail "the shortcut is still there"
 [ -e "$drive/$mine" ] || fail "the user's image went with the uninstallation"
-[ -z "$(uninstall_entry)" ] || fail "the uninstaller is still registered"
 
 echo "installer: $([ "$failures" -eq 0 ] && echo passed || echo FAILED)"
 exit $((failures > 0))

@@ -10,16 +10,15 @@
 #   upload_test.sh          (KESTREL_TFTP_PUT: the Windows program)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-support=$here/../support
 
 # Sizes in bytes: an empty image, one whole block (an empty last block ends it), and images that
 # end in part of a block. The block number's wrap is the protocol's, tested without Winsock.
 sizes="0 512 100000 $((2048 * 512 + 300))"
 
 if [ -z "${LAB_PC:-}" ]; then
-    LAB_PREFIX="${LAB_PREFIX:-}wine_upload_" LAB_TIMEOUT=150 exec "$support/lab/lab.sh" run -- "$0" "$@"
+    LAB_PREFIX="${LAB_PREFIX:-}wine_upload_" LAB_TIMEOUT=150 exec "$here/../support/lab/lab.sh" run -- "$0" "$@"
 fi
-source "$support/wine/wine.sh"
+source "$here/../support/wine/wine.sh"
 
 work=$(mktemp -d /tmp/kestrel-wine-upload-XXXXXX)
 chmod 755 "$work"
