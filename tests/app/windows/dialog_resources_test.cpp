@@ -45,8 +45,7 @@ TEST(ProgramResources, IconStringAndManifest) {
     ASSERT_NE(manifest, nullptr);
     const std::string xml(reinterpret_cast<const char*>(manifest), size);
     for (const char* needle : {"level=\"requireAdministrator\"",
-                               "name=\"Microsoft.Windows.Common-Controls\" "
-                               "version=\"6.0.0.0\"",
+                               "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
                                ">PerMonitorV2, PerMonitor<"})
         EXPECT_NE(xml.find(needle), std::string::npos) << needle;
 }
