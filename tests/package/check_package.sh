@@ -21,8 +21,7 @@ lintian --pedantic --info --fail-on error,warning,pedantic "$deb" || fail "linti
 
 shopt -s nullglob
 # Hints are advice; anything else it prints is an error or a warning (or that there is no entry).
-out=$(desktop-file-validate "$work"/root/usr/share/applications/*.desktop 2>&1 | grep -v ': hint: ' || true)
-[ -z "$out" ] || { echo "$out"; fail "desktop-file-validate"; }
+grep -v ': hint: ' < <(desktop-file-validate "$work"/root/usr/share/applications/*.desktop 2>&1) && fail "desktop-file-validate"
 appstreamcli validate --no-net --explain "$work"/root/usr/share/metainfo/*.xml || fail "appstreamcli"
 # The terminal front end must run where no Qt is installed, and every program has its page.
 objdump -p "$work/root/usr/bin/kestrel-recovery-cli" | grep -q "NEEDED.*libQt" &&
