@@ -4,12 +4,10 @@
 // during a job, the job's calls, the ways it ends and quit signals; and its look: the colour bar
 // on screen, the window's colours and the fit of its texts under the desktop's theme and font
 // size, and what assistive tools are told (Look runs once more at a scale factor of 2).
-#include <QtGui/private/qguiapplication_p.h>
 #include <gtest/gtest.h>
-#include <qpa/qplatformaccessibility.h>
-#include <qpa/qplatformintegration.h>
 
 #include <QAccessible>
+#include <QBitmap>
 #include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
@@ -23,8 +21,6 @@
 
 namespace kestrel {
 namespace {
-
-using testing::JobsStarted;
 
 class Wizard : public ::testing::Test {
 protected:
@@ -45,14 +41,6 @@ protected:
         dlg_->show();
         return *dlg_;
     }
-    // Starts `job` through the right-hand button; returns once its worker runs, or once the job
-    // ended if `toEnd`.
-    void Start(bool toEnd, testing::ScriptedJob job) {
-        testing::ScriptJobs({std::move(job)});
-        dlg_->OnNext();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return toEnd ? !dlg_->JobRunning() : JobsStarted(); }));
-    }
-
     std::optional<testing::HelperPc> world_;
     std::unique_ptr<CKSTLDevRecoveryDlg> dlg_;
 };
@@ -78,7 +66,7 @@ TEST_F(Wizard, AJobMovesTheBarHoldsOffTheWaysOutAndEachCallTakesEffectBeforeItRe
         shown << text + (QThread::currentThread() == qApp->thread() ? "" : " elsewhere");
     });
     std::atomic<bool> released{false};  // holds the job, which sees no stop
-    Start(false, [&](WizardContext& context) {
+    testing::ScriptJobs({[&](WizardContext& context) {
         while (!released) QThread::msleep(1);
         context.SetStatusText("uploading firmware to the router...");
         seen << shown.join('|');
@@ -87,7 +75,9 @@ TEST_F(Wizard, AJobMovesTheBarHoldsOffTheWaysOutAndEachCallTakesEffectBeforeItRe
         context.MessageBox("TFTP recevie Error 0: <b>bad</b>", "Failed");
         seen << boxes.join('|');
         context.SetPage(PAGE_FAILED);
-    });
+    }});
+    dlg.OnNext();
+    ASSERT_TRUE(QTest::qWaitFor([] { return testing::JobsStarted() > 0; }));
     EXPECT_EQ(dlg.Timer1Interval(), 100);
     for (int tick = 0; tick < 200; ++tick) dlg.OnTimer(1);
     EXPECT_EQ(dlg.ProgressPos(), 102);
@@ -106,28 +96,22 @@ TEST_F(Wizard, AJobMovesTheBarHoldsOffTheWaysOutAndEachCallTakesEffectBeforeItRe
                            "|Failed: TFTP recevie Error 0: <b>bad</b>"}));
 }
 
-// The page a job ends on (none on the welcome page), a quit signal during the job (0: none), the
-// buttons shown, left|right, then the one pressed (else Escape, Quit's key) unless a signal came;
-// how it ends, and the page opened after the dialog went.
+// The buttons shown, left|right, on each page, then the one pressed (else Escape, Quit's key)
+// unless a quit signal comes: how the dialog ends, and the page opened after it went.
 TEST_F(Wizard, EndsByAButtonOrAQuitSignal) {
     const std::tuple<int, int, QString, bool, QStringList> rows[] = {
         {PAGE_WELCOME, 0, "Quit|Next", false, {}},
         {PAGE_ROUTER_OK, 0, "|Quit", true, {}},
         {PAGE_SUCCESS, 0, "|Next", true, {kSetupPageUrl}},
         {PAGE_FAILED, 0, "Quit|Retry", false, {}},
-        {PAGE_FAILED, SIGINT, "|", false, {}},
+        {PAGE_WORKING, SIGINT, "|", false, {}},
     };
     for (const auto& [page, signal, buttons, right, url] : rows) {
         SCOPED_TRACE(::testing::Message() << "page " << page << ", signal " << signal);
         CKSTLDevRecoveryDlg& dlg = Open();
         QStringList opened;  // what it opens once it has gone ("" while it shows)
         dlg.SetUrlOpener([&](const QUrl& u) { opened << (dlg.isVisible() ? "" : u.toString()); });
-        if (page != PAGE_WELCOME)
-            Start(!signal, [page, signal](WizardContext& context) {
-                if (signal) Sleep(60000);  // a pause that only a stop cuts short
-                context.SetStatusText("uploading firmware to the router...");
-                context.SetPage(page);
-            });
+        dlg.SetPage(page);
         EXPECT_EQ((dlg.CancelButton().isVisible() ? "Quit|" : "|") +
                       (dlg.OkButton().isVisible() ? dlg.OkButton().text() : ""),
                   buttons);
@@ -141,8 +125,7 @@ TEST_F(Wizard, EndsByAButtonOrAQuitSignal) {
     }
 }
 
-const QColor kBlue(0, 0, 255);
-const QColor kTitleBlue(0, 153, 204);
+const QRgb kTitleBlue = qRgb(0, 153, 204);
 
 // What the screen shows of the bar after each step, past its end too: its client area (inside a
 // one-pixel border) filled from one pixel in, as wide as its width * position / range.
@@ -158,11 +141,9 @@ TEST(ColorProgressCtrl, ShowsTheFillOfEveryPositionAndStartsAgainPastItsEnd) {
         QCoreApplication::processEvents();
         ASSERT_EQ(bar.GetPos(), position);
         const QImage shown = bar.screen()->grabWindow(bar.winId()).toImage();
-        for (int y = 0; y < shown.height(); ++y)
-            for (int x = 0; x < shown.width(); ++x)
-                ASSERT_EQ(shown.pixelColor(x, y) == kBlue,
-                          y > 1 && y < 28 && x > 1 && x < std::min(2 + position, 1001))
-                    << "position " << position << " at " << x << ", " << y;
+        const QRegion blue(
+            QBitmap::fromImage(shown.createMaskFromColor(qRgb(0, 0, 255), Qt::MaskOutColor)));
+        EXPECT_EQ(blue, QRegion(2, 2, std::min(position, 999), 26)) << "position " << position;
     }
 }
 
@@ -179,8 +160,7 @@ int InkCutOff(QWidget& control, const QString& text) {
     const qreal scale = control.devicePixelRatioF();
     const QRect room = control.contentsRect();
     const int margin = room.height();
-    QImage canvas((room.size() + QSize(2 * margin, 2 * margin)) * scale,
-                  QImage::Format_ARGB32_Premultiplied);
+    QImage canvas((room.size() + QSize(2 * margin, 2 * margin)) * scale, QImage::Format_ARGB32);
     canvas.setDevicePixelRatio(scale);
     canvas.fill(Qt::transparent);
     QPainter painter(&canvas);
@@ -225,18 +205,18 @@ TEST_F(Look, AWhiteWindowWithABlueTitleAndDarkTextsThatFitUnderAnyThemeAndFontSi
         };
         EXPECT_EQ(image.pixel(1, 1), qRgb(255, 255, 255));
         EXPECT_FALSE(dlg.windowFlags() & Qt::WindowCloseButtonHint);  // Quit is the way out
-        EXPECT_GT(std::ranges::count(pixels(dlg.m_ctlTitle), kTitleBlue.rgb()),
-                  100 * scale * scale);
+        EXPECT_GT(std::ranges::count(pixels(dlg.m_ctlTitle), kTitleBlue), 100 * scale * scale);
         int blueUpTo = 0;  // the rule under the title spans the window at any font size
         for (int y = 0; y < image.height(); ++y)
             for (int x = blueUpTo; x < image.width(); ++x)
-                if (image.pixel(x, y) == kTitleBlue.rgb()) blueUpTo = x;
+                if (image.pixel(x, y) == kTitleBlue) blueUpTo = x;
         EXPECT_GT(blueUpTo, image.width() * 9 / 10);
         for (QLabel* text : {&dlg.m_ctlDescription, &dlg.m_ctlStatus}) {
-            // The core of the glyphs, their darkest pixel, with a contrast of 4.5.
+            // On white, and the core of the glyphs, their darkest pixel, with a contrast of 4.5.
             double darkest = 1;
             for (QRgb pixel : pixels(*text)) darkest = std::min(darkest, Luminance(QColor(pixel)));
             EXPECT_GE(1.05 / (darkest + 0.05), 4.5) << text->text().toStdString();
+            EXPECT_NE(std::ranges::count(pixels(*text), qRgb(255, 255, 255)), 0);
         }
         if (const QByteArray shots = qgetenv("KESTREL_LOOK_SHOTS"); !shots.isEmpty())
             image.save(shots + QString::asprintf("/wizard-%s-%dpt-%gx.png", theme, points, scale));
@@ -244,37 +224,29 @@ TEST_F(Look, AWhiteWindowWithABlueTitleAndDarkTextsThatFitUnderAnyThemeAndFontSi
         std::vector<std::pair<QWidget*, QString>> texts = {
             {&dlg.m_ctlTitle, dlg.m_ctlTitle.text()},
             {&dlg.m_ctlStatus, "updating router firmware and rebooting router..."}};
-        for (const char* label : {"Next", "Retry", "Quit"})
-            texts.emplace_back(&dlg.OkButton(), label);
         for (int page : {PAGE_WELCOME, PAGE_WORKING, PAGE_ROUTER_OK, PAGE_SUCCESS, PAGE_FAILED}) {
             dlg.SetPage(page);
             EXPECT_EQ(dlg.DescriptionText(), kPageTexts[page]);
             texts.emplace_back(&dlg.m_ctlDescription, dlg.DescriptionText());
+            texts.emplace_back(&dlg.OkButton(), dlg.OkButton().text());  // Next, Quit, Retry
         }
         for (const auto& [control, text] : texts) {
             EXPECT_EQ(InkCutOff(*control, text), 0) << text.toStdString();
             EXPECT_TRUE(dlg.rect().contains(control->geometry()));
         }
-        // Half a line clear between the welcome page's last line and the buttons.
-        dlg.SetPage(PAGE_WELCOME);
-        const QFontMetrics metrics(dlg.m_ctlDescription.font());
-        const QRect lines = metrics.boundingRect(QRect(0, 0, dlg.m_ctlDescription.width(), 1 << 20),
-                                                 Qt::TextWordWrap, dlg.DescriptionText());
-        EXPECT_GE(dlg.OkButton().y() - dlg.m_ctlDescription.y() - lines.height(),
-                  metrics.height() / 2);
+        // Half a line clear between the description, which holds every page's text, and the
+        // buttons.
+        const QRect description = dlg.m_ctlDescription.geometry();
+        EXPECT_GE(dlg.OkButton().y() - description.y() - description.height(),
+                  QFontMetrics(dlg.font()).height() / 2);
     }
     QApplication::setPalette(QPalette());
     QApplication::setFont(font);
 }
 
+// The controls by their roles and names, which a name of its own given to a label would hide (and
+// with it the label's changes).
 TEST_F(Look, ScreenReadersHearTheControlsAndTheStatusButNotTheDecoration) {
-    static std::vector<std::pair<QObject*, QAccessible::Event>> events;
-    QAccessible::installUpdateHandler(
-        [](QAccessibleEvent* event) { events.emplace_back(event->object(), event->type()); });
-    QPlatformAccessibility* platform =
-        QGuiApplicationPrivate::platformIntegration()->accessibility();
-    if (!platform) GTEST_SKIP() << "no accessibility on this platform";
-    platform->setActive(true);
     CKSTLDevRecoveryDlg& dlg = Open();
     dlg.SetPage(PAGE_WORKING);
     QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&dlg);
@@ -288,13 +260,6 @@ TEST_F(Look, ScreenReadersHearTheControlsAndTheStatusButNotTheDecoration) {
                             {QAccessible::StaticText, kPageTexts[PAGE_WORKING]},
                             {QAccessible::ProgressBar, "Recovery progress"},
                             {QAccessible::StaticText, "checking router status..."}}));
-    events.clear();
-    dlg.SetStatusText("uploading firmware to the router...");
-    dlg.SetPage(PAGE_FAILED);
-    for (QObject* object : std::initializer_list<QObject*>{&dlg.m_ctlStatus, &dlg.m_ctlDescription})
-        EXPECT_EQ(std::ranges::count(events, std::pair{object, QAccessible::NameChanged}), 1);
-    platform->setActive(false);
-    QAccessible::installUpdateHandler(nullptr);
 }
 
 }  // namespace
