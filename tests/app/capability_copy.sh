@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/bin/bash
 # SPDX-FileCopyrightText: 2026 The kestrel-recovery developers
 # SPDX-License-Identifier: GPL-3.0-or-later
 # A copy of a front end given the network rights as file capabilities must refuse to start for
@@ -11,9 +11,8 @@ trap 'rm -rf "$work"' EXIT
 chmod 755 "$work"
 for program in "$@"; do
     cp "$program" "$work/copy" && setcap cap_net_admin,cap_net_raw+ep "$work/copy"
-    status=0
-    setpriv --reuid=nobody --regid=nogroup --clear-groups env -i QT_QPA_PLATFORM=offscreen \
-        "$work/copy" FW=/dev/null > /dev/null 2> "$work/err" || status=$?
-    grep -q "refuses to run with setuid or file capabilities" "$work/err" && [ "$status" = 1 ] ||
-        { echo "$program with capabilities: status $status, $(cat "$work/err")" >&2; exit 1; }
+    err=$(setpriv --reuid=nobody --regid=nogroup --clear-groups env -i QT_QPA_PLATFORM=offscreen \
+        "$work/copy" FW=/dev/null 2>&1 > /dev/null) && status=0 || status=$?
+    [[ $err == *"refuses to run with setuid or file capabilities"* && $status = 1 ]] ||
+        { echo "$program with capabilities: status $status, $err" >&2; exit 1; }
 done

@@ -7,11 +7,10 @@
 # helper that links c-ares or Qt.
 # Usage: check_package.sh BUILD_DIR
 set -euo pipefail
-build=$(realpath "$1")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1 ||
+cpack -G DEB --config "$1/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1 ||
     { cat "$work/cpack.log"; exit 1; }
 deb=$(echo "$work"/*.deb)
 dpkg-deb -x "$deb" "$work/root"
@@ -22,19 +21,16 @@ lintian --pedantic --info --fail-on error,warning,pedantic "$deb" || fail "linti
 
 shopt -s nullglob
 # Hints are advice; anything else it prints is an error or a warning (or that there is no entry).
-out=$(desktop-file-validate "$work"/root/usr/share/applications/*.desktop 2>&1 | grep -v ': hint: ' || true)
-[ -z "$out" ] || { echo "$out"; fail "desktop-file-validate"; }
+grep -v ': hint: ' < <(desktop-file-validate "$work"/root/usr/share/applications/*.desktop 2>&1) && fail "desktop-file-validate"
 appstreamcli validate --no-net --explain "$work"/root/usr/share/metainfo/*.xml || fail "appstreamcli"
 # The terminal front end must run where no Qt is installed, and every program has its page.
 objdump -p "$work/root/usr/bin/kestrel-recovery-cli" | grep -q "NEEDED.*libQt" &&
     fail "kestrel-recovery-cli links Qt"
 # The helper runs as root: it carries only what it runs, and nothing of the front ends.
 helper="$work/root/usr/libexec/kestrel-recovery/kestrel-recovery-helper"
-if [ ! -x "$helper" ] || ! linked=$(ldd "$helper"); then
-    fail "no privileged helper that ldd can read"
-elif grep -qE "libcares|libQt6" <<< "$linked"; then
+[ -x "$helper" ] && linked=$(ldd "$helper") || fail "no privileged helper that ldd can read"
+grep -qE "libcares|libQt6" <<< "${linked-}" &&
     fail "the privileged helper links $(grep -oE 'lib(cares|Qt6)[^ ]*' <<< "$linked" | tr '\n' ' ')"
-fi
 for program in "$work"/root/usr/bin/*; do
     [ -e "$work/root/usr/share/man/man1/${program##*/}.1.gz" ] || fail "no manual page for ${program##*/}"
 done
