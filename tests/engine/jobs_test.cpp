@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <map>
 #include <regex>
 #include <string>
 #include <tuple>
@@ -47,16 +48,22 @@ constexpr char kLabPc[] = R"(
     route default via 192.168.1.1 dev 3 metric 100
     route 10.9.0.0/16 via 192.168.1.1 dev 3)";
 
-// What a job did to the window, in order: statuses by their first word, bar positions, timer 1's
-// intervals, boxes and pages, each after how far the clock moved on before it.
+// What a job did to the window, in order: statuses in short (any other text in full), bar
+// positions, timer 1's intervals, boxes and pages, each after how far the clock moved on before it.
 std::string Timeline(const RecordingWizard& wizard, std::uint64_t since) {
+    const std::map<std::string, std::string> statuses = {
+        {"checking router status...", "checking"},
+        {"configuring PC network settings...", "configuring"},
+        {"uploading firmware to the router...", "uploading"},
+        {"restoring PC network settings...", "restoring"},
+        {"updating router firmware and rebooting router...", "updating"}};
     const char* pages[] = {"welcome", "working", "router-ok", "success", "failed"};
     std::string out;
     for (const WizardEvent& e : wizard.Events()) {
         if (e.tick != since) out += " +" + std::to_string(e.tick - since);
         since = e.tick;
         if (e.kind == WizardEvent::Status)
-            out.append(" ").append(e.text, 0, e.text.find(' '));
+            out += " " + (statuses.contains(e.text) ? statuses.at(e.text) : e.text);
         else if (e.kind == WizardEvent::Box)
             out += " [" + e.text + "]";
         else if (e.kind == WizardEvent::Page)
