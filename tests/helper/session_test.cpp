@@ -189,26 +189,6 @@ TEST_F(HelperSessionTest, BringsADownLinkUpForItsAttemptOnly) {
                     "delete address 192.168.1.141/24 dev 7 = 0", "link 7 down = 0"));
 }
 
-// The call that fills a sized buffer takes the sizing call's reply: never once a change, or
-// another sizing call, came between them.
-TEST_F(HelperSessionTest, FillsASizedBufferWithNoStaleTable) {
-    std::vector<BYTE> block(64 * 1024);
-    auto* table = reinterpret_cast<MIB_IPFORWARDTABLE*>(block.data());
-    ULONG none = 0, size = static_cast<ULONG>(block.size());
-    auto listed = [&] { return GetIpForwardTable(table, &size, FALSE) ? 0 : table->dwNumEntries; };
-    auto sizing = [&] { return GetIpForwardTable(nullptr, &none, FALSE); };
-    const DWORD count = listed();
-    const MIB_IPFORWARDROW clashing = AskRoute(Op::DeleteRoute, "192.168.1.0", "0.0.0.0", 50).row;
-
-    EXPECT_EQ(sizing(), ERROR_INSUFFICIENT_BUFFER);
-    ASSERT_EQ(DeleteIpForwardEntry(&clashing), NO_ERROR);
-    EXPECT_EQ(listed(), count - 1);
-
-    EXPECT_EQ(sizing() + sizing(), 2 * ERROR_INSUFFICIENT_BUFFER);
-    pc.Add("route 10.8.0.0/16 dev 2 scope link");
-    EXPECT_EQ(listed(), count);
-}
-
 // Orders a hostile or confused caller may give, and kernels that refuse; after each, the
 // restore puts back exactly what the PC had, and the temporary address is gone for good.
 TEST_F(HelperSessionTest, AnyOrderOfRequestsCanBeUndone) {
