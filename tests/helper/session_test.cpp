@@ -148,6 +148,9 @@ TEST_F(HelperSessionTest, PutsBackExactlyWhateverWayTheRecoveryEnds) {
                                                : testing::ParseAddress(text, entry.address));
         return entry;
     };
+    // On eth3, a route whose gateway only a route taken off with it reaches.
+    pc.Add("route 192.168.1.0/25 dev 5 scope link\nroute 192.168.1.1/32 via 192.168.1.3 dev 5");
+    const std::vector<std::string> world = pc.World();
     testing::RecordingWizard dlg;
     for (const bool replay : {false, true}) {
         RemoveConflictingSettings(dlg);
@@ -161,7 +164,7 @@ TEST_F(HelperSessionTest, PutsBackExactlyWhateverWayTheRecoveryEnds) {
                              foreign(Kind::RemovedRoute, "10.0.0.0/8 via 192.168.0.254 dev 2")}));
         }
         EXPECT_TRUE(replay ? pc.Restart() : pc.Session().RestoreAll().empty());
-        EXPECT_EQ(pc.World(), before) << replay;
+        EXPECT_EQ(pc.World(), world) << replay;
         EXPECT_THAT(pc.CurrentJournal().Entries(), IsEmpty());
     }
     EXPECT_THAT(pc.SystemLog(),
@@ -170,7 +173,8 @@ TEST_F(HelperSessionTest, PutsBackExactlyWhateverWayTheRecoveryEnds) {
                                     "preferred_lft 3600",
                                     "put back: ip -4 route add default via 192.168.1.1 dev eth1 "
                                     "proto dhcp scope global metric 100"}),
-                      Contains(HasSubstr("not put back, no recovery changes it")).Times(3)));
+                      Contains(HasSubstr("not put back, no recovery changes it")).Times(3),
+                      Not(Contains(HasSubstr("could not put back")))));
 }
 
 // A link that is down is brought up for its attempt and set down after it; without carrier
