@@ -23,11 +23,8 @@ namespace {
 class JournalTest : public testing::Test {
 protected:
     void SetUp() override {
-        static int made = 0;
-        folder_ = (std::filesystem::temp_directory_path() /
-                   ("kestrel-journal-" + std::to_string(std::random_device{}()) + "-" +
-                    std::to_string(made++)))
-                      .string();
+        const std::string name = "kestrel-journal-" + std::to_string(std::random_device{}());
+        folder_ = (std::filesystem::temp_directory_path() / name).string();
         ASSERT_TRUE(std::filesystem::create_directory(folder_));
         // The journal takes only a folder nobody else may write to.
         std::filesystem::permissions(folder_, std::filesystem::perms::owner_all);
@@ -40,12 +37,10 @@ protected:
         EXPECT_TRUE(journal) << why;
         return journal;
     }
-    static JournalEntry Route(int metric) {
+    static JournalEntry Route(std::uint32_t metric) {
         JournalEntry entry;
         entry.kind = JournalEntry::Kind::RemovedRoute;
-        entry.ifIndex = 3;
-        entry.linkName = "eth1";
-        entry.route.priority = static_cast<std::uint32_t>(metric);
+        entry.route.priority = metric;
         return entry;
     }
     static std::vector<std::uint64_t> Seqs(const Journal& journal) {
@@ -104,17 +99,16 @@ TEST_F(JournalTest, AFileThatCannotGrowRefusesChangesButLetsARestoreFinish) {
     ASSERT_TRUE(journal->Append({Route(1), Route(2)}));
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto fsize = std::filesystem::file_size(journal->Path());
+    const rlimit full{std::filesystem::file_size(journal->Path()), saved.rlim_max};
     const sighandler_t xfsz = ::signal(SIGXFSZ, SIG_IGN);
-    rlimit full = saved;
-    full.rlim_cur = fsize;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
 
     EXPECT_FALSE(journal->Append({Route(3)}));
     EXPECT_NE(journal->Failure().find("File too large"), std::string::npos) << journal->Failure();
     EXPECT_FALSE(journal->Remove({1}));
     EXPECT_EQ(Seqs(*journal), std::vector<std::uint64_t>{2});
-    EXPECT_EQ(std::filesystem::file_size(journal->Path()), fsize) << "a half record was left";
+    EXPECT_EQ(std::filesystem::file_size(journal->Path()), full.rlim_cur)
+        << "a half record was left";
     EXPECT_TRUE(journal->Remove({2}));  // empty: the file goes, which needs no room
 
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
