@@ -7,8 +7,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <iterator>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -66,34 +64,27 @@ TEST(Settings, WhatClashesGoesRecordedNewestFirstAndComesBackExactly) {
     const Lines before = pc.World();
     RecordingWizard dlg;
     dlg.m_bDebug = TRUE;
+    // A second removal (Retry) finds nothing more.
     RemoveConflictingSettings(dlg);
-    const Lines saved = {"192.168.1.141/255.255.254.0 on 2", "192.168.1.100/255.255.255.0 on 2",
-                         "192.168.1.1/255.255.255.255 via 10.0.0.1",
-                         "192.168.1.0/255.255.255.0 via 10.0.0.1"};
-    EXPECT_EQ(Saved(dlg), saved);
+    RemoveConflictingSettings(dlg);
+    EXPECT_EQ(Saved(dlg),
+              (Lines{"192.168.1.141/255.255.254.0 on 2", "192.168.1.100/255.255.255.0 on 2",
+                     "192.168.1.1/255.255.255.255 via 10.0.0.1",
+                     "192.168.1.0/255.255.255.0 via 10.0.0.1"}));
+    EXPECT_EQ(pc.kernel.Log(),
+              (Lines{"delete address 192.168.1.100/24 dev 2 = 0",
+                     "delete address 192.168.1.141/23 dev 2 = 0",
+                     "delete route 192.168.1.0/24 via 10.0.0.1 dev 3 metric 5 = 0",
+                     "delete route 192.168.1.1/32 via 10.0.0.1 dev 3 metric 5 = 0"}));
     // Each deletion is announced in diagnostic mode, with what the user can recognise.
     const std::string del = "Information: Delete ";
     EXPECT_EQ(dlg.Boxes(), (Lines{del + "IP: 192.168.1.100 Mask: 255.255.255.0 from Adapter: eth0",
                                   del + "IP: 192.168.1.141 Mask: 255.255.254.0 from Adapter: eth0",
                                   del + "Route: 192.168.1.0/255.255.255.0-> 10.0.0.1",
                                   del + "Route: 192.168.1.1/255.255.255.255-> 10.0.0.1"}));
-    const Lines after = pc.World();
-    Lines gone;
-    std::set_difference(before.begin(), before.end(), after.begin(), after.end(),
-                        std::back_inserter(gone));
-    EXPECT_EQ(gone,
-              (Lines{"192.168.0.0/23 dev 2 proto kernel scope link src 192.168.1.141",
-                     "192.168.1.0/24 dev 2 proto kernel scope link src 192.168.1.100",
-                     "192.168.1.0/24 via 10.0.0.1 dev 3 metric 5",
-                     "192.168.1.1/32 via 10.0.0.1 dev 3 metric 5",
-                     "192.168.1.100/24 dev 2 label eth0", "192.168.1.141/23 dev 2 label eth0"}));
-
-    // A second removal (Retry) finds nothing more; one restore puts everything back.
-    RemoveConflictingSettings(dlg);
-    EXPECT_EQ(Saved(dlg), saved);
-    RestoreNetworkSettings(dlg);
-    EXPECT_EQ(Saved(dlg), Lines{});
-    EXPECT_EQ(pc.World(), before);
+    // One restore puts everything back.
+    EXPECT_EQ(RestoreNetworkSettings(dlg), 0);
+    EXPECT_EQ(std::pair(Saved(dlg), pc.World()), std::pair(Lines{}, before));
 }
 
 // Adapters that can be sized but not read, as when the list grew in between: the system's own
@@ -112,13 +103,8 @@ bool refuseNext;
 
 TEST(Settings, FailuresStopTheRemovalWithTheirBoxAndKeepWhatWasRecorded) {
     enum Failing { kAdapters, kAdapterBlock, kAdapterRead, kRoutes, kRouteTable, kRecord };
-    struct Case {
-        Failing failing;
-        const char* box;  // besides the deletions'
-        std::size_t addressesOff;
-        std::size_t routesOff;
-    };
-    const Case cases[] = {
+    // What fails, its box (besides the deletions'), and how many addresses and routes go.
+    const std::tuple<Failing, const char*, std::size_t, std::size_t> cases[] = {
         {kAdapters, "FAIL: GetAdaptersInfo sizing failed with error 31", 0, 0},
         {kAdapterBlock, "Failed: Memory allocation failed", 0, 0},
         {kAdapterRead, "FAIL: GetAdaptersInfo failed with error 31", 0, 0},
@@ -129,39 +115,37 @@ TEST(Settings, FailuresStopTheRemovalWithTheirBoxAndKeepWhatWasRecorded) {
     };
     SetHeapFailureHook(
         [](std::size_t bytes) { return bytes == refusedSize || std::exchange(refuseNext, false); });
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.failing);
+    for (const auto& [failing, box, addressesOff, routesOff] : cases) {
+        SCOPED_TRACE(failing);
         UnreadableAdapters unreadable;
         HelperPc pc(
             "link 2 eth0\naddress 192.168.1.100/24 dev 2\naddress 10.0.0.5/8 dev 2\n"
             "route 192.168.1.1/32 via 10.0.0.1 dev 2\nroute 192.168.1.0/25 via 10.0.0.1 dev 2\n"
             "route 10.1.0.0/16 via 10.0.0.1 dev 2");
-        if (c.failing == kAdapterRead) SetIpHelper(&unreadable);
-        refusedSize = c.failing == kRecord ? sizeof(SavedAddress) : ~std::size_t{0};
-        if (c.failing == kAdapters) pc.kernel.Fail(testing::KernelCall::kLinks, -ENOBUFS);
+        if (failing == kAdapterRead) SetIpHelper(&unreadable);
+        refusedSize = failing == kRecord ? sizeof(SavedAddress) : ~std::size_t{0};
+        if (failing == kAdapters) pc.kernel.Fail(testing::KernelCall::kLinks, -ENOBUFS);
         // The front end's reads, not the helper's own: the sizing one or the block after it.
         pc.SetRequestHook([&](const HelperRequest& request) {
-            if (request.op == (c.failing == kAdapterBlock ? HelperOp::Adapters : HelperOp::Routes))
-                refuseNext = c.failing == kAdapterBlock || c.failing == kRouteTable;
-            return DWORD(request.op == HelperOp::Routes && c.failing == kRoutes ? ERROR_GEN_FAILURE
-                                                                                : NO_ERROR);
+            if (request.op == (failing == kAdapterBlock ? HelperOp::Adapters : HelperOp::Routes))
+                refuseNext = failing == kAdapterBlock || failing == kRouteTable;
+            return DWORD(request.op == HelperOp::Routes && failing == kRoutes ? ERROR_GEN_FAILURE
+                                                                              : NO_ERROR);
         });
         RecordingWizard w;
         w.m_bDebug = TRUE;
         RemoveConflictingSettings(w);
         Lines failures;
-        for (const std::string& box : w.Boxes())
-            if (box.rfind("Information: Delete", 0) != 0) failures.push_back(box);
-        EXPECT_EQ(failures, Lines{c.box});
+        for (const std::string& shown : w.Boxes())
+            if (!shown.starts_with("Information: Delete")) failures.push_back(shown);
+        EXPECT_EQ(failures, Lines{box});
         // What went off is recorded, and comes back, unless its record could not be made.
-        const std::size_t recorded = c.addressesOff && c.failing != kRecord;
-        EXPECT_EQ(std::tuple(pc.LogWith("delete address 192.168.1.100").size(),
-                             pc.LogWith("delete route").size(), Saved(w).size()),
-                  std::tuple(c.addressesOff, c.routesOff, recorded + c.routesOff));
         RestoreNetworkSettings(w);
-        EXPECT_EQ(std::pair(pc.LogWith("add address 192.168.1.100").size(),
-                            pc.LogWith("add route").size()),
-                  std::pair(recorded, c.routesOff + recorded));
+        const std::size_t recorded = addressesOff && failing != kRecord;
+        auto count = [&](const char* change) { return pc.LogWith(change).size(); };
+        EXPECT_EQ(std::vector({count("delete address"), count("delete route"), count("add address"),
+                               count("add route")}),
+                  std::vector({addressesOff, routesOff, recorded, routesOff + recorded}));
     }
     SetHeapFailureHook(nullptr);
 }
@@ -169,31 +153,27 @@ TEST(Settings, FailuresStopTheRemovalWithTheirBoxAndKeepWhatWasRecorded) {
 TEST(CheckResolver, AsksTheAdaptersFirstGatewayThroughThatAdapter) {
     HelperPc pc(
         "link 2 eth2\nlink 3 eth3\nlink 4 eth4\n"
-        "address 10.0.0.5/8 dev 2\naddress 192.168.1.100/24 dev 3\n"
-        "route default via 10.0.0.1 dev 2 metric 1\n"
+        "address 100.100.100.5/24 dev 2\naddress 192.168.1.100/24 dev 3\n"
+        "route default via 100.100.100.100 dev 2 metric 1\n"
         "route default via 192.168.1.1 dev 3 metric 5\n"
         "route default via 192.168.1.2 dev 3 metric 7");
     const std::string query = "DnsQuery_A(router.kestrel.home, type 1, options 8, servers ";
-    struct Case {
-        ULONG ifIndex;
-        DNS_STATUS status;
-        int result;
-        ::testing::Matcher<const Lines&> calls;
-    };
-    const Case cases[] = {
+    // The adapter asked through, the server's answer, the result and the DNS client's calls.
+    const std::tuple<ULONG, DNS_STATUS, int, ::testing::Matcher<const Lines&>> cases[] = {
         {3, 0, 1, ElementsAre(query + "[192.168.1.1] via 3) = 0", "DnsFree(records, 1)")},
         {3, DNS_ERROR_RCODE_NAME_ERROR, 0,
          ElementsAre(query +
                      "[192.168.1.1] via 3) = " + std::to_string(DNS_ERROR_RCODE_NAME_ERROR))},
         {4, 0, 1, ElementsAre(query + "[0.0.0.0] via 4) = 0", HasSubstr("DnsFree"))},  // no gateway
+        {2, 0, 1, ElementsAre(query + "[100.100.100.100] via 2) = 0", HasSubstr("DnsFree"))},
         {9, 0, -1, IsEmpty()},  // no such adapter
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.ifIndex);
-        testing::FakeDnsClient dns(c.status);
+    for (const auto& [ifIndex, status, result, calls] : cases) {
+        SCOPED_TRACE(ifIndex);
+        testing::FakeDnsClient dns(status);
         RecordingWizard dlg;
-        EXPECT_EQ(CheckResolver(dlg, c.ifIndex), c.result);
-        EXPECT_THAT(dns.Calls(), c.calls);
+        EXPECT_EQ(CheckResolver(dlg, ifIndex), result);
+        EXPECT_THAT(dns.Calls(), calls);
         EXPECT_EQ(dns.OutstandingResults(), 0);
     }
 }
