@@ -44,23 +44,17 @@ Lines Saved(const WizardContext& dlg) {
 // holds 192.168.1.1, or the router's or the temporary address itself. eth0 (2) holds clashing
 // and other addresses; eth1 (3) keeps 10.0.0.5/8 and carries the routes.
 TEST(Settings, WhatClashesGoesRecordedNewestFirstAndComesBackExactly) {
-    HelperPc pc(R"(
-        link 2 eth0
-        link 3 eth1
-        address 192.168.1.100/24 dev 2
-        address 192.168.0.5/16 dev 2
-        address 192.168.2.5/22 dev 2
-        address 192.168.1.141/23 dev 2
-        address 10.0.0.5/8 dev 3
-        route default via 10.0.0.1 dev 3 metric 5
-        route 192.168.1.0/24 via 10.0.0.1 dev 3 metric 5
-        route 192.168.1.1/32 via 10.0.0.1 dev 3 metric 5
-        route 192.168.1.255/32 via 10.0.0.1 dev 3 metric 5
-        route 0.0.0.0/1 via 10.0.0.1 dev 3 metric 5
-        route 128.0.0.0/1 via 10.0.0.1 dev 3 metric 5
-        route 192.168.1.0/24 table 7 via 10.0.0.1 dev 3 metric 5
-        route unreachable 192.168.0.0/16
-        route blackhole 192.168.1.0/24 metric 9)");
+    HelperPc pc(
+        "link 2 eth0\nlink 3 eth1\naddress 192.168.1.100/24 dev 2\naddress 192.168.0.5/16 dev 2\n"
+        "address 192.168.2.5/22 dev 2\naddress 192.168.1.141/23 dev 2\naddress 10.0.0.5/8 dev 3\n"
+        "route default via 10.0.0.1 dev 3 metric 5\nroute 192.168.1.0/24 via 10.0.0.1 dev 3 metric "
+        "5\n"
+        "route 192.168.1.1/32 via 10.0.0.1 dev 3 metric 5\n"
+        "route 192.168.1.255/32 via 10.0.0.1 dev 3 metric 5\n"
+        "route 0.0.0.0/1 via 10.0.0.1 dev 3 metric 5\nroute 128.0.0.0/1 via 10.0.0.1 dev 3 metric "
+        "5\n"
+        "route 192.168.1.0/24 table 7 via 10.0.0.1 dev 3 metric 5\n"
+        "route unreachable 192.168.0.0/16\nroute blackhole 192.168.1.0/24 metric 9");
     const Lines before = pc.World();
     RecordingWizard dlg;
     dlg.m_bDebug = TRUE;
