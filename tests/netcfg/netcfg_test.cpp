@@ -28,43 +28,26 @@ using ::testing::IsEmpty;
 using testing::RecordingWizard;
 using Lines = std::vector<std::string>;
 
-// The records for RestoreNetworkSettings: addresses, then routes, each list as it runs.
-Lines Saved(const WizardContext& dlg) {
-    Lines out;
-    for (const SavedAddress* a = dlg.m_pSavedAddresses; a; a = a->Next)
-        out.push_back(std::string(a->IpAddress) + "/" + a->IpMask + " on " +
-                      std::to_string(a->IfIndex));
-    for (const SavedRoute* r = dlg.m_pSavedRoutes; r; r = r->Next)
-        out.push_back(Dotted(r->Row.dwForwardDest) + "/" + Dotted(r->Row.dwForwardMask) + " via " +
-                      Dotted(r->Row.dwForwardNextHop));
-    return out;
-}
-
 // Only what can steer the router's packets away goes: a network of prefix 24 or longer that
 // holds 192.168.1.1, or the router's or the temporary address itself. eth0 (2) holds clashing
 // and other addresses; eth1 (3) keeps 10.0.0.5/8 and carries the routes.
-TEST(Settings, WhatClashesGoesRecordedNewestFirstAndComesBackExactly) {
+TEST(Settings, WhatClashesGoesAndComesBackExactly) {
     HelperPc pc(
         "link 2 eth0\nlink 3 eth1\naddress 192.168.1.100/24 dev 2\naddress 192.168.0.5/16 dev 2\n"
         "address 192.168.2.5/22 dev 2\naddress 192.168.1.141/23 dev 2\naddress 10.0.0.5/8 dev 3\n"
-        "route default via 10.0.0.1 dev 3 metric 5\nroute 192.168.1.0/24 via 10.0.0.1 dev 3 metric "
-        "5\n"
+        "route default via 10.0.0.1 dev 3 metric 5\nroute 0.0.0.0/1 via 10.0.0.1 dev 3 metric 5\n"
+        "route 192.168.1.0/24 via 10.0.0.1 dev 3 metric 5\n"
         "route 192.168.1.1/32 via 10.0.0.1 dev 3 metric 5\n"
         "route 192.168.1.255/32 via 10.0.0.1 dev 3 metric 5\n"
-        "route 0.0.0.0/1 via 10.0.0.1 dev 3 metric 5\nroute 128.0.0.0/1 via 10.0.0.1 dev 3 metric "
-        "5\n"
+        "route 128.0.0.0/1 via 10.0.0.1 dev 3 metric 5\nroute unreachable 192.168.0.0/16\n"
         "route 192.168.1.0/24 table 7 via 10.0.0.1 dev 3 metric 5\n"
-        "route unreachable 192.168.0.0/16\nroute blackhole 192.168.1.0/24 metric 9");
+        "route blackhole 192.168.1.0/24 metric 9");
     const Lines before = pc.World();
     RecordingWizard dlg;
     dlg.m_bDebug = TRUE;
     // A second removal (Retry) finds nothing more.
     RemoveConflictingSettings(dlg);
     RemoveConflictingSettings(dlg);
-    EXPECT_EQ(Saved(dlg),
-              (Lines{"192.168.1.141/255.255.254.0 on 2", "192.168.1.100/255.255.255.0 on 2",
-                     "192.168.1.1/255.255.255.255 via 10.0.0.1",
-                     "192.168.1.0/255.255.255.0 via 10.0.0.1"}));
     EXPECT_EQ(pc.kernel.Log(),
               (Lines{"delete address 192.168.1.100/24 dev 2 = 0",
                      "delete address 192.168.1.141/23 dev 2 = 0",
@@ -78,7 +61,8 @@ TEST(Settings, WhatClashesGoesRecordedNewestFirstAndComesBackExactly) {
                                   del + "Route: 192.168.1.1/255.255.255.255-> 10.0.0.1"}));
     // One restore puts everything back.
     EXPECT_EQ(RestoreNetworkSettings(dlg), 0);
-    EXPECT_EQ(std::pair(Saved(dlg), pc.World()), std::pair(Lines{}, before));
+    EXPECT_TRUE(!dlg.m_pSavedAddresses && !dlg.m_pSavedRoutes);
+    EXPECT_EQ(pc.World(), before);
 }
 
 // Adapters that can be sized but not read, as when the list grew in between: the system's own
