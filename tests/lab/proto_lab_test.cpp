@@ -17,7 +17,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/iphlpapi.h"
 #include "proto/proto.h"
@@ -97,13 +96,8 @@ TEST(DnsLab, TheRouterIsAskedPastALocalStubAsTheResolverConfigurationOrders) {
     // Nothing written past the size the call asked for.
     EXPECT_EQ(std::count(block.begin() + size, block.end(), 0xee), 1024 - size);
 
-    // Nobody answers yet, as with a boot loader: the kernel's waits last the whole window.
     RecordingWizard wizard;
     wizard.m_bDebug = TRUE;
-    const std::uint64_t start = GetTickCount64();
-    EXPECT_EQ(ProbeRouterDns(wizard), 0);
-    const std::uint64_t ms = GetTickCount64() - start;
-    EXPECT_TRUE(ms >= 5000 && ms < 5500) << ms;
 
     // A real DNS server answering for the login name, as a working router does, accepts the
     // query, and its answer is accepted.

@@ -13,7 +13,6 @@
 #include <utility>
 #include <vector>
 
-#include "platform/heap.h"
 #include "proto/packets.h"
 #include "tests/support/fake_network_params.h"
 #include "tests/support/fake_udp.h"
@@ -191,8 +190,6 @@ Bytes Answer() {
 
 class Probe : public ::testing::Test {
 protected:
-    ~Probe() override { SetHeapFailureHook(nullptr); }
-
     // The result and the boxes shown.
     std::pair<int, Boxes> Run(bool debug = true) {
         testing::RecordingWizard wizard;
@@ -283,11 +280,6 @@ TEST_F(Probe, WithoutItsServersNothingIsOpened) {
     EXPECT_EQ(Run(), std::pair(0, Boxes{"Error: GetNetworkParams failed"}));
     // 584 bytes first, then the size the platform asked for.
     EXPECT_EQ(params.askedSizes, (std::vector<ULONG>{584, params.Needed()}));
-    params.failFrom = 0;
-    static ULONG refused;
-    refused = params.Needed();
-    SetHeapFailureHook([](std::size_t bytes) { return bytes == refused; });
-    EXPECT_EQ(Run(), std::pair(0, Boxes{"Error: Error allocating memory for FIXED_INFO"}));
     EXPECT_EQ(udp_.opened, 0);
 }
 
