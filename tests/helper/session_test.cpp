@@ -157,11 +157,10 @@ TEST_F(HelperSessionTest, PutsBackExactlyWhateverWayTheRecoveryEnds) {
         EXPECT_THAT(pc.kernel.RouteTexts(), Not(Contains(HasSubstr("192.168.1."))));
         DiscardSavedSettings(dlg);
         if (replay) {
-            ASSERT_TRUE(
-                const_cast<Journal&>(pc.CurrentJournal())
-                    .Append({foreign(Kind::RemovedAddress, "172.16.0.9/16 dev 2"),
-                             foreign(Kind::AddedAddress, "192.168.0.5/16 dev 2"),
-                             foreign(Kind::RemovedRoute, "10.0.0.0/8 via 192.168.0.254 dev 2")}));
+            ASSERT_TRUE(pc.CurrentJournal().Append(
+                {foreign(Kind::RemovedAddress, "172.16.0.9/16 dev 2"),
+                 foreign(Kind::AddedAddress, "192.168.0.5/16 dev 2"),
+                 foreign(Kind::RemovedRoute, "10.0.0.0/8 via 192.168.0.254 dev 2")}));
         }
         EXPECT_TRUE(replay ? pc.Restart() : pc.Session().RestoreAll().empty());
         EXPECT_EQ(pc.World(), world) << replay;

@@ -40,7 +40,7 @@ public:
     // its predecessor left: true when nothing is left to put back.
     bool Restart();
     HelperSession& Session() { return *session_; }
-    const Journal& CurrentJournal() const { return *journal_; }
+    Journal& CurrentJournal() { return *journal_; }
     // What the helpers wrote to the system log.
     const std::vector<std::string>& SystemLog() const { return systemLog_; }
 
